@@ -1,0 +1,36 @@
+#include "app/helpers.h"
+
+#include "config/paths.h"
+
+namespace kvo::app {
+
+std::string ChooseConfigFile(const cgi::TWebRequest& request) {
+  if (request.StringVariable(cgi::rvRemoteHost).find("192.168.254.") != std::string::npos)
+    return config::kIntranetConfig;
+  return config::kExtranetConfig;
+}
+
+void ConnectModuleDatabase(fb::Database& database, cgi::TWebRequest& request) {
+  database.Disconnect();
+  const cgi::FieldList& fields = request.ContentFields();
+  database.DatabaseName = fields.Value("db");
+  database.Params.clear();
+  database.Params.push_back("user_name=" + fields.Value("u"));
+  database.Params.push_back("password=" + fields.Value("p"));
+  database.Connect();
+}
+
+std::string BuildErrorPage(std::string_view message) {
+  static const char kSpacer[] =
+      "<p align=center><strong><font color=#ffffff size=6></font></strong>&nbsp;</p>\r\n";
+  std::string page =
+      "<HTML>\r\n<HEAD>\r\n<TITLE>KVO.Net</TITLE>\r\n</HEAD>\r\n<BODY>\r\n<p align=center>\r\n"
+      "<strong><font color=#ffffff size=6></font></strong></p>\r\n";
+  for (int i = 0; i < 5; ++i) page += kSpacer;
+  page += "<p align=center><strong><font face=Arial color=#990000 size=6>";
+  page += message;
+  page += "</font></strong></p>\r\n</BODY>\r\n</HTML>\r\n";
+  return page;
+}
+
+}  // namespace kvo::app

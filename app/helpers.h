@@ -1,0 +1,23 @@
+// The request helpers that several actions share: the choice of the configuration file by the
+// caller's host, the login of the module's database, and the HTML error page.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "cgi/request.h"
+#include "fb/fb.h"
+
+namespace kvo::app {
+
+// The intranet configuration file when REMOTE_HOST contains "192.168.254.", else the extranet.
+std::string ChooseConfigFile(const cgi::TWebRequest& request);
+
+// Disconnects `database`, sets its name from the posted "db" and its parameter lines to
+// "user_name=<u>" and "password=<p>", and connects. Throws the client's failure unchanged.
+void ConnectModuleDatabase(fb::Database& database, cgi::TWebRequest& request);
+
+// The fifteen-line error page carrying `message` (CR LF after every line).
+std::string BuildErrorPage(std::string_view message);
+
+}  // namespace kvo::app

@@ -1,0 +1,139 @@
+#include "app/wm.h"
+
+#include <exception>
+
+#include "config/actions.h"
+#include "dataservice/actions.h"
+#include "pages/actions.h"
+
+namespace kvo::app {
+
+namespace {
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+}  // namespace
+
+bool PathMatches(std::string_view itemPath, std::string_view requestPath) {
+  if (itemPath.size() != requestPath.size()) return false;
+  for (size_t i = 0; i < itemPath.size(); ++i)
+    if (AsciiLower(itemPath[i]) != AsciiLower(requestPath[i])) return false;
+  return true;
+}
+
+TWM::TWM() {
+  DBKVO.LoginPrompt = false;
+  PageProducer1.HTMLDoc = pages::SiteTemplate();
+  auto tag = [this](pages::TPageProducer& sender, const std::string& tagString,
+                    const std::vector<std::string>& tagParams, std::string& replaceText) {
+    PageProducer1HTMLTag(sender, tagString, tagParams, replaceText);
+  };
+  PageProducer1.OnHTMLTag = tag;
+  PageProducer2.OnHTMLTag = tag;
+
+  auto item = [this](const char* name, THTTPMethodEvent handler) {
+    TWebActionItem a;
+    a.Name = name;
+    a.PathInfo = std::string("/") + name;
+    a.OnAction = handler;
+    actions_.push_back(std::move(a));
+  };
+  item("teste", &TWM::WMtesteAction);
+  item("sql", &TWM::WMsqlAction);
+  item("tabelas", &TWM::WMtabelasAction);
+  item("criarib", &TWM::WMcriaribAction);
+  item("versaokvomobile", &TWM::WMversaokvomobileAction);
+  item("script", &TWM::WMscriptAction);
+  item("listakvomodulos", &TWM::WMlistakvositesAction);
+  item("versaoarquivo", &TWM::WMversaoarquivoAction);
+  item("versaokvo", &TWM::WMversaokvoAction);
+  item("usermanager", &TWM::WMusermanagerAction);
+  item("versaokvomobileupdate", &TWM::WMversaokvomobileupdateAction);
+  item("config", &TWM::WMconfigAction);
+  item("loginx", nullptr);
+  item("abrirwebmodulo", nullptr);
+  item("site", &TWM::WMsiteAction);
+  item("kml", &TWM::WMkmlAction);
+  item("login", &TWM::WMloginAction);
+  item("versaokvocd", &TWM::WMversaokvocdAction);
+  item("versaokvocdupdate", &TWM::WMversaokvocdupdateAction);
+  item("memo", &TWM::WMmemoAction);
+  item("rdp", &TWM::WMrdpAction);
+  item("rdptools", &TWM::WMrdptoolsAction);
+  item("info", &TWM::WMinfoAction);
+}
+
+bool TWM::Dispatch(cgi::TWebRequest& request, cgi::TWebResponse& response) {
+  if (response.Sent()) return true;
+  const std::string path = request.PathInfo();
+  for (auto& a : actions_) {
+    if (!a.Enabled) continue;
+    if (a.MethodType != cgi::TMethodType::mtAny && a.MethodType != request.MethodType()) continue;
+    if (!PathMatches(a.PathInfo, path)) continue;
+    if (!a.OnAction) continue;  // /loginx, /abrirwebmodulo: no handler, the search goes on
+    bool handled = true;
+    (this->*a.OnAction)(a, request, response, handled);
+    if (handled) return true;
+  }
+  return false;
+}
+
+bool TWM::HandleRequest(cgi::TWebRequest& request, cgi::TWebResponse& response) {
+  bool handled = false;
+  try {
+    handled = Dispatch(request, response);
+  } catch (const std::exception& e) {
+    response.InternalErrorPage(e.what());
+    return false;
+  }
+  if (handled && !response.Sent()) response.SendResponse();
+  return handled;
+}
+
+void TWM::PageProducer1HTMLTag(pages::TPageProducer&, const std::string& tagString,
+                               const std::vector<std::string>&, std::string& replaceText) {
+  pages::SiteTagHandler(SiteTexts, tagString, replaceText);
+}
+
+#define KVO_HANDLER_DEF(name)                                                         \
+  void TWM::name(TWebActionItem&, cgi::TWebRequest& request, cgi::TWebResponse& response, \
+                 bool&)
+
+KVO_HANDLER_DEF(WMtesteAction) { pages::TesteAction(request, response); }
+KVO_HANDLER_DEF(WMsqlAction) { dataservice::SqlAction(request, response); }
+KVO_HANDLER_DEF(WMtabelasAction) { dataservice::TabelasAction(request, response, DBKVO); }
+KVO_HANDLER_DEF(WMcriaribAction) { dataservice::CriaribAction(request, response); }
+KVO_HANDLER_DEF(WMversaokvomobileAction) {
+  config::VersionAction(request, response, config::VersionSource::Mobile);
+}
+KVO_HANDLER_DEF(WMscriptAction) {
+  (void)request;
+  (void)response;
+}
+KVO_HANDLER_DEF(WMlistakvositesAction) { config::ListaModulosAction(request, response); }
+KVO_HANDLER_DEF(WMversaoarquivoAction) {
+  config::VersionAction(request, response, config::VersionSource::Arquivo);
+}
+KVO_HANDLER_DEF(WMversaokvoAction) {
+  config::VersionAction(request, response, config::VersionSource::Kvo);
+}
+KVO_HANDLER_DEF(WMusermanagerAction) { dataservice::UserManagerAction(request, response); }
+KVO_HANDLER_DEF(WMversaokvomobileupdateAction) {
+  config::VersionAction(request, response, config::VersionSource::MobileUpdate);
+}
+KVO_HANDLER_DEF(WMconfigAction) { config::ConfigAction(request, response); }
+KVO_HANDLER_DEF(WMsiteAction) { pages::SiteAction(request, response, PageProducer1, SiteTexts); }
+KVO_HANDLER_DEF(WMkmlAction) { pages::KmlAction(request, response); }
+KVO_HANDLER_DEF(WMloginAction) { pages::LoginAction(request, response, DBKVO); }
+KVO_HANDLER_DEF(WMversaokvocdAction) {
+  config::VersionAction(request, response, config::VersionSource::Cd);
+}
+KVO_HANDLER_DEF(WMversaokvocdupdateAction) {
+  config::VersionAction(request, response, config::VersionSource::CdUpdate);
+}
+KVO_HANDLER_DEF(WMmemoAction) { config::MemoAction(request, response, DBKVO); }
+KVO_HANDLER_DEF(WMrdpAction) { config::RdpAction(request, response); }
+KVO_HANDLER_DEF(WMrdptoolsAction) { config::RdpToolsAction(request, response); }
+KVO_HANDLER_DEF(WMinfoAction) { pages::InfoAction(request, response, PageProducer2); }
+
+#undef KVO_HANDLER_DEF
+
+}  // namespace kvo::app

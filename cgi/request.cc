@@ -1,0 +1,152 @@
+#include "cgi/request.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace kvo::cgi {
+
+namespace {
+
+const char* const kVariableNames[kRequestVariableCount] = {
+    "REQUEST_METHOD", "SERVER_PROTOCOL", "URL", "QUERY_STRING", "PATH_INFO", "PATH_TRANSLATED",
+    "HTTP_CACHE_CONTROL", "HTTP_DATE", "HTTP_ACCEPT", "HTTP_FROM", "HTTP_HOST",
+    "HTTP_IF_MODIFIED_SINCE", "HTTP_REFERER", "HTTP_USER_AGENT", "HTTP_CONTENT_ENCODING",
+    "HTTP_CONTENT_TYPE", "HTTP_CONTENT_LENGTH", "HTTP_CONTENT_VERSION", "HTTP_DERIVED_FROM",
+    "HTTP_EXPIRES", "HTTP_TITLE", "REMOTE_ADDR", "REMOTE_HOST", "SCRIPT_NAME", "SERVER_PORT",
+    "", "HTTP_CONNECTION", "HTTP_COOKIE", "HTTP_AUTHORIZATION"};
+
+bool EqualsUpper(const std::string& text, const char* upper) {
+  size_t i = 0;
+  for (; upper[i]; ++i) {
+    if (i >= text.size()) return false;
+    char c = text[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    if (c != upper[i]) return false;
+  }
+  return i == text.size();
+}
+
+// A signed 32-bit integer with optional leading blanks and sign, decimal or "$"/"0x" hex.
+bool ParseInt32(const std::string& text, int32_t& value) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= text.size()) return false;
+  int64_t v = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    int d;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return false;
+    v = v * base + d;
+    if (v > static_cast<int64_t>(INT32_MAX) + 1) return false;
+  }
+  if (negative) v = -v;
+  if (v > INT32_MAX || v < INT32_MIN) return false;
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+CgiInput CgiInput::Process() {
+  CgiInput in;
+  in.getenv = [](const std::string& name) -> std::optional<std::string> {
+    const char* v = std::getenv(name.c_str());
+    if (!v) return std::nullopt;
+    return std::string(v);
+  };
+  in.read = [](char* buffer, size_t count) -> long {
+    while (true) {
+      ssize_t n = ::read(0, buffer, count);
+      if (n < 0 && errno == EINTR) continue;
+      return static_cast<long>(n);
+    }
+  };
+  return in;
+}
+
+TWebRequest::TWebRequest(CgiInput input) : input_(std::move(input)) {
+  const std::string method = StringVariable(rvMethod);
+  if (EqualsUpper(method, "GET")) method_ = TMethodType::mtGet;
+  else if (EqualsUpper(method, "PUT")) method_ = TMethodType::mtPut;
+  else if (EqualsUpper(method, "POST")) method_ = TMethodType::mtPost;
+  else if (EqualsUpper(method, "HEAD")) method_ = TMethodType::mtHead;
+  const int32_t length = IntegerVariable(rvContentLength);
+  if (length > 0) body_ = ReadString(static_cast<size_t>(length));
+}
+
+std::string TWebRequest::FieldByName(const std::string& name) const {
+  std::optional<std::string> value = input_.getenv ? input_.getenv(name) : std::nullopt;
+  if (value && !value->empty()) return *value;
+  const std::string other = name.rfind("HTTP_", 0) == 0 ? name.substr(5) : "HTTP_" + name;
+  value = input_.getenv ? input_.getenv(other) : std::nullopt;
+  return value ? *value : std::string();
+}
+
+std::string TWebRequest::StringVariable(int index) const {
+  if (index == rvContent) return body_;
+  if (index < 0 || index >= kRequestVariableCount) return {};
+  return FieldByName(kVariableNames[index]);
+}
+
+int32_t TWebRequest::IntegerVariable(int index) const {
+  int32_t value;
+  return ParseInt32(StringVariable(index), value) ? value : -1;
+}
+
+std::string TWebRequest::ReadString(size_t count) {
+  // Grows as bytes arrive: a declared length is a promise of the caller, not an allocation.
+  std::string out;
+  constexpr size_t kChunk = 64 * 1024;
+  while (out.size() < count && input_.read) {
+    size_t want = std::min(kChunk, count - out.size());
+    size_t old = out.size();
+    out.resize(old + want);
+    long got = input_.read(out.data() + old, want);
+    if (got <= 0) {
+      out.resize(old);
+      break;
+    }
+    out.resize(old + static_cast<size_t>(got));
+  }
+  return out;
+}
+
+const FieldList& TWebRequest::QueryFields() {
+  if (!query_) {
+    query_ = std::make_unique<FieldList>();
+    SplitFields(StringVariable(rvQuery), "&\r\n", "\r\n", query_->items);
+  }
+  return *query_;
+}
+
+const FieldList& TWebRequest::ContentFields() {
+  if (!content_) {
+    content_ = std::make_unique<FieldList>();
+    const int32_t length = IntegerVariable(rvContentLength);
+    if (length > 0) {
+      std::string text = body_;
+      if (text.size() < static_cast<size_t>(length))
+        text += ReadString(static_cast<size_t>(length) - text.size());
+      SplitFields(text, "&\r\n", "\r\n", content_->items);
+    }
+  }
+  return *content_;
+}
+
+}  // namespace kvo::cgi

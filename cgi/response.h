@@ -1,0 +1,57 @@
+// The CGI response: status, content type and content, written to standard output in the form
+// the web server expects, and the two answers to failures that no action handles.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "cgi/request.h"
+#include "platform/stream.h"
+
+namespace kvo::cgi {
+
+// Writes bytes to standard output; returns the number written.
+using OutputFn = std::function<size_t(const char* bytes, size_t count)>;
+OutputFn ProcessOutput();
+
+class TWebResponse {
+ public:
+  TWebResponse(TWebRequest& request, OutputFn out);
+
+  int32_t StatusCode() const { return status_; }
+  void SetStatusCode(int32_t code);
+  const std::string& ReasonString() const { return reason_; }
+  const std::string& ContentType() const { return contentType_; }
+  void SetContentType(std::string type) { contentType_ = std::move(type); }
+  const std::string& Content() const { return content_; }
+  void SetContent(std::string content);
+  int32_t ContentLength() const { return contentLength_; }
+  bool Sent() const { return sent_; }
+
+  // Status line, headers ending with "Content:" and an empty line, then Content; sets Sent.
+  void SendResponse();
+  // Writes the stream's bytes from its position in pieces of 8192 bytes; leaves Sent alone.
+  void SendStream(platform::MemoryStream& stream);
+  // The web module's answer to a failing action (status 500) unless already Sent.
+  void InternalErrorPage(std::string_view message);
+
+  bool WriteString(std::string_view text);
+  size_t WriteClient(const char* bytes, size_t count);
+
+ private:
+  TWebRequest& request_;
+  OutputFn out_;
+  int32_t status_ = 200;
+  std::string reason_ = "OK";
+  std::string contentType_ = "text/html";
+  std::string content_;
+  int32_t contentLength_ = 0;
+  bool sent_ = false;
+};
+
+// The answer to a failure outside dispatch, written straight to `out`.
+void ServerErrorAnswer(const OutputFn& out, std::string_view typeName, std::string_view message);
+
+}  // namespace kvo::cgi

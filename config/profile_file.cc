@@ -1,0 +1,123 @@
+#include "config/profile_file.h"
+
+#include <climits>
+#include <optional>
+
+#include "platform/error.h"
+#include "platform/files.h"
+
+namespace kvo::config {
+
+namespace {
+
+constexpr size_t kMaxValue = 2047;
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// The value of the first key of the first section so named, as the Windows profile functions
+// find it; nullopt when the file, the section or the key is missing.
+std::optional<std::string> Lookup(const std::string& path, std::string_view section,
+                                  std::string_view key) {
+  std::string text;
+  try {
+    text = platform::ReadWholeFile(path);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+  bool inSection = false, sectionSeen = false;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line = Trim(std::string_view(text).substr(pos, end - pos));
+    pos = end + 1;
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      size_t close = line.find(']');
+      std::string_view name = Trim(line.substr(1, close == std::string_view::npos
+                                                      ? std::string_view::npos
+                                                      : close - 1));
+      if (inSection) return std::nullopt;  // the first section of that name is the one read
+      inSection = !sectionSeen && EqualNoCase(name, section);
+      sectionSeen = sectionSeen || inSection;
+      continue;
+    }
+    if (!inSection) continue;
+    size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    if (!EqualNoCase(Trim(line.substr(0, eq)), key)) continue;
+    std::string_view value = Trim(line.substr(eq + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+      value = value.substr(1, value.size() - 2);
+    return std::string(value.substr(0, kMaxValue));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool ParseProfileInteger(std::string_view text, int32_t& value) {
+  size_t i = 0;
+  bool negative = false;
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    i = 2;
+  } else {
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i < text.size() && text[i] == '$') {
+      base = 16;
+      ++i;
+    }
+  }
+  if (i >= text.size()) return false;
+  int64_t v = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    int d;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return false;
+    v = v * base + d;
+    if (v > static_cast<int64_t>(INT32_MAX) + 1) return false;
+  }
+  if (negative) v = -v;
+  if (v > INT32_MAX || v < INT32_MIN) return false;
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+std::string TProfileFile::ReadText(std::string_view section, std::string_view key,
+                                   std::string_view defaultValue) const {
+  auto value = Lookup(path_, section, key);
+  return value ? *value : std::string(defaultValue.substr(0, kMaxValue));
+}
+
+int32_t TProfileFile::ReadNumber(std::string_view section, std::string_view key,
+                                 int32_t defaultValue) const {
+  auto text = Lookup(path_, section, key);
+  int32_t value;
+  return (text && ParseProfileInteger(*text, value)) ? value : defaultValue;
+}
+
+bool TProfileFile::ReadFlag(std::string_view section, std::string_view key,
+                            bool defaultValue) const {
+  return ReadNumber(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+}  // namespace kvo::config

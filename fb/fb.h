@@ -1,0 +1,280 @@
+// The Firebird layer: a thin RAII layer over the Firebird 3 client (OO API). This header shows
+// only our own types; fb/fb_api.h (internal) is the one place that includes firebird/Interface.h.
+//
+// Every failure of the client is raised as kvo::fb::Error whose message is the client's own
+// text (IUtil::formatStatus, lines joined as the client joins them), passed on unchanged.
+//
+// Ownership: an Attachment owns its handle; a Transaction, Statement or ResultSet refers to the
+// attachment it came from, which must outlive it. Closing an attachment commits every
+// transaction still open on it; only an explicit Rollback() rolls back. A Transaction destroyed
+// while still active (abandoned by an exception) is rolled back. Destructors never throw.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "platform/error.h"
+
+namespace kvo::fb {
+
+class Error : public kvo::Error {
+ public:
+  Error(const std::string& message, std::vector<intptr_t> codes = {})
+      : kvo::Error(message, "EIBInterBaseError"), codes_(std::move(codes)) {}
+  // The status vector's error codes (gds codes), first the main one.
+  const std::vector<intptr_t>& codes() const { return codes_; }
+
+ private:
+  std::vector<intptr_t> codes_;
+};
+
+// Storage types of result and parameter columns (Firebird 3).
+enum class SqlType {
+  Char,       // CHAR(n): fixed length, blank padded
+  VarChar,    // VARCHAR(n)
+  SmallInt,   // 16-bit; with a negative scale NUMERIC/DECIMAL
+  Integer,    // 32-bit; idem
+  BigInt,     // 64-bit; idem
+  Float,      // 32-bit IEEE
+  Double,     // 64-bit IEEE
+  Date,
+  Time,
+  Timestamp,
+  Boolean,
+  Blob,       // subType 1 = text, anything else binary
+};
+
+struct Column {
+  std::string name;      // the column's alias as the select list names it (may repeat)
+  std::string field;     // the underlying field name, empty for expressions
+  std::string relation;  // the table or view it comes from, empty for expressions
+  std::string owner;
+  SqlType type = SqlType::Integer;
+  int subType = 0;        // BLOB subtype; for exact numerics 1 = NUMERIC, 2 = DECIMAL
+  int scale = 0;          // 0 or negative (digits after the point)
+  unsigned length = 0;    // bytes of CHAR/VARCHAR data (not counting the VARCHAR prefix)
+  unsigned charSet = 0;   // character set id
+  bool nullable = true;
+  // Declared precision of NUMERIC/DECIMAL when the system tables give it for the column's
+  // source field, else 0. Filled on request (Statement::LookupPrecisions).
+  int precision = 0;
+};
+
+struct Date {
+  int year = 1, month = 1, day = 1;
+  bool operator==(const Date&) const = default;
+};
+struct Time {
+  int hour = 0, minute = 0, second = 0;
+  int fraction = 0;  // 1/10000 s
+  bool operator==(const Time&) const = default;
+};
+struct Timestamp {
+  Date date;
+  Time time;
+  bool operator==(const Timestamp&) const = default;
+};
+
+// An exact number: value * 10^scale (scale <= 0), as SMALLINT/INTEGER/BIGINT/NUMERIC carry it.
+struct Scaled {
+  int64_t value = 0;
+  int scale = 0;
+  bool operator==(const Scaled&) const = default;
+};
+
+// A parameter value. std::monostate is SQL NULL. Text is bytes in the attachment's character
+// set; Bytes is binary data for BLOB parameters. The layer converts a value to the parameter's
+// declared type the way the server converts literals (text into a number column, and so on).
+struct Bytes {
+  std::string data;
+};
+using Value = std::variant<std::monostate, bool, Scaled, double, std::string, Date, Time,
+                           Timestamp, Bytes>;
+
+class Attachment;
+class Transaction;
+class Statement;
+
+// An open cursor. Values are read in place from the fetched row; text views stay valid until
+// the next Fetch().
+class ResultSet {
+ public:
+  ResultSet(ResultSet&&) noexcept;
+  ResultSet& operator=(ResultSet&&) noexcept;
+  ~ResultSet();
+
+  const std::vector<Column>& Columns() const;
+  // Moves to the next row; false after the last one.
+  bool Fetch();
+
+  bool IsNull(size_t column) const;
+  // SMALLINT, INTEGER, BIGINT (also NUMERIC/DECIMAL: the unscaled integer; see Column::scale).
+  int64_t GetInt64(size_t column) const;
+  // FLOAT and DOUBLE PRECISION.
+  double GetDouble(size_t column) const;
+  // CHAR (with its padding) and VARCHAR bytes.
+  std::string_view GetText(size_t column) const;
+  Date GetDate(size_t column) const;
+  Time GetTime(size_t column) const;
+  Timestamp GetTimestamp(size_t column) const;
+  bool GetBool(size_t column) const;
+  // The whole BLOB of the current row; appended to `out` (which is not cleared).
+  void ReadBlob(size_t column, std::string& out) const;
+  // Any column as text, the way the client components show it (numbers with their scale,
+  // dates yyyy-mm-dd, ...); NULL as the empty text.
+  std::string GetAsText(size_t column) const;
+
+  void Close();
+
+ private:
+  friend class Statement;
+  struct Impl;
+  explicit ResultSet(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+class Statement {
+ public:
+  enum class Kind { Select, SelectForUpdate, Insert, Update, Delete, Ddl, ExecProcedure, Other };
+
+  Statement(Statement&&) noexcept;
+  Statement& operator=(Statement&&) noexcept;
+  ~Statement();
+
+  Kind kind() const;
+  // True when executing the statement opens a cursor (a select, also one that does not begin
+  // with the word, such as a common table expression).
+  bool HasCursor() const;
+  const std::vector<Column>& InputColumns() const;
+  const std::vector<Column>& OutputColumns() const;
+
+  // Fills Column::precision of exact-numeric output columns from RDB$FIELDS where the column's
+  // source is a table field; leaves 0 elsewhere.
+  void LookupPrecisions(Transaction& transaction);
+
+  // Opens the cursor with the parameters bound in order. Throws Error.
+  ResultSet Open(const std::vector<Value>& params = {});
+  // Executes a statement without a cursor (an EXECUTE PROCEDURE or INSERT ... RETURNING gives
+  // its single output row back as text values; NULL as nullopt).
+  std::vector<std::optional<std::string>> Execute(const std::vector<Value>& params = {});
+
+ private:
+  friend class Attachment;
+  struct Impl;
+  explicit Statement(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+class Transaction {
+ public:
+  Transaction(Transaction&&) noexcept;
+  Transaction& operator=(Transaction&&) noexcept;
+  // Rolls back when still active and the attachment is open; never throws.
+  ~Transaction();
+
+  bool Active() const;
+  void Commit();
+  void Rollback();
+
+ private:
+  friend class Attachment;
+  friend class Statement;
+  struct Impl;
+  explicit Transaction(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+class Attachment {
+ public:
+  // Attaches to `database` (a file path, or server name, colon and path, as the client takes
+  // it) with the parameter lines name=value: "user_name", "password", "lc_ctype",
+  // "sql_role_name" (unknown names are ignored). SQL dialect 3. Throws Error.
+  static Attachment Open(std::string_view database, const std::vector<std::string>& params);
+  // Creates a database (for tests and the demo): page size 8192, the given character set.
+  static Attachment Create(std::string_view database, const std::vector<std::string>& params,
+                           std::string_view charSet = "WIN1252");
+
+  Attachment(Attachment&&) noexcept;
+  Attachment& operator=(Attachment&&) noexcept;
+  // Close() without throwing.
+  ~Attachment();
+
+  bool IsOpen() const;
+  // Starts a transaction with the server's default parameters.
+  Transaction StartTransaction();
+  Statement Prepare(Transaction& transaction, std::string_view sql);
+  void ExecuteImmediate(Transaction& transaction, std::string_view sql);
+
+  // Commits every transaction still open on it, then detaches. Throws Error (still detached).
+  void Close();
+  // Drops the database (tests).
+  void Drop();
+
+ private:
+  struct Impl;
+  explicit Attachment(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+  friend class Transaction;
+  friend class Statement;
+};
+
+// A user record of the security database, as the services manager reports it.
+struct UserRecord {
+  std::string userName, firstName, middleName, lastName;
+  int userId = 0, groupId = 0;
+};
+
+// An attachment to a services manager ("localhost:service_mgr" or "host/port:service_mgr").
+// User names and passwords are Windows-1252 text and travel as the client expects them.
+class ServiceManager {
+ public:
+  static ServiceManager Open(std::string_view service, std::string_view user,
+                             std::string_view password);
+  ServiceManager(ServiceManager&&) noexcept;
+  ServiceManager& operator=(ServiceManager&&) noexcept;
+  ~ServiceManager();
+
+  std::vector<UserRecord> DisplayUsers();
+  // An empty password is left out of the request.
+  void AddUser(std::string_view userName, std::string_view password, int userId, int groupId);
+  void ModifyUser(std::string_view userName, std::string_view password);
+  void DeleteUser(std::string_view userName);
+  void Detach();
+
+ private:
+  struct Impl;
+  explicit ServiceManager(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// The database connection component (the web module's DBKVO): a database name, parameter
+// lines and an attachment made on Connect().
+class Database {
+ public:
+  std::string DatabaseName;
+  std::vector<std::string> Params;  // name=value lines
+  bool LoginPrompt = false;
+
+  bool Connected() const { return attachment_.has_value() && attachment_->IsOpen(); }
+  // Attaches with DatabaseName and Params; throws Error and stays unconnected on failure.
+  void Connect();
+  // Detaches (committing what is open); nothing happens when not connected. Never throws.
+  void Disconnect() noexcept;
+  // The value of a parameter line ("user_name"), the empty text when missing.
+  std::string ParamValue(std::string_view name) const;
+  // Throws kvo::Error when not connected.
+  Attachment& attachment();
+
+ private:
+  std::optional<Attachment> attachment_;
+};
+
+// Ends the client library's work before the process exits with _exit (see app/main.cc).
+void ShutdownClient() noexcept;
+
+}  // namespace kvo::fb

@@ -1,0 +1,31 @@
+// The page actions: connection test, information pages, site, login, traffic file, script.
+#pragma once
+
+#include <string>
+
+#include "cgi/request.h"
+#include "cgi/response.h"
+#include "fb/fb.h"
+#include "pages/page_producer.h"
+
+namespace kvo::pages {
+
+// The unit texts of the site page, empty outside /site.
+struct SiteTexts {
+  std::string SiteLoja;
+  std::string SiteUsuario;
+};
+
+// The tag handler of both page producers ("XLOJA", "XUSUARIO").
+void SiteTagHandler(const SiteTexts& texts, const std::string& tagString, std::string& replaceText);
+// The 131 lines of the site template.
+std::vector<std::string> SiteTemplate();
+
+void TesteAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
+void InfoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, TPageProducer& producer2);
+void SiteAction(cgi::TWebRequest& request, cgi::TWebResponse& response, TPageProducer& producer1,
+                SiteTexts& texts);
+void LoginAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Database& dbkvo);
+void KmlAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
+
+}  // namespace kvo::pages

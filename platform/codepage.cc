@@ -1,0 +1,130 @@
+#include "platform/codepage.h"
+
+#include <iconv.h>
+
+#include <cstdint>
+
+namespace kvo::platform {
+
+namespace {
+
+// Unicode code points of the bytes 0x80..0x9F in Windows-1252; the five undefined bytes keep
+// their own value, as the Windows conversion does.
+const char16_t kHigh[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char32_t ByteToCodePoint(unsigned char b) {
+  if (b >= 0x80 && b < 0xA0) return kHigh[b - 0x80];
+  return b;
+}
+
+// The byte of a code point, or -1 when Windows-1252 lacks it.
+int CodePointToByte(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+  for (int i = 0; i < 32; ++i)
+    if (kHigh[i] == cp) return 0x80 + i;
+  return -1;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// iconv's transliteration of one code point to Windows-1252, or "?" when it knows none.
+std::string LookAlike(char32_t cp) {
+  struct Converter {
+    iconv_t cd = iconv_open("WINDOWS-1252//TRANSLIT", "UTF-32LE");
+    ~Converter() {
+      if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+  } converter;
+  iconv_t cd = converter.cd;
+  if (cd == reinterpret_cast<iconv_t>(-1)) return "?";
+  uint32_t in32 = static_cast<uint32_t>(cp);
+  char* in = reinterpret_cast<char*>(&in32);
+  size_t inLeft = 4;
+  char buffer[16];
+  char* out = buffer;
+  size_t outLeft = sizeof buffer;
+  if (iconv(cd, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1) || out == buffer)
+    return "?";
+  return std::string(buffer, out);
+}
+
+}  // namespace
+
+std::string Cp1252ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char b : text) AppendUtf8(out, ByteToCodePoint(b));
+  return out;
+}
+
+std::string Utf8ToCp1252(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    char32_t cp;
+    size_t len;
+    if (b < 0x80) { cp = b; len = 1; }
+    else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; len = 2; }
+    else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; len = 3; }
+    else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; len = 4; }
+    else { out += '?'; ++i; continue; }
+    bool ok = i + len <= text.size();
+    for (size_t k = 1; ok && k < len; ++k) {
+      unsigned char c = static_cast<unsigned char>(text[i + k]);
+      if ((c & 0xC0) != 0x80) ok = false;
+      else cp = (cp << 6) | (c & 0x3F);
+    }
+    if (!ok) { out += '?'; ++i; continue; }
+    int byte = CodePointToByte(cp);
+    out += byte < 0 ? '?' : static_cast<char>(byte);
+    i += len;
+  }
+  return out;
+}
+
+std::string Utf16ToCp1252(std::u16string_view text, bool lookAlike) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    }
+    int byte = CodePointToByte(cp);
+    if (byte >= 0) out += static_cast<char>(byte);
+    else out += lookAlike ? LookAlike(cp) : std::string("?");
+  }
+  return out;
+}
+
+std::u16string Cp1252ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (unsigned char b : text) out += static_cast<char16_t>(ByteToCodePoint(b));
+  return out;
+}
+
+}  // namespace kvo::platform

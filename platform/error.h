@@ -1,0 +1,22 @@
+// The one exception type of the program. Its message is the text that reaches the caller
+// (an error page, "Erro: " and the message, the body itself), so it is never decorated.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace kvo {
+
+class Error : public std::runtime_error {
+ public:
+  // `kind` is the class name shown after "Exception:" in the server error answer.
+  explicit Error(const std::string& message, std::string kind = "Exception")
+      : std::runtime_error(message), kind_(std::move(kind)) {}
+
+  const std::string& kind() const noexcept { return kind_; }
+
+ private:
+  std::string kind_;
+};
+
+}  // namespace kvo

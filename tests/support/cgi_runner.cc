@@ -1,0 +1,131 @@
+#include "tests/support/cgi_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+namespace kvo::testing {
+
+std::string CgiResult::Body() const {
+  size_t p = output.find("\r\n\r\n");
+  return p == std::string::npos ? output : output.substr(p + 4);
+}
+
+std::string CgiResult::Head() const {
+  size_t p = output.find("\r\n\r\n");
+  return p == std::string::npos ? std::string() : output.substr(0, p + 4);
+}
+
+std::optional<std::string> Env(const char* name) {
+  const char* v = std::getenv(name);
+  if (!v || !*v) return std::nullopt;
+  return std::string(v);
+}
+
+CgiResult RunCgi(const std::map<std::string, std::string>& env, const std::string& stdinBytes) {
+  std::map<std::string, std::string> full = env;
+  for (const char* inherited : {"KVO_DRIVES", "FIREBIRD", "FIREBIRD_LOCK", "FIREBIRD_TMP"})
+    if (!full.count(inherited))
+      if (auto v = Env(inherited)) full[inherited] = *v;
+  std::vector<std::string> storage;
+  for (const auto& [k, v] : full) storage.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& s : storage) envp.push_back(s.data());
+  envp.push_back(nullptr);
+
+  int in[2], out[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    char* argv[] = {const_cast<char*>(KVO_SERVER_BINARY), nullptr};
+    execve(KVO_SERVER_BINARY, argv, envp.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  // Feed standard input and drain standard output together, so neither side can block.
+  size_t written = 0;
+  bool inOpen = true;
+  if (stdinBytes.empty()) {
+    close(in[1]);
+    inOpen = false;
+  } else {
+    fcntl(in[1], F_SETFL, O_NONBLOCK);
+  }
+  CgiResult result;
+  char buffer[65536];
+  bool outOpen = true;
+  while (outOpen) {
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {inOpen ? in[1] : -1, POLLOUT, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    if (fds[0].revents) {
+      ssize_t n = read(out[0], buffer, sizeof buffer);
+      if (n <= 0) outOpen = false;
+      else result.output.append(buffer, static_cast<size_t>(n));
+    }
+    if (inOpen && fds[1].revents) {
+      ssize_t n = write(in[1], stdinBytes.data() + written, stdinBytes.size() - written);
+      if (n > 0) written += static_cast<size_t>(n);
+      if (n < 0 && errno != EAGAIN) written = stdinBytes.size();
+      if (written >= stdinBytes.size()) {
+        close(in[1]);
+        inOpen = false;
+      }
+    }
+  }
+  if (inOpen) close(in[1]);
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+CgiResult PostCgi(const std::string& path, const std::string& body,
+                  std::map<std::string, std::string> extraEnv) {
+  extraEnv.emplace("REQUEST_METHOD", "POST");
+  extraEnv.emplace("SERVER_PROTOCOL", "HTTP/1.1");
+  extraEnv.emplace("PATH_INFO", path);
+  extraEnv.emplace("CONTENT_LENGTH", std::to_string(body.size()));
+  extraEnv.emplace("CONTENT_TYPE", "application/x-www-form-urlencoded");
+  return RunCgi(extraEnv, body);
+}
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "kvo-test-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+void WriteFile(const std::string& hostPath, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(hostPath).parent_path());
+  std::ofstream f(hostPath, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!f) throw std::runtime_error("cannot write " + hostPath);
+}
+
+std::string ReadFile(const std::string& hostPath) {
+  std::ifstream f(hostPath, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+}  // namespace kvo::testing

@@ -1,0 +1,57 @@
+// Test support: runs the CGI program as the web server would, and reads the test environment
+// that scripts/test prepares (the private Firebird server, lighttpd, the proxy).
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace kvo::testing {
+
+struct CgiResult {
+  std::string output;  // everything the program wrote to standard output
+  int exitCode = -1;
+  // The body: what follows the first empty line (CR LF CR LF) of the output.
+  std::string Body() const;
+  // The header block (up to and including the empty line).
+  std::string Head() const;
+};
+
+// Runs kvowebserver with exactly `env` as its environment (plus KVO_DRIVES and FIREBIRD from
+// the test's own environment when `env` does not set them), `stdinBytes` on standard input,
+// in the current directory.
+CgiResult RunCgi(const std::map<std::string, std::string>& env, const std::string& stdinBytes = "");
+
+// A POST of a form body to PATH_INFO `path`, SERVER_PROTOCOL HTTP/1.1.
+CgiResult PostCgi(const std::string& path, const std::string& body,
+                  std::map<std::string, std::string> extraEnv = {});
+
+// The value of a variable of the test environment, or nullopt. Tests that need a service call
+// RequireEnv, which skips the test, or fails it when KVO_REQUIRE_SERVICES=1 (scripts/test).
+std::optional<std::string> Env(const char* name);
+#define KVO_REQUIRE_ENV(var, name)                                              \
+  auto var##_opt = ::kvo::testing::Env(name);                                   \
+  if (!var##_opt) {                                                             \
+    if (::kvo::testing::Env("KVO_REQUIRE_SERVICES")) FAIL() << name " is not set"; \
+    GTEST_SKIP() << name " is not set";                                         \
+  }                                                                             \
+  const std::string var = *var##_opt
+
+// A fresh empty folder under the system's temporary folder, removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Writes a file, creating its folders.
+void WriteFile(const std::string& hostPath, const std::string& bytes);
+std::string ReadFile(const std::string& hostPath);
+
+}  // namespace kvo::testing
