@@ -9,7 +9,9 @@
 namespace kvo::app {
 
 namespace {
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 }  // namespace
 
 bool PathMatches(std::string_view itemPath, std::string_view requestPath) {
@@ -93,14 +95,21 @@ void TWM::PageProducer1HTMLTag(pages::TPageProducer&, const std::string& tagStri
   pages::SiteTagHandler(SiteTexts, tagString, replaceText);
 }
 
-#define KVO_HANDLER_DEF(name)                                                         \
-  void TWM::name(TWebActionItem&, cgi::TWebRequest& request, cgi::TWebResponse& response, \
-                 bool&)
+#define KVO_HANDLER_DEF(name) \
+  void TWM::name(TWebActionItem&, cgi::TWebRequest& request, cgi::TWebResponse& response, bool&)
 
-KVO_HANDLER_DEF(WMtesteAction) { pages::TesteAction(request, response); }
-KVO_HANDLER_DEF(WMsqlAction) { dataservice::SqlAction(request, response); }
-KVO_HANDLER_DEF(WMtabelasAction) { dataservice::TabelasAction(request, response, DBKVO); }
-KVO_HANDLER_DEF(WMcriaribAction) { dataservice::CriaribAction(request, response); }
+KVO_HANDLER_DEF(WMtesteAction) {
+  pages::TesteAction(request, response);
+}
+KVO_HANDLER_DEF(WMsqlAction) {
+  dataservice::SqlAction(request, response);
+}
+KVO_HANDLER_DEF(WMtabelasAction) {
+  dataservice::TabelasAction(request, response, DBKVO);
+}
+KVO_HANDLER_DEF(WMcriaribAction) {
+  dataservice::CriaribAction(request, response);
+}
 KVO_HANDLER_DEF(WMversaokvomobileAction) {
   config::VersionAction(request, response, config::VersionSource::Mobile);
 }
@@ -108,31 +117,51 @@ KVO_HANDLER_DEF(WMscriptAction) {
   (void)request;
   (void)response;
 }
-KVO_HANDLER_DEF(WMlistakvositesAction) { config::ListaModulosAction(request, response); }
+KVO_HANDLER_DEF(WMlistakvositesAction) {
+  config::ListaModulosAction(request, response);
+}
 KVO_HANDLER_DEF(WMversaoarquivoAction) {
   config::VersionAction(request, response, config::VersionSource::Arquivo);
 }
 KVO_HANDLER_DEF(WMversaokvoAction) {
   config::VersionAction(request, response, config::VersionSource::Kvo);
 }
-KVO_HANDLER_DEF(WMusermanagerAction) { dataservice::UserManagerAction(request, response); }
+KVO_HANDLER_DEF(WMusermanagerAction) {
+  dataservice::UserManagerAction(request, response);
+}
 KVO_HANDLER_DEF(WMversaokvomobileupdateAction) {
   config::VersionAction(request, response, config::VersionSource::MobileUpdate);
 }
-KVO_HANDLER_DEF(WMconfigAction) { config::ConfigAction(request, response); }
-KVO_HANDLER_DEF(WMsiteAction) { pages::SiteAction(request, response, PageProducer1, SiteTexts); }
-KVO_HANDLER_DEF(WMkmlAction) { pages::KmlAction(request, response); }
-KVO_HANDLER_DEF(WMloginAction) { pages::LoginAction(request, response, DBKVO); }
+KVO_HANDLER_DEF(WMconfigAction) {
+  config::ConfigAction(request, response);
+}
+KVO_HANDLER_DEF(WMsiteAction) {
+  pages::SiteAction(request, response, PageProducer1, SiteTexts);
+}
+KVO_HANDLER_DEF(WMkmlAction) {
+  pages::KmlAction(request, response);
+}
+KVO_HANDLER_DEF(WMloginAction) {
+  pages::LoginAction(request, response, DBKVO);
+}
 KVO_HANDLER_DEF(WMversaokvocdAction) {
   config::VersionAction(request, response, config::VersionSource::Cd);
 }
 KVO_HANDLER_DEF(WMversaokvocdupdateAction) {
   config::VersionAction(request, response, config::VersionSource::CdUpdate);
 }
-KVO_HANDLER_DEF(WMmemoAction) { config::MemoAction(request, response, DBKVO); }
-KVO_HANDLER_DEF(WMrdpAction) { config::RdpAction(request, response); }
-KVO_HANDLER_DEF(WMrdptoolsAction) { config::RdpToolsAction(request, response); }
-KVO_HANDLER_DEF(WMinfoAction) { pages::InfoAction(request, response, PageProducer2); }
+KVO_HANDLER_DEF(WMmemoAction) {
+  config::MemoAction(request, response, DBKVO);
+}
+KVO_HANDLER_DEF(WMrdpAction) {
+  config::RdpAction(request, response);
+}
+KVO_HANDLER_DEF(WMrdptoolsAction) {
+  config::RdpToolsAction(request, response);
+}
+KVO_HANDLER_DEF(WMinfoAction) {
+  pages::InfoAction(request, response, PageProducer2);
+}
 
 #undef KVO_HANDLER_DEF
 

@@ -49,7 +49,7 @@ class TWM {
                             const std::vector<std::string>& tagParams, std::string& replaceText);
 
   // Handlers, in table order.
-#define KVO_HANDLER(name) \
+#define KVO_HANDLER(name)                                                                   \
   void name(TWebActionItem& sender, cgi::TWebRequest& request, cgi::TWebResponse& response, \
             bool& handled)
   KVO_HANDLER(WMtesteAction);

@@ -8,7 +8,9 @@ namespace kvo::cgi {
 
 namespace {
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -48,8 +50,9 @@ std::string DecodeField(std::string_view raw) {
       out += '%';
       ++i;
     } else if (i + 2 >= raw.size()) {
-      throw Error("Error decoding URL style (%XX) encoded string at position " +
-                  std::to_string(i + 1), "EWebBrokerException");
+      throw Error(
+          "Error decoding URL style (%XX) encoded string at position " + std::to_string(i + 1),
+          "EWebBrokerException");
     } else {
       int hi = HexDigit(raw[i + 1]), lo = HexDigit(raw[i + 2]);
       if (hi < 0 || lo < 0)

@@ -10,13 +10,35 @@ namespace kvo::cgi {
 
 namespace {
 
-const char* const kVariableNames[kRequestVariableCount] = {
-    "REQUEST_METHOD", "SERVER_PROTOCOL", "URL", "QUERY_STRING", "PATH_INFO", "PATH_TRANSLATED",
-    "HTTP_CACHE_CONTROL", "HTTP_DATE", "HTTP_ACCEPT", "HTTP_FROM", "HTTP_HOST",
-    "HTTP_IF_MODIFIED_SINCE", "HTTP_REFERER", "HTTP_USER_AGENT", "HTTP_CONTENT_ENCODING",
-    "HTTP_CONTENT_TYPE", "HTTP_CONTENT_LENGTH", "HTTP_CONTENT_VERSION", "HTTP_DERIVED_FROM",
-    "HTTP_EXPIRES", "HTTP_TITLE", "REMOTE_ADDR", "REMOTE_HOST", "SCRIPT_NAME", "SERVER_PORT",
-    "", "HTTP_CONNECTION", "HTTP_COOKIE", "HTTP_AUTHORIZATION"};
+const char* const kVariableNames[kRequestVariableCount] = {"REQUEST_METHOD",
+                                                           "SERVER_PROTOCOL",
+                                                           "URL",
+                                                           "QUERY_STRING",
+                                                           "PATH_INFO",
+                                                           "PATH_TRANSLATED",
+                                                           "HTTP_CACHE_CONTROL",
+                                                           "HTTP_DATE",
+                                                           "HTTP_ACCEPT",
+                                                           "HTTP_FROM",
+                                                           "HTTP_HOST",
+                                                           "HTTP_IF_MODIFIED_SINCE",
+                                                           "HTTP_REFERER",
+                                                           "HTTP_USER_AGENT",
+                                                           "HTTP_CONTENT_ENCODING",
+                                                           "HTTP_CONTENT_TYPE",
+                                                           "HTTP_CONTENT_LENGTH",
+                                                           "HTTP_CONTENT_VERSION",
+                                                           "HTTP_DERIVED_FROM",
+                                                           "HTTP_EXPIRES",
+                                                           "HTTP_TITLE",
+                                                           "REMOTE_ADDR",
+                                                           "REMOTE_HOST",
+                                                           "SCRIPT_NAME",
+                                                           "SERVER_PORT",
+                                                           "",
+                                                           "HTTP_CONNECTION",
+                                                           "HTTP_COOKIE",
+                                                           "HTTP_AUTHORIZATION"};
 
 bool EqualsUpper(const std::string& text, const char* upper) {
   size_t i = 0;
@@ -48,10 +70,14 @@ bool ParseInt32(const std::string& text, int32_t& value) {
   for (; i < text.size(); ++i) {
     char c = text[i];
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
     v = v * base + d;
     if (v > static_cast<int64_t>(INT32_MAX) + 1) return false;
   }
@@ -82,10 +108,14 @@ CgiInput CgiInput::Process() {
 
 TWebRequest::TWebRequest(CgiInput input) : input_(std::move(input)) {
   const std::string method = StringVariable(rvMethod);
-  if (EqualsUpper(method, "GET")) method_ = TMethodType::mtGet;
-  else if (EqualsUpper(method, "PUT")) method_ = TMethodType::mtPut;
-  else if (EqualsUpper(method, "POST")) method_ = TMethodType::mtPost;
-  else if (EqualsUpper(method, "HEAD")) method_ = TMethodType::mtHead;
+  if (EqualsUpper(method, "GET"))
+    method_ = TMethodType::mtGet;
+  else if (EqualsUpper(method, "PUT"))
+    method_ = TMethodType::mtPut;
+  else if (EqualsUpper(method, "POST"))
+    method_ = TMethodType::mtPost;
+  else if (EqualsUpper(method, "HEAD"))
+    method_ = TMethodType::mtHead;
   const int32_t length = IntegerVariable(rvContentLength);
   if (length > 0) body_ = ReadString(static_cast<size_t>(length));
 }

@@ -10,20 +10,34 @@ namespace {
 
 const char* ReasonFor(int32_t code) {
   switch (code) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 304: return "Not Modified";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
-    default: return "";
+    case 200:
+      return "OK";
+    case 201:
+      return "Created";
+    case 204:
+      return "No Content";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 304:
+      return "Not Modified";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    case 501:
+      return "Not Implemented";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "";
   }
 }
 
@@ -67,9 +81,8 @@ size_t TWebResponse::WriteClient(const char* bytes, size_t count) {
 
 void TWebResponse::SendResponse() {
   if (!request_.StringVariable(rvProtocol).empty()) {
-    std::string status = (!reason_.empty() && status_ > 0)
-                             ? std::to_string(status_) + " " + reason_
-                             : std::string("200 OK");
+    std::string status = (!reason_.empty() && status_ > 0) ? std::to_string(status_) + " " + reason_
+                                                           : std::string("200 OK");
     std::string head = "Status: " + status + "\r\n";
     if (!contentType_.empty()) head += "Content-Type: " + contentType_ + "\r\n";
     if (!content_.empty()) head += "Content-Length: " + std::to_string(contentLength_) + "\r\n";

@@ -12,7 +12,9 @@ namespace {
 
 constexpr size_t kMaxValue = 2047;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -47,9 +49,8 @@ std::optional<std::string> Lookup(const std::string& path, std::string_view sect
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       size_t close = line.find(']');
-      std::string_view name = Trim(line.substr(1, close == std::string_view::npos
-                                                      ? std::string_view::npos
-                                                      : close - 1));
+      std::string_view name = Trim(
+          line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
       if (inSection) return std::nullopt;  // the first section of that name is the one read
       inSection = !sectionSeen && EqualNoCase(name, section);
       sectionSeen = sectionSeen || inSection;
@@ -89,10 +90,14 @@ bool ParseProfileInteger(std::string_view text, int32_t& value) {
   for (; i < text.size(); ++i) {
     char c = text[i];
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
     v = v * base + d;
     if (v > static_cast<int64_t>(INT32_MAX) + 1) return false;
   }

@@ -35,18 +35,18 @@ class Error : public kvo::Error {
 
 // Storage types of result and parameter columns (Firebird 3).
 enum class SqlType {
-  Char,       // CHAR(n): fixed length, blank padded
-  VarChar,    // VARCHAR(n)
-  SmallInt,   // 16-bit; with a negative scale NUMERIC/DECIMAL
-  Integer,    // 32-bit; idem
-  BigInt,     // 64-bit; idem
-  Float,      // 32-bit IEEE
-  Double,     // 64-bit IEEE
+  Char,      // CHAR(n): fixed length, blank padded
+  VarChar,   // VARCHAR(n)
+  SmallInt,  // 16-bit; with a negative scale NUMERIC/DECIMAL
+  Integer,   // 32-bit; idem
+  BigInt,    // 64-bit; idem
+  Float,     // 32-bit IEEE
+  Double,    // 64-bit IEEE
   Date,
   Time,
   Timestamp,
   Boolean,
-  Blob,       // subType 1 = text, anything else binary
+  Blob,  // subType 1 = text, anything else binary
 };
 
 struct Column {
@@ -55,10 +55,10 @@ struct Column {
   std::string relation;  // the table or view it comes from, empty for expressions
   std::string owner;
   SqlType type = SqlType::Integer;
-  int subType = 0;        // BLOB subtype; for exact numerics 1 = NUMERIC, 2 = DECIMAL
-  int scale = 0;          // 0 or negative (digits after the point)
-  unsigned length = 0;    // bytes of CHAR/VARCHAR data (not counting the VARCHAR prefix)
-  unsigned charSet = 0;   // character set id
+  int subType = 0;       // BLOB subtype; for exact numerics 1 = NUMERIC, 2 = DECIMAL
+  int scale = 0;         // 0 or negative (digits after the point)
+  unsigned length = 0;   // bytes of CHAR/VARCHAR data (not counting the VARCHAR prefix)
+  unsigned charSet = 0;  // character set id
   bool nullable = true;
   // Declared precision of NUMERIC/DECIMAL when the system tables give it for the column's
   // source field, else 0. Filled on request (Statement::LookupPrecisions).
@@ -93,12 +93,13 @@ struct Scaled {
 struct Bytes {
   std::string data;
 };
-using Value = std::variant<std::monostate, bool, Scaled, double, std::string, Date, Time,
-                           Timestamp, Bytes>;
+using Value =
+    std::variant<std::monostate, bool, Scaled, double, std::string, Date, Time, Timestamp, Bytes>;
 
 class Attachment;
 class Transaction;
 class Statement;
+struct TransactionCore;
 
 // An open cursor. Values are read in place from the fetched row; text views stay valid until
 // the next Fetch().
@@ -146,6 +147,7 @@ class Statement {
   Statement& operator=(Statement&&) noexcept;
   ~Statement();
 
+  // The statement type as the server reports it (an INSERT ... RETURNING is ExecProcedure).
   Kind kind() const;
   // True when executing the statement opens a cursor (a select, also one that does not begin
   // with the word, such as a common table expression).
@@ -167,6 +169,7 @@ class Statement {
   friend class Attachment;
   struct Impl;
   explicit Statement(std::unique_ptr<Impl> impl);
+  static Statement Make(std::shared_ptr<TransactionCore> transaction, std::string_view sql);
   std::unique_ptr<Impl> impl_;
 };
 
@@ -186,6 +189,7 @@ class Transaction {
   friend class Statement;
   struct Impl;
   explicit Transaction(std::unique_ptr<Impl> impl);
+  TransactionCore& core();
   std::unique_ptr<Impl> impl_;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/codepage.h"
 
 #include <iconv.h>
+#include <locale.h>
 
 #include <cstdint>
 
@@ -10,10 +11,10 @@ namespace {
 
 // Unicode code points of the bytes 0x80..0x9F in Windows-1252; the five undefined bytes keep
 // their own value, as the Windows conversion does.
-const char16_t kHigh[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+const char16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                            0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                            0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                            0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 char32_t ByteToCodePoint(unsigned char b) {
   if (b >= 0x80 && b < 0xA0) return kHigh[b - 0x80];
@@ -48,6 +49,17 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 // iconv's transliteration of one code point to Windows-1252, or "?" when it knows none.
 std::string LookAlike(char32_t cp) {
+  // Transliteration follows the LC_CTYPE of the calling thread; the "C" locale knows none.
+  struct ThreadLocale {
+    locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    locale_t previous = utf8 ? uselocale(utf8) : static_cast<locale_t>(nullptr);
+    ~ThreadLocale() {
+      if (utf8) {
+        uselocale(previous);
+        freelocale(utf8);
+      }
+    }
+  } threadLocale;
   struct Converter {
     iconv_t cd = iconv_open("WINDOWS-1252//TRANSLIT", "UTF-32LE");
     ~Converter() {
@@ -84,18 +96,36 @@ std::string Utf8ToCp1252(std::string_view text) {
     unsigned char b = static_cast<unsigned char>(text[i]);
     char32_t cp;
     size_t len;
-    if (b < 0x80) { cp = b; len = 1; }
-    else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; len = 2; }
-    else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; len = 3; }
-    else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; len = 4; }
-    else { out += '?'; ++i; continue; }
+    if (b < 0x80) {
+      cp = b;
+      len = 1;
+    } else if ((b & 0xE0) == 0xC0) {
+      cp = b & 0x1F;
+      len = 2;
+    } else if ((b & 0xF0) == 0xE0) {
+      cp = b & 0x0F;
+      len = 3;
+    } else if ((b & 0xF8) == 0xF0) {
+      cp = b & 0x07;
+      len = 4;
+    } else {
+      out += '?';
+      ++i;
+      continue;
+    }
     bool ok = i + len <= text.size();
     for (size_t k = 1; ok && k < len; ++k) {
       unsigned char c = static_cast<unsigned char>(text[i + k]);
-      if ((c & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (c & 0x3F);
+      if ((c & 0xC0) != 0x80)
+        ok = false;
+      else
+        cp = (cp << 6) | (c & 0x3F);
     }
-    if (!ok) { out += '?'; ++i; continue; }
+    if (!ok) {
+      out += '?';
+      ++i;
+      continue;
+    }
     int byte = CodePointToByte(cp);
     out += byte < 0 ? '?' : static_cast<char>(byte);
     i += len;
@@ -114,8 +144,10 @@ std::string Utf16ToCp1252(std::u16string_view text, bool lookAlike) {
       ++i;
     }
     int byte = CodePointToByte(cp);
-    if (byte >= 0) out += static_cast<char>(byte);
-    else out += lookAlike ? LookAlike(cp) : std::string("?");
+    if (byte >= 0)
+      out += static_cast<char>(byte);
+    else
+      out += lookAlike ? LookAlike(cp) : std::string("?");
   }
   return out;
 }

@@ -39,10 +39,16 @@ bool StatIs(std::string_view windowsPath, mode_t kind) {
 
 }  // namespace
 
-std::string SystemReason(int errnoValue) { return std::strerror(errnoValue); }
+std::string SystemReason(int errnoValue) {
+  return std::strerror(errnoValue);
+}
 
-bool FileExists(std::string_view windowsPath) { return StatIs(windowsPath, S_IFREG); }
-bool DirectoryExists(std::string_view windowsPath) { return StatIs(windowsPath, S_IFDIR); }
+bool FileExists(std::string_view windowsPath) {
+  return StatIs(windowsPath, S_IFREG);
+}
+bool DirectoryExists(std::string_view windowsPath) {
+  return StatIs(windowsPath, S_IFDIR);
+}
 
 std::string ReadWholeFile(std::string_view windowsPath) {
   auto host = HostPath(windowsPath);

@@ -11,10 +11,12 @@ namespace kvo::platform {
 
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
 
 struct Parsed {
-  char drive = 0;  // 0: relative to the current directory
+  char drive = 0;                       // 0: relative to the current directory
   std::vector<std::string> components;  // Windows-1252, "." and ".." resolved
 };
 

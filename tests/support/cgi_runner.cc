@@ -72,8 +72,10 @@ CgiResult RunCgi(const std::map<std::string, std::string>& env, const std::strin
     if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
     if (fds[0].revents) {
       ssize_t n = read(out[0], buffer, sizeof buffer);
-      if (n <= 0) outOpen = false;
-      else result.output.append(buffer, static_cast<size_t>(n));
+      if (n <= 0)
+        outOpen = false;
+      else
+        result.output.append(buffer, static_cast<size_t>(n));
     }
     if (inOpen && fds[1].revents) {
       ssize_t n = write(in[1], stdinBytes.data() + written, stdinBytes.size() - written);

@@ -29,12 +29,12 @@ CgiResult PostCgi(const std::string& path, const std::string& body,
 // The value of a variable of the test environment, or nullopt. Tests that need a service call
 // RequireEnv, which skips the test, or fails it when KVO_REQUIRE_SERVICES=1 (scripts/test).
 std::optional<std::string> Env(const char* name);
-#define KVO_REQUIRE_ENV(var, name)                                              \
-  auto var##_opt = ::kvo::testing::Env(name);                                   \
-  if (!var##_opt) {                                                             \
+#define KVO_REQUIRE_ENV(var, name)                                                 \
+  auto var##_opt = ::kvo::testing::Env(name);                                      \
+  if (!var##_opt) {                                                                \
     if (::kvo::testing::Env("KVO_REQUIRE_SERVICES")) FAIL() << name " is not set"; \
-    GTEST_SKIP() << name " is not set";                                         \
-  }                                                                             \
+    GTEST_SKIP() << name " is not set";                                            \
+  }                                                                                \
   const std::string var = *var##_opt
 
 // A fresh empty folder under the system's temporary folder, removed with the object.

@@ -1,0 +1,133 @@
+// Exact bytes of the CGI answers.
+#include "cgi/response.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace kvo::cgi {
+namespace {
+
+struct Harness {
+  std::map<std::string, std::string> env;
+  std::string written;
+  std::unique_ptr<TWebRequest> request;
+  std::unique_ptr<TWebResponse> response;
+
+  explicit Harness(std::map<std::string, std::string> e) : env(std::move(e)) {
+    CgiInput in;
+    in.getenv = [this](const std::string& n) -> std::optional<std::string> {
+      auto it = env.find(n);
+      return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);
+    };
+    in.read = [](char*, size_t) -> long { return 0; };
+    request = std::make_unique<TWebRequest>(in);
+    response = std::make_unique<TWebResponse>(*request, [this](const char* b, size_t n) {
+      written.append(b, n);
+      return n;
+    });
+  }
+};
+
+const std::map<std::string, std::string> kHttp = {{"SERVER_PROTOCOL", "HTTP/1.1"},
+                                                  {"PATH_INFO", "/kml"}};
+
+TEST(Response, EmptyAnswer) {
+  Harness h(kHttp);
+  h.response->SendResponse();
+  EXPECT_EQ(h.written, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+  EXPECT_TRUE(h.response->Sent());
+}
+
+TEST(Response, ContentWithLength) {
+  Harness h(kHttp);
+  h.response->SetContent("true");
+  h.response->SendResponse();
+  EXPECT_EQ(h.written,
+            "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 4\r\nContent:\r\n\r\n"
+            "true");
+}
+
+TEST(Response, LargeContentInOnePiece) {
+  Harness h(kHttp);
+  h.response->SetContent(std::string(20000, 'x'));
+  h.response->SendResponse();
+  EXPECT_NE(h.written.find("Content-Length: 20000\r\n"), std::string::npos);
+  EXPECT_EQ(h.written.size(), h.written.find("\r\n\r\n") + 4 + 20000);
+}
+
+TEST(Response, StreamAfterHeadersWithoutLength) {
+  Harness h(kHttp);
+  h.response->SetContentType("application/octet-stream");
+  h.response->SendResponse();
+  platform::MemoryStream s(std::string(20000, 'z') + "END");
+  s.SetPosition(3);
+  h.response->SendStream(s);
+  EXPECT_EQ(h.written.substr(0, 70),
+            "Status: 200 OK\r\nContent-Type: application/octet-stream\r\nContent:\r\n\r\nzz");
+  EXPECT_EQ(h.written.size(), 68u + 20000 - 3 + 3);
+  EXPECT_EQ(s.Position(), s.Size());
+  h.response->SendStream(s);  // at its end: nothing more
+  EXPECT_EQ(h.written.size(), 68u + 20000);
+}
+
+TEST(Response, SendStreamLeavesSentAlone) {
+  Harness h(kHttp);
+  platform::MemoryStream s("abc");
+  h.response->SendStream(s);
+  EXPECT_FALSE(h.response->Sent());
+  EXPECT_EQ(h.written, "abc");
+}
+
+TEST(Response, NoProtocolWritesBodyAlone) {
+  Harness h(std::map<std::string, std::string>{{"PATH_INFO", "/x"}});
+  h.response->SetContent("body");
+  h.response->SendResponse();
+  EXPECT_EQ(h.written, "body");
+}
+
+TEST(Response, InternalErrorPage) {
+  Harness h(kHttp);
+  h.response->InternalErrorPage("boom");
+  const std::string body =
+      "<html><body><h1>Internal Application Error</h1>\r\n<p>boom\r\n<p><hr width=\"100%\">"
+      "<i>/kml</i></body></html>";
+  ASSERT_EQ(body.size(), 103u);
+  EXPECT_EQ(h.written,
+            "Status: 500 Internal Server Error\r\nContent-Type: text/html\r\n"
+            "Content-Length: 103\r\nContent:\r\n\r\n" +
+                body);
+}
+
+TEST(Response, InternalErrorPageAfterSendWritesNothing) {
+  Harness h(kHttp);
+  h.response->SendResponse();
+  const std::string before = h.written;
+  h.response->InternalErrorPage("late");
+  EXPECT_EQ(h.written, before);
+}
+
+TEST(Response, StatusChangesReason) {
+  Harness h(kHttp);
+  h.response->SetStatusCode(500);
+  EXPECT_EQ(h.response->ReasonString(), "Internal Server Error");
+  h.response->SetStatusCode(200);
+  EXPECT_EQ(h.response->ReasonString(), "OK");
+}
+
+TEST(ServerErrorAnswer, ExactBytesAndNoHeaderInjection) {
+  std::string out;
+  OutputFn fn = [&](const char* b, size_t n) {
+    out.append(b, n);
+    return n;
+  };
+  ServerErrorAnswer(fn, "EOutOfMemory", "bad\r\nSet-Cookie: x=1");
+  const std::string body =
+      "<html><title>Internal Server Error 500</title>\r\n<h1>Internal Server Error 500</h1><hr>"
+      "\r\nException: EOutOfMemory<br>\r\nMessage: bad\r\nSet-Cookie: x=1<br></html>\r\n";
+  EXPECT_EQ(out, "Status: 500 badSet-Cookie: x=1\r\nContent-Type: text/html\r\nContent-Length: " +
+                     std::to_string(body.size()) + "\r\n\r\n" + body);
+}
+
+}  // namespace
+}  // namespace kvo::cgi

@@ -1,0 +1,234 @@
+// Attachments and transactions: who commits what when a connection closes.
+#include <algorithm>
+#include <optional>
+
+#include "fb/fb_impl.h"
+#include "platform/codepage.h"
+
+namespace kvo::fb {
+
+using api::Status;
+
+// ---------------------------------------------------------------------------------------------
+// Cores
+
+AttachmentCore::~AttachmentCore() = default;
+
+api::IAttachment* AttachmentCore::Get() const {
+  if (!handle) throw Error("The database connection is closed");
+  return handle.get();
+}
+
+TransactionCore::TransactionCore(std::shared_ptr<AttachmentCore> a) : attachment(std::move(a)) {}
+
+TransactionCore::~TransactionCore() {
+  auto& open = attachment->open;
+  open.erase(std::remove(open.begin(), open.end(), this), open.end());
+}
+
+api::ITransaction* TransactionCore::Get() const {
+  if (!handle) throw Error("The transaction is not active");
+  return handle.get();
+}
+
+void TransactionCore::Commit() {
+  Status status;
+  Get()->commit(&status);
+  // A committed transaction's interface is gone with it.
+  (void)handle.release();
+  Forget();
+}
+
+void TransactionCore::Rollback() {
+  Status status;
+  Get()->rollback(&status);
+  (void)handle.release();
+  Forget();
+}
+
+void TransactionCore::Forget() {
+  handle.reset();
+  auto& open = attachment->open;
+  open.erase(std::remove(open.begin(), open.end(), this), open.end());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transaction
+
+Transaction::Transaction(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Transaction::Transaction(Transaction&&) noexcept = default;
+Transaction& Transaction::operator=(Transaction&& other) noexcept {
+  if (this != &other) {
+    // The transaction this object held is abandoned like one going out of scope.
+    Transaction old(std::move(*this));
+    impl_ = std::move(other.impl_);
+  }
+  return *this;
+}
+
+Transaction::~Transaction() {
+  if (!impl_ || !impl_->core->handle) return;
+  try {
+    if (impl_->core->attachment->handle) impl_->core->Rollback();
+  } catch (...) {
+    // The server rolls back what a broken connection leaves open.
+  }
+  impl_->core->Forget();
+}
+
+TransactionCore& Transaction::core() {
+  if (!impl_) throw Error("The transaction is not active");
+  return *impl_->core;
+}
+
+bool Transaction::Active() const {
+  return impl_ && impl_->core->handle != nullptr;
+}
+
+void Transaction::Commit() {
+  if (!impl_) throw Error("The transaction is not active");
+  impl_->core->Commit();
+}
+
+void Transaction::Rollback() {
+  if (!impl_) throw Error("The transaction is not active");
+  impl_->core->Rollback();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Attachment
+
+Attachment::Attachment(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Attachment::Attachment(Attachment&&) noexcept = default;
+Attachment& Attachment::operator=(Attachment&& other) noexcept {
+  if (this != &other) {
+    Attachment old(std::move(*this));
+    impl_ = std::move(other.impl_);
+  }
+  return *this;
+}
+
+Attachment::~Attachment() {
+  try {
+    Close();
+  } catch (...) {
+    // Close() has detached already; a failed commit is the only news lost here.
+  }
+}
+
+Attachment Attachment::Open(std::string_view database, const std::vector<std::string>& params) {
+  api::ParamBlock dpb = api::DatabaseParams(params);
+  auto impl = std::make_unique<Impl>();
+  std::string name = platform::Cp1252ToUtf8(database);
+  Status status;
+  impl->core->handle.reset(
+      api::Provider()->attachDatabase(&status, name.c_str(), dpb.length(), dpb.data()));
+  return Attachment(std::move(impl));
+}
+
+Attachment Attachment::Create(std::string_view database, const std::vector<std::string>& params,
+                              std::string_view charSet) {
+  api::ParamBlock dpb = api::DatabaseParams(params);
+  dpb.Int(isc_dpb_page_size, 8192);
+  dpb.String(isc_dpb_set_db_charset, charSet);
+  auto impl = std::make_unique<Impl>();
+  std::string name = platform::Cp1252ToUtf8(database);
+  Status status;
+  impl->core->handle.reset(
+      api::Provider()->createDatabase(&status, name.c_str(), dpb.length(), dpb.data()));
+  return Attachment(std::move(impl));
+}
+
+bool Attachment::IsOpen() const {
+  return impl_ && impl_->core->handle != nullptr;
+}
+
+Transaction Attachment::StartTransaction() {
+  AttachmentCore& core = *impl_->core;
+  auto tx = std::make_shared<TransactionCore>(impl_->core);
+  Status status;
+  tx->handle.reset(core.Get()->startTransaction(&status, 0, nullptr));
+  core.open.push_back(tx.get());
+  auto impl = std::make_unique<Transaction::Impl>();
+  impl->core = std::move(tx);
+  return Transaction(std::move(impl));
+}
+
+void Attachment::ExecuteImmediate(Transaction& transaction, std::string_view sql) {
+  std::string text(sql);
+  TransactionCore& tx = transaction.core();
+  Status status;
+  impl_->core->Get()->execute(&status, tx.Get(), 0, text.c_str(), 3, nullptr, nullptr, nullptr,
+                              nullptr);
+}
+
+void Attachment::Close() {
+  if (!impl_ || !impl_->core->handle) return;
+  AttachmentCore& core = *impl_->core;
+  std::optional<Error> failure;
+  // Commit in the order the transactions were started; each one leaves the list as it ends.
+  while (!core.open.empty()) {
+    TransactionCore* tx = core.open.front();
+    try {
+      tx->Commit();
+    } catch (const Error& e) {
+      if (!failure) failure = e;
+      tx->Forget();
+    }
+  }
+  try {
+    Status status;
+    core.handle->detach(&status);
+    (void)core.handle.release();
+  } catch (const Error& e) {
+    if (!failure) failure = e;
+    core.handle.reset();
+  }
+  if (failure) throw *failure;
+}
+
+void Attachment::Drop() {
+  AttachmentCore& core = *impl_->core;
+  while (!core.open.empty()) {
+    TransactionCore* tx = core.open.front();
+    try {
+      tx->Rollback();
+    } catch (const Error&) {
+      tx->Forget();
+    }
+  }
+  Status status;
+  core.Get()->dropDatabase(&status);
+  (void)core.handle.release();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Database
+
+void Database::Connect() {
+  Disconnect();
+  attachment_.emplace(Attachment::Open(DatabaseName, Params));
+}
+
+void Database::Disconnect() noexcept {
+  attachment_.reset();
+}
+
+std::string Database::ParamValue(std::string_view name) const {
+  for (const auto& line : Params) {
+    auto eq = line.find('=');
+    if (eq != std::string::npos && line.substr(0, eq) == name) return line.substr(eq + 1);
+  }
+  return {};
+}
+
+Attachment& Database::attachment() {
+  if (!Connected()) throw kvo::Error("The database is not connected");
+  return *attachment_;
+}
+
+void ShutdownClient() noexcept {
+  fb_shutdown(0, fb_shutrsn_app_stopped);
+}
+
+}  // namespace kvo::fb

@@ -1,0 +1,85 @@
+// The one place that includes the Firebird client's headers. Everything of the layer that talks
+// to the client goes through what is declared here: the status wrapper that turns a failed call
+// into kvo::fb::Error, owners for the client's interfaces, and the parameter-block builder.
+#pragma once
+
+#include <firebird/Interface.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fb/fb.h"
+
+namespace kvo::fb::api {
+
+using namespace Firebird;
+
+IMaster* Master();
+IUtil* Util();
+IProvider* Provider();
+
+// The client's message text for a status vector (the lines as IUtil::formatStatus joins them)
+// and its error codes, as the exception carries them.
+Error MakeError(IStatus* status);
+
+// A status wrapper whose check throws MakeError(). Every call of the client takes one:
+// `Status status; attachment->detach(&status);`. One per call site; it disposes of the
+// underlying status object.
+class Status : public BaseStatusWrapper<Status> {
+ public:
+  Status() : BaseStatusWrapper(Master()->getStatus()) {}
+  ~Status() { status->dispose(); }
+  Status(const Status&) = delete;
+  Status& operator=(const Status&) = delete;
+
+  static void checkException(Status* status) {
+    if (status->dirty && (status->getState() & IStatus::STATE_ERRORS)) throw MakeError(status);
+  }
+};
+
+// Reference holders: interfaces that the client counts are released, the rest disposed of.
+// An interface whose closing call succeeded (commit, detach, close, free) is already gone; the
+// owner then drops it with `.release()` of the unique_ptr without calling the client.
+struct ReleaseDeleter {
+  template <typename T>
+  void operator()(T* p) const noexcept {
+    p->release();
+  }
+};
+struct DisposeDeleter {
+  template <typename T>
+  void operator()(T* p) const noexcept {
+    p->dispose();
+  }
+};
+template <typename T>
+using Ref = std::unique_ptr<T, ReleaseDeleter>;
+template <typename T>
+using Owned = std::unique_ptr<T, DisposeDeleter>;
+
+// Builds a DPB or SPB. kind: IXpbBuilder::DPB, SPB_ATTACH, SPB_START.
+class ParamBlock {
+ public:
+  explicit ParamBlock(unsigned kind);
+  ParamBlock& Int(unsigned char tag, int value);
+  ParamBlock& String(unsigned char tag, std::string_view value);
+  ParamBlock& Tag(unsigned char tag);
+  unsigned length();
+  const unsigned char* data();
+
+ private:
+  Owned<IXpbBuilder> builder_;
+};
+
+// The attach-time parameters from "name=value" lines (unknown names ignored), SQL dialect 3.
+ParamBlock DatabaseParams(const std::vector<std::string>& lines);
+
+// Exact numeric, date and time conversions of the client's wire formats.
+Date DecodeDate(ISC_DATE d);
+Time DecodeTime(ISC_TIME t);
+ISC_DATE EncodeDate(const Date& d);
+ISC_TIME EncodeTime(const Time& t);
+
+}  // namespace kvo::fb::api

@@ -1,0 +1,94 @@
+// The insides shared by the layer's classes: who holds which client handle, and the row layout
+// read from a message metadata.
+//
+// An attachment's handle lives in an AttachmentCore shared by everything made from it, so that
+// a transaction, statement or result set that outlives its Attachment object finds the
+// attachment closed instead of freed. The core knows the transactions still open on it, which
+// Close() commits.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fb/fb.h"
+#include "fb/fb_api.h"
+
+namespace kvo::fb {
+
+struct TransactionCore;
+
+struct AttachmentCore {
+  api::Ref<api::IAttachment> handle;   // null once detached
+  std::vector<TransactionCore*> open;  // transactions started and not yet ended
+
+  ~AttachmentCore();
+  api::IAttachment* Get() const;  // throws when detached
+};
+
+struct TransactionCore : std::enable_shared_from_this<TransactionCore> {
+  std::shared_ptr<AttachmentCore> attachment;
+  api::Ref<api::ITransaction> handle;  // null once committed or rolled back
+
+  explicit TransactionCore(std::shared_ptr<AttachmentCore> a);
+  ~TransactionCore();
+  api::ITransaction* Get() const;  // throws when no longer active
+  void Commit();
+  void Rollback();
+  // The handle ended by the attachment's own close.
+  void Forget();
+};
+
+struct Attachment::Impl {
+  std::shared_ptr<AttachmentCore> core = std::make_shared<AttachmentCore>();
+};
+
+struct Transaction::Impl {
+  std::shared_ptr<TransactionCore> core;
+};
+
+// The columns of a message and where each value sits in its buffer.
+struct Layout {
+  api::Ref<api::IMessageMetadata> metadata;
+  std::vector<Column> columns;
+  std::vector<unsigned> offsets, nullOffsets;
+  unsigned length = 0;
+
+  // Reads the columns of `metadata` (which it keeps); unsupported types throw Error.
+  explicit Layout(api::IMessageMetadata* metadata);
+};
+
+// A row of values laid out by a Layout, with what reading a blob of it needs.
+struct Row {
+  const Layout* layout = nullptr;
+  std::vector<int64_t> buffer;  // 8-byte aligned storage of the message
+  std::shared_ptr<TransactionCore> transaction;
+
+  Row(const Layout& l, std::shared_ptr<TransactionCore> t);
+  unsigned char* data() { return reinterpret_cast<unsigned char*>(buffer.data()); }
+  const unsigned char* data() const {
+    return reinterpret_cast<const unsigned char*>(buffer.data());
+  }
+
+  bool IsNull(size_t column) const;
+  int64_t GetInt64(size_t column) const;
+  double GetDouble(size_t column) const;
+  std::string_view GetText(size_t column) const;
+  Date GetDate(size_t column) const;
+  Time GetTime(size_t column) const;
+  Timestamp GetTimestamp(size_t column) const;
+  bool GetBool(size_t column) const;
+  void ReadBlob(size_t column, std::string& out) const;
+  std::string GetAsText(size_t column) const;
+
+ private:
+  const Column& Check(size_t column, std::initializer_list<SqlType> types, const char* what) const;
+};
+
+// Text forms shared with the rest of the layer.
+std::string FormatScaled(int64_t value, int scale);
+std::string FormatDate(const Date& d);
+std::string FormatTime(const Time& t);
+const char* TypeName(SqlType type);
+
+}  // namespace kvo::fb

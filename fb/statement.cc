@@ -1,0 +1,413 @@
+// Prepared statements, parameter binding and cursors.
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <optional>
+
+#include "fb/fb_impl.h"
+
+namespace kvo::fb {
+
+using api::Status;
+
+namespace {
+
+// The longest text a VARCHAR parameter can carry.
+constexpr size_t kMaxText = 32765;
+
+// A parameter message built for the values at hand: each value travels in its own type, and
+// the server converts it to the parameter's declared type as it converts literals.
+struct InputMessage {
+  api::Ref<api::IMessageMetadata> metadata;
+  std::vector<int64_t> buffer;
+  unsigned char* data() { return reinterpret_cast<unsigned char*>(buffer.data()); }
+};
+
+void Store(unsigned char* p, const void* value, size_t n) {
+  std::memcpy(p, value, n);
+}
+
+ISC_QUAD CreateBlob(TransactionCore& tx, std::string_view bytes) {
+  ISC_QUAD id{};
+  api::Ref<api::IBlob> blob;
+  {
+    Status status;
+    blob.reset(tx.attachment->Get()->createBlob(&status, tx.Get(), &id, 0, nullptr));
+  }
+  constexpr size_t kSegment = 32768;
+  for (size_t pos = 0; pos < bytes.size(); pos += kSegment) {
+    size_t n = std::min(kSegment, bytes.size() - pos);
+    Status status;
+    blob->putSegment(&status, static_cast<unsigned>(n), bytes.data() + pos);
+  }
+  Status status;
+  blob->close(&status);
+  (void)blob.release();
+  return id;
+}
+
+// The text form of a value bound to a BLOB parameter.
+std::string BlobText(const Value& v) {
+  struct {
+    std::string operator()(std::monostate) { return {}; }
+    std::string operator()(bool b) { return b ? "true" : "false"; }
+    std::string operator()(const Scaled& s) { return FormatScaled(s.value, s.scale); }
+    std::string operator()(double d) {
+      char buf[64];
+      auto r = std::to_chars(buf, buf + sizeof buf, d);
+      return std::string(buf, r.ptr);
+    }
+    std::string operator()(const std::string& s) { return s; }
+    std::string operator()(const Date& d) { return FormatDate(d); }
+    std::string operator()(const Time& t) { return FormatTime(t); }
+    std::string operator()(const Timestamp& t) {
+      return FormatDate(t.date) + " " + FormatTime(t.time);
+    }
+    std::string operator()(const Bytes& b) { return b.data; }
+  } visitor;
+  return std::visit(visitor, v);
+}
+
+InputMessage BindInput(const Layout& declared, TransactionCore& tx,
+                       const std::vector<Value>& params) {
+  const std::vector<Column>& cols = declared.columns;
+  if (params.size() != cols.size())
+    throw Error("The statement takes " + std::to_string(cols.size()) + " parameters, " +
+                std::to_string(params.size()) + " given");
+  InputMessage msg;
+  if (cols.empty()) return msg;
+
+  api::Ref<api::IMetadataBuilder> builder;
+  {
+    Status status;
+    builder.reset(declared.metadata->getBuilder(&status));
+  }
+  std::vector<std::string> blobTexts(cols.size());
+  for (unsigned i = 0; i < cols.size(); ++i) {
+    const Value& v = params[i];
+    const Column& c = cols[i];
+    unsigned type = SQL_VARYING, length = 0, charSet = c.charSet;
+    int scale = 0, subType = 0;
+    if (c.type == SqlType::Blob) {
+      type = SQL_BLOB;
+      length = sizeof(ISC_QUAD);
+      subType = c.subType;
+      if (!std::holds_alternative<std::monostate>(v)) blobTexts[i] = BlobText(v);
+    } else if (std::holds_alternative<std::monostate>(v)) {
+      // NULL: any type does; a short text keeps the message small.
+      type = SQL_VARYING;
+      length = 1;
+    } else if (std::holds_alternative<bool>(v)) {
+      type = SQL_BOOLEAN;
+      length = 1;
+    } else if (auto* s = std::get_if<Scaled>(&v)) {
+      type = SQL_INT64;
+      length = 8;
+      scale = s->scale;
+    } else if (std::holds_alternative<double>(v)) {
+      type = SQL_DOUBLE;
+      length = 8;
+    } else if (std::holds_alternative<Date>(v)) {
+      type = SQL_TYPE_DATE;
+      length = sizeof(ISC_DATE);
+    } else if (std::holds_alternative<Time>(v)) {
+      type = SQL_TYPE_TIME;
+      length = sizeof(ISC_TIME);
+    } else if (std::holds_alternative<Timestamp>(v)) {
+      type = SQL_TIMESTAMP;
+      length = sizeof(ISC_TIMESTAMP);
+    } else {
+      const std::string& text =
+          std::holds_alternative<Bytes>(v) ? std::get<Bytes>(v).data : std::get<std::string>(v);
+      if (text.size() > kMaxText)
+        throw Error("Parameter " + std::to_string(i + 1) + " is longer than " +
+                    std::to_string(kMaxText) + " bytes");
+      type = SQL_VARYING;
+      length = std::max<unsigned>(1, static_cast<unsigned>(text.size()));
+      // Text bound to a non-text parameter carries no character set of its own.
+      if (c.type != SqlType::Char && c.type != SqlType::VarChar) charSet = 0;
+    }
+    Status status;
+    builder->setType(&status, i, type | 1);
+    builder->setSubType(&status, i, subType);
+    builder->setLength(&status, i, length);
+    builder->setScale(&status, i, scale);
+    builder->setCharSet(&status, i, charSet);
+  }
+  {
+    Status status;
+    msg.metadata.reset(builder->getMetadata(&status));
+  }
+  msg.metadata->addRef();
+  Layout layout(msg.metadata.get());
+  msg.buffer.assign(layout.length / 8 + 2, 0);
+  unsigned char* base = msg.data();
+  for (unsigned i = 0; i < cols.size(); ++i) {
+    const Value& v = params[i];
+    unsigned char* p = base + layout.offsets[i];
+    int16_t null = std::holds_alternative<std::monostate>(v) ? -1 : 0;
+    Store(base + layout.nullOffsets[i], &null, sizeof null);
+    if (null) continue;
+    if (cols[i].type == SqlType::Blob) {
+      ISC_QUAD id = CreateBlob(tx, blobTexts[i]);
+      Store(p, &id, sizeof id);
+    } else if (auto* b = std::get_if<bool>(&v)) {
+      *p = *b ? 1 : 0;
+    } else if (auto* s = std::get_if<Scaled>(&v)) {
+      Store(p, &s->value, 8);
+    } else if (auto* d = std::get_if<double>(&v)) {
+      Store(p, d, 8);
+    } else if (auto* date = std::get_if<Date>(&v)) {
+      ISC_DATE x = api::EncodeDate(*date);
+      Store(p, &x, sizeof x);
+    } else if (auto* time = std::get_if<Time>(&v)) {
+      ISC_TIME x = api::EncodeTime(*time);
+      Store(p, &x, sizeof x);
+    } else if (auto* ts = std::get_if<Timestamp>(&v)) {
+      ISC_TIMESTAMP x{api::EncodeDate(ts->date), api::EncodeTime(ts->time)};
+      Store(p, &x, sizeof x);
+    } else {
+      const std::string& text =
+          std::holds_alternative<Bytes>(v) ? std::get<Bytes>(v).data : std::get<std::string>(v);
+      uint16_t n = static_cast<uint16_t>(text.size());
+      Store(p, &n, 2);
+      Store(p + 2, text.data(), text.size());
+    }
+  }
+  return msg;
+}
+
+Statement::Kind KindOf(unsigned type) {
+  switch (type) {
+    case isc_info_sql_stmt_select:
+      return Statement::Kind::Select;
+    case isc_info_sql_stmt_select_for_upd:
+      return Statement::Kind::SelectForUpdate;
+    case isc_info_sql_stmt_insert:
+      return Statement::Kind::Insert;
+    case isc_info_sql_stmt_update:
+      return Statement::Kind::Update;
+    case isc_info_sql_stmt_delete:
+      return Statement::Kind::Delete;
+    case isc_info_sql_stmt_ddl:
+      return Statement::Kind::Ddl;
+    case isc_info_sql_stmt_exec_procedure:
+      return Statement::Kind::ExecProcedure;
+    default:
+      return Statement::Kind::Other;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// ResultSet
+
+struct ResultSet::Impl {
+  // The cursor lives only as long as its statement: a result set keeps it.
+  api::Ref<api::IStatement> statement;
+  std::shared_ptr<const Layout> layout;
+  std::shared_ptr<TransactionCore> transaction;
+  api::Ref<api::IResultSet> cursor;
+  Row row;
+  bool onRow = false;
+
+  Impl(std::shared_ptr<const Layout> l, std::shared_ptr<TransactionCore> t)
+      : layout(std::move(l)), transaction(t), row(*layout, t) {}
+
+  void Close() {
+    if (!cursor) return;
+    // A cursor whose transaction or connection has ended is gone on the server already.
+    if (transaction->handle && transaction->attachment->handle) {
+      Status status;
+      cursor->close(&status);
+      (void)cursor.release();
+    } else {
+      cursor.reset();
+    }
+  }
+
+  const Row& Current() const {
+    if (!onRow) throw Error("The result set is not on a row");
+    return row;
+  }
+};
+
+ResultSet::ResultSet(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+ResultSet::ResultSet(ResultSet&&) noexcept = default;
+ResultSet& ResultSet::operator=(ResultSet&&) noexcept = default;
+ResultSet::~ResultSet() {
+  if (!impl_) return;
+  try {
+    impl_->Close();
+  } catch (...) {
+    impl_->cursor.reset();
+  }
+}
+
+const std::vector<Column>& ResultSet::Columns() const {
+  return impl_->layout->columns;
+}
+
+bool ResultSet::Fetch() {
+  Impl& r = *impl_;
+  r.onRow = false;
+  if (!r.cursor) return false;
+  Status status;
+  int rc = r.cursor->fetchNext(&status, r.row.data());
+  if (rc != api::IStatus::RESULT_OK) {
+    r.Close();
+    return false;
+  }
+  r.onRow = true;
+  return true;
+}
+
+bool ResultSet::IsNull(size_t c) const {
+  return impl_->Current().IsNull(c);
+}
+int64_t ResultSet::GetInt64(size_t c) const {
+  return impl_->Current().GetInt64(c);
+}
+double ResultSet::GetDouble(size_t c) const {
+  return impl_->Current().GetDouble(c);
+}
+std::string_view ResultSet::GetText(size_t c) const {
+  return impl_->Current().GetText(c);
+}
+Date ResultSet::GetDate(size_t c) const {
+  return impl_->Current().GetDate(c);
+}
+Time ResultSet::GetTime(size_t c) const {
+  return impl_->Current().GetTime(c);
+}
+Timestamp ResultSet::GetTimestamp(size_t c) const {
+  return impl_->Current().GetTimestamp(c);
+}
+bool ResultSet::GetBool(size_t c) const {
+  return impl_->Current().GetBool(c);
+}
+void ResultSet::ReadBlob(size_t c, std::string& out) const {
+  impl_->Current().ReadBlob(c, out);
+}
+std::string ResultSet::GetAsText(size_t c) const {
+  return impl_->Current().GetAsText(c);
+}
+
+void ResultSet::Close() {
+  impl_->onRow = false;
+  impl_->Close();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Statement
+
+struct Statement::Impl {
+  std::shared_ptr<TransactionCore> transaction;
+  api::Ref<api::IStatement> statement;
+  Kind kind = Kind::Other;
+  unsigned flags = 0;
+  std::unique_ptr<Layout> input;
+  std::shared_ptr<Layout> output;
+};
+
+Statement::Statement(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Statement::Statement(Statement&&) noexcept = default;
+Statement& Statement::operator=(Statement&&) noexcept = default;
+Statement::~Statement() = default;
+
+Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::string_view sql) {
+  auto impl = std::make_unique<Impl>();
+  impl->transaction = std::move(transaction);
+  TransactionCore& tx = *impl->transaction;
+  std::string text(sql);
+  Status status;
+  impl->statement.reset(tx.attachment->Get()->prepare(&status, tx.Get(), 0, text.c_str(), 3,
+                                                      api::IStatement::PREPARE_PREFETCH_METADATA));
+  api::IStatement* st = impl->statement.get();
+  impl->kind = KindOf(st->getType(&status));
+  impl->flags = st->getFlags(&status);
+  impl->input = std::make_unique<Layout>(st->getInputMetadata(&status));
+  impl->output = std::make_shared<Layout>(st->getOutputMetadata(&status));
+  return Statement(std::move(impl));
+}
+
+Statement Attachment::Prepare(Transaction& transaction, std::string_view sql) {
+  TransactionCore& tx = transaction.core();
+  if (tx.attachment != impl_->core) throw Error("The transaction belongs to another connection");
+  return Statement::Make(tx.shared_from_this(), sql);
+}
+
+Statement::Kind Statement::kind() const {
+  return impl_->kind;
+}
+
+bool Statement::HasCursor() const {
+  return (impl_->flags & api::IStatement::FLAG_HAS_CURSOR) != 0;
+}
+
+const std::vector<Column>& Statement::InputColumns() const {
+  return impl_->input->columns;
+}
+const std::vector<Column>& Statement::OutputColumns() const {
+  return impl_->output->columns;
+}
+
+void Statement::LookupPrecisions(Transaction& transaction) {
+  std::vector<Column>& cols = impl_->output->columns;
+  std::optional<Statement> query;
+  for (Column& c : cols) {
+    bool exact =
+        c.type == SqlType::SmallInt || c.type == SqlType::Integer || c.type == SqlType::BigInt;
+    if (!exact || c.relation.empty() || c.field.empty()) continue;
+    if (!query) {
+      query.emplace(Make(transaction.core().shared_from_this(),
+                         "select f.RDB$FIELD_PRECISION from RDB$RELATION_FIELDS r join "
+                         "RDB$FIELDS f on f.RDB$FIELD_NAME = r.RDB$FIELD_SOURCE where "
+                         "r.RDB$RELATION_NAME = ? and r.RDB$FIELD_NAME = ?"));
+    }
+    ResultSet rs = query->Open({c.relation, c.field});
+    c.precision = rs.Fetch() && !rs.IsNull(0) ? static_cast<int>(rs.GetInt64(0)) : 0;
+  }
+}
+
+ResultSet Statement::Open(const std::vector<Value>& params) {
+  Impl& s = *impl_;
+  if (!HasCursor()) throw Error("The statement does not open a cursor");
+  TransactionCore& tx = *s.transaction;
+  InputMessage in = BindInput(*s.input, tx, params);
+  auto impl = std::make_unique<ResultSet::Impl>(s.output, s.transaction);
+  s.statement->addRef();
+  impl->statement.reset(s.statement.get());
+  Status status;
+  impl->cursor.reset(s.statement->openCursor(&status, tx.Get(), in.metadata.get(),
+                                             in.buffer.empty() ? nullptr : in.data(),
+                                             s.output->metadata.get(), 0));
+  return ResultSet(std::move(impl));
+}
+
+std::vector<std::optional<std::string>> Statement::Execute(const std::vector<Value>& params) {
+  Impl& s = *impl_;
+  std::vector<std::optional<std::string>> values;
+  if (HasCursor()) {
+    ResultSet rs = Open(params);
+    if (rs.Fetch()) {
+      for (size_t i = 0; i < rs.Columns().size(); ++i)
+        values.push_back(rs.IsNull(i) ? std::nullopt : std::optional(rs.GetAsText(i)));
+    }
+    return values;
+  }
+  TransactionCore& tx = *s.transaction;
+  InputMessage in = BindInput(*s.input, tx, params);
+  Row row(*s.output, s.transaction);
+  bool hasOutput = !s.output->columns.empty();
+  Status status;
+  s.statement->execute(
+      &status, tx.Get(), in.metadata.get(), in.buffer.empty() ? nullptr : in.data(),
+      hasOutput ? s.output->metadata.get() : nullptr, hasOutput ? row.data() : nullptr);
+  for (size_t i = 0; i < s.output->columns.size(); ++i)
+    values.push_back(row.IsNull(i) ? std::nullopt : std::optional(row.GetAsText(i)));
+  return values;
+}
+
+}  // namespace kvo::fb

@@ -1,0 +1,165 @@
+// Failures carry the client's own text; closing commits, abandoning rolls back.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "fb/fb.h"
+#include "tests/support/fb_testdb.h"
+
+namespace kvo::fb {
+namespace {
+
+using testing::ServerPath;
+using testing::TempDatabase;
+
+std::string MessageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    KVO_REQUIRE_FIREBIRD();
+    db_.emplace();
+    db_->Execute("create table t (id integer)");
+  }
+  int Count() {
+    Attachment a = db_->Attach();
+    Transaction t = a.StartTransaction();
+    ResultSet rs = a.Prepare(t, "select count(*) from t").Open();
+    rs.Fetch();
+    return static_cast<int>(rs.GetInt64(0));
+  }
+  std::optional<TempDatabase> db_;
+};
+
+TEST_F(ConnectionTest, FailuresCarryTheClientsText) {
+  struct Case {
+    const char* what;
+    std::function<void()> run;
+    std::string text;  // the start of the message
+  };
+  const std::string user = db_->user();
+  const std::vector<Case> cases = {
+      {"bad SQL",
+       [&] {
+         Attachment a = db_->Attach();
+         Transaction t = a.StartTransaction();
+         a.Prepare(t, "selct 1 from rdb$database");
+       },
+       "Dynamic SQL Error\n-SQL error code = -104\n-Token unknown - line 1, column 1\n-selct"},
+      {"unknown table",
+       [&] {
+         Attachment a = db_->Attach();
+         Transaction t = a.StartTransaction();
+         a.Prepare(t, "select * from nada");
+       },
+       "Dynamic SQL Error\n-SQL error code = -204\n-Table unknown\n-NADA"},
+      {"wrong password",
+       [&] {
+         Attachment::Open(db_->connection(), {"user_name=" + user, "password=wrong"});
+       },
+       "Your user name and password are not defined. Ask your database administrator to set up "
+       "a Firebird login."},
+      {"missing database",
+       [&] { Attachment::Open(ServerPath(db_->path() + ".missing"), db_->params()); },
+       "I/O error during \"open\" operation for file \"" + db_->path() + ".missing\""},
+      {"no server", [&] { Attachment::Open("localhost/1:" + db_->path(), db_->params()); },
+       "Unable to complete network request to host \"localhost\".\n-Failed to establish a "
+       "connection."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string message = MessageOf(c.run);
+    EXPECT_EQ(message.substr(0, c.text.size()), c.text) << message;
+  }
+  // The error codes come along: the main one first.
+  try {
+    Attachment::Open(db_->connection(), {"user_name=" + user, "password=wrong"});
+  } catch (const Error& e) {
+    ASSERT_FALSE(e.codes().empty());
+    EXPECT_EQ(e.codes()[0], 335544472);  // isc_login
+    EXPECT_EQ(e.kind(), "EIBInterBaseError");
+  }
+}
+
+TEST_F(ConnectionTest, CloseCommitsAndAbandonRollsBack) {
+  {
+    Attachment a = db_->Attach();
+    Transaction t = a.StartTransaction();
+    a.ExecuteImmediate(t, "insert into t values (1)");
+    a.Close();  // commits t
+    EXPECT_FALSE(t.Active());
+    EXPECT_FALSE(a.IsOpen());
+  }
+  EXPECT_EQ(Count(), 1);
+  {
+    Attachment a = db_->Attach();
+    Transaction t = a.StartTransaction();
+    a.ExecuteImmediate(t, "insert into t values (2)");
+  }  // t goes first: rolled back
+  EXPECT_EQ(Count(), 1);
+  {
+    Attachment a = db_->Attach();
+    Transaction t = a.StartTransaction();
+    a.ExecuteImmediate(t, "insert into t values (3)");
+    t.Rollback();
+    a.Close();
+  }
+  EXPECT_EQ(Count(), 1);
+  {
+    // An attachment destroyed before its transaction commits it, as Close() does.
+    std::optional<Attachment> a(db_->Attach());
+    Transaction t = a->StartTransaction();
+    Transaction t2 = a->StartTransaction();
+    a->ExecuteImmediate(t, "insert into t values (4)");
+    a->ExecuteImmediate(t2, "insert into t values (5)");
+    t2.Commit();
+    a.reset();
+    EXPECT_FALSE(t.Active());
+    EXPECT_THROW(t.Commit(), Error);
+  }
+  EXPECT_EQ(Count(), 3);
+}
+
+TEST_F(ConnectionTest, ObjectsOutlivingTheirConnectionFailPlainly) {
+  std::optional<Attachment> a(db_->Attach());
+  Transaction t = a->StartTransaction();
+  Statement st = a->Prepare(t, "select id from t");
+  a->Close();
+  EXPECT_EQ(MessageOf([&] { st.Open(); }), "The transaction is not active");
+  EXPECT_EQ(MessageOf([&] { a->StartTransaction(); }), "The database connection is closed");
+  a.reset();
+  EXPECT_EQ(MessageOf([&] { st.Open(); }), "The transaction is not active");
+}
+
+TEST_F(ConnectionTest, DatabaseComponentConnectsAndDisconnects) {
+  Database d;
+  d.DatabaseName = db_->connection();
+  d.Params = {"user_name=" + db_->user(), "password=" + db_->password(), "lc_ctype=WIN1252",
+              "unknown_thing=1"};
+  EXPECT_FALSE(d.Connected());
+  EXPECT_THROW(d.attachment(), kvo::Error);
+  d.Connect();
+  EXPECT_TRUE(d.Connected());
+  EXPECT_EQ(d.ParamValue("user_name"), db_->user());
+  EXPECT_EQ(d.ParamValue("nothing"), "");
+  Transaction t = d.attachment().StartTransaction();
+  d.attachment().ExecuteImmediate(t, "insert into t values (9)");
+  d.Disconnect();
+  EXPECT_FALSE(d.Connected());
+  d.Disconnect();
+  EXPECT_EQ(Count(), 1);
+
+  d.Params[1] = "password=wrong";
+  EXPECT_THROW(d.Connect(), Error);
+  EXPECT_FALSE(d.Connected());
+}
+
+}  // namespace
+}  // namespace kvo::fb

@@ -1,0 +1,121 @@
+// The one place that includes zlib.
+#include "packet/compress.h"
+
+#include <zlib.h>
+
+#include <memory>
+
+#include "platform/error.h"
+
+namespace kvo::packet {
+
+namespace {
+
+[[noreturn]] void Fail() {
+  throw Error("Error");
+}
+
+// Both directions hand zlib at most this much per call: avail_in/avail_out are 32-bit.
+constexpr size_t kChunk = size_t{1} << 30;
+
+struct Deflater {
+  z_stream z{};
+  bool open = false;
+  ~Deflater() {
+    if (open) deflateEnd(&z);
+  }
+};
+struct Inflater {
+  z_stream z{};
+  bool open = false;
+  ~Inflater() {
+    if (open) inflateEnd(&z);
+  }
+};
+
+}  // namespace
+
+void CompressStream(platform::MemoryStream& source, platform::MemoryStream& target) {
+  if (target.Position() < target.Size()) {
+    // Bytes past the position are overwritten as far as the output goes, not cut off.
+    platform::MemoryStream scratch;
+    CompressStream(source, scratch);
+    target.Write(scratch.Bytes().data(), scratch.Size());
+    return;
+  }
+  Deflater d;
+  if (deflateInit2(&d.z, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) < 0) Fail();
+  d.open = true;
+  const std::string& in = source.Bytes();
+  std::string& out = target.Bytes();
+  size_t at = target.Position();
+  // The whole input is known, so the bound leaves room for everything in one go.
+  size_t bound = deflateBound(&d.z, static_cast<uLong>(std::min(in.size(), kChunk)));
+  if (in.size() > kChunk) bound = in.size() + in.size() / 100 + 4096;
+  if (out.size() < at + bound) out.resize(at + bound);
+  size_t inDone = 0;
+  for (;;) {
+    size_t inStep = std::min(in.size() - inDone, kChunk);
+    d.z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data() + inDone));
+    d.z.avail_in = static_cast<uInt>(inStep);
+    if (out.size() - at < 64 * 1024)
+      out.resize(out.size() + std::max<size_t>(out.size() / 2, 1 << 20));
+    size_t outStep = std::min(out.size() - at, kChunk);
+    d.z.next_out = reinterpret_cast<Bytef*>(out.data() + at);
+    d.z.avail_out = static_cast<uInt>(outStep);
+    bool last = inDone + inStep == in.size();
+    int rc = deflate(&d.z, last ? Z_FINISH : Z_NO_FLUSH);
+    if (rc < 0) Fail();
+    inDone += inStep - d.z.avail_in;
+    at += outStep - d.z.avail_out;
+    if (rc == Z_STREAM_END) break;
+  }
+  out.resize(at);
+  target.SetPosition(at);
+}
+
+void DecompressStream(platform::MemoryStream& source, platform::MemoryStream& target) {
+  size_t from = source.Position();
+  const std::string& in = source.Bytes();
+  if (from >= in.size()) {
+    target.SetPosition(0);
+    return;
+  }
+  if (target.Position() < target.Size()) {
+    platform::MemoryStream scratch;
+    DecompressStream(source, scratch);
+    target.Write(scratch.Bytes().data(), scratch.Size());
+    target.SetPosition(0);
+    return;
+  }
+  Inflater f;
+  if (inflateInit2(&f.z, 15) < 0) Fail();
+  f.open = true;
+  std::string& out = target.Bytes();
+  size_t at = target.Position();
+  size_t inDone = from;
+  // zlib level 9 text packs about 5:1; start there and grow.
+  if (out.size() < at + (in.size() - from) * 4) out.resize(at + (in.size() - from) * 4 + 4096);
+  for (;;) {
+    size_t inStep = std::min(in.size() - inDone, kChunk);
+    f.z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data() + inDone));
+    f.z.avail_in = static_cast<uInt>(inStep);
+    if (out.size() - at < 64 * 1024)
+      out.resize(out.size() + std::max<size_t>(out.size() / 2, 1 << 20));
+    size_t outStep = std::min(out.size() - at, kChunk);
+    f.z.next_out = reinterpret_cast<Bytef*>(out.data() + at);
+    f.z.avail_out = static_cast<uInt>(outStep);
+    int rc = inflate(&f.z, Z_NO_FLUSH);
+    // A truncated stream ends here too: with all input taken and room left, zlib answers
+    // Z_BUF_ERROR.
+    if (rc < 0) Fail();
+    inDone += inStep - f.z.avail_in;
+    at += outStep - f.z.avail_out;
+    if (rc == Z_STREAM_END) break;
+  }
+  out.resize(at);
+  source.SetPosition(source.Size());
+  target.SetPosition(0);
+}
+
+}  // namespace kvo::packet

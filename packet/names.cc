@@ -1,0 +1,53 @@
+#include <string>
+#include <vector>
+
+#include "packet/packet.h"
+
+namespace kvo::packet {
+
+namespace {
+
+// Letters of ISO-8859-1 that XML allows in names (the multiplication and division signs are not).
+bool IsLatinLetter(unsigned char c) {
+  return c >= 0xC0 && c != 0xD7 && c != 0xF7;
+}
+
+bool IsNameStart(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || IsLatinLetter(c);
+}
+
+bool IsNameChar(unsigned char c) {
+  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7;
+}
+
+std::string Folded(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+}  // namespace
+
+void MakeAttrNames(std::vector<Field>& fields) {
+  std::vector<std::string> taken;
+  taken.reserve(fields.size());
+  auto isTaken = [&](const std::string& name) {
+    std::string f = Folded(name);
+    for (const std::string& t : taken)
+      if (t == f) return true;
+    return false;
+  };
+  for (Field& field : fields) {
+    std::string base;
+    for (char c : field.name) base += IsNameChar(static_cast<unsigned char>(c)) ? c : '_';
+    if (base.empty()) base = "COLUMN";
+    if (!IsNameStart(static_cast<unsigned char>(base[0]))) base.insert(0, 1, '_');
+    std::string name = base;
+    for (int n = 1; isTaken(name); ++n) name = base + "_" + std::to_string(n);
+    taken.push_back(Folded(name));
+    field.attrName = std::move(name);
+  }
+}
+
+}  // namespace kvo::packet

@@ -1,0 +1,208 @@
+// The XML rendering: the client-dataset data-packet layout on one line (docs/packet-format.md).
+#include <charconv>
+
+#include "packet/packet.h"
+#include "packet/text_codec.h"
+
+namespace kvo::packet {
+
+namespace {
+
+// The most characters a fixed-size value takes ("-9223372036854775808",
+// "-1.7976931348623157e+308").
+size_t MaxValueLength(FieldType type) {
+  switch (type) {
+    case FieldType::I2:
+      return 6;
+    case FieldType::I4:
+      return 11;
+    case FieldType::I8:
+    case FieldType::Fixed:
+      return 21;
+    case FieldType::R8:
+      return 24;
+    case FieldType::Boolean:
+      return 5;
+    case FieldType::Date:
+      return 8;
+    case FieldType::Time:
+      return 12;
+    case FieldType::DateTime:
+      return 21;
+    default:
+      return 0;
+  }
+}
+
+void AppendInt(std::string& out, int64_t v) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, static_cast<size_t>(r.ptr - buf));
+}
+
+// Fixed-width decimal digits, for dates and times.
+char* Digits(char* p, int value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return p + width;
+}
+
+char* DatePart(char* p, const Date& d) {
+  p = Digits(p, d.year, 4);
+  p = Digits(p, d.month, 2);
+  return Digits(p, d.day, 2);
+}
+
+// hh:nn:ssZZZ: the layout carries milliseconds, so the last digit of 1/10000 s is dropped.
+char* TimePart(char* p, const Time& t) {
+  p = Digits(p, t.hour, 2);
+  *p++ = ':';
+  p = Digits(p, t.minute, 2);
+  *p++ = ':';
+  p = Digits(p, t.second, 2);
+  return Digits(p, t.fraction / 10, 3);
+}
+
+void AppendFixed(std::string& out, int64_t v, int decimals) {
+  char buf[48];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  uint64_t m = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  int written = 0;
+  if (decimals > 30) decimals = 30;
+  do {
+    if (decimals > 0 && written == decimals) *--p = '.';
+    *--p = static_cast<char>('0' + m % 10);
+    m /= 10;
+    ++written;
+  } while (m != 0 || written <= decimals);
+  if (v < 0) *--p = '-';
+  out.append(p, static_cast<size_t>(end - p));
+}
+
+void Attr(std::string& out, const char* name, std::string_view value) {
+  out += ' ';
+  out += name;
+  out += "=\"";
+  detail::AppendEscaped(out, value);
+  out += '"';
+}
+
+void RenderField(std::string& out, const Field& f) {
+  out += "<FIELD";
+  Attr(out, "attrname", f.attrName);
+  if (f.name != f.attrName) Attr(out, "fieldname", f.name);
+  Attr(out, "fieldtype", FieldTypeName(f.type));
+  if (f.required) out += " required=\"true\"";
+  if (f.type == FieldType::String && f.fixedChar) out += " SUBTYPE=\"FixedChar\"";
+  if (f.type == FieldType::Text) out += " SUBTYPE=\"Text\"";
+  if (f.type == FieldType::Binary) out += " SUBTYPE=\"Binary\"";
+  if (f.type == FieldType::Fixed) {
+    out += " DECIMALS=\"";
+    AppendInt(out, f.decimals);
+    out += '"';
+  }
+  if (f.type == FieldType::Fixed || f.type == FieldType::String) {
+    out += " WIDTH=\"";
+    AppendInt(out, f.width);
+    out += '"';
+  }
+  out += "/>";
+}
+
+// An upper bound of the rendering's length, so that the output grows once.
+size_t EstimateLength(const Packet& packet) {
+  const std::vector<Field>& fields = packet.Fields();
+  size_t n = 200;
+  for (const Field& f : fields) n += 120 + 6 * (f.attrName.size() + f.name.size());
+  size_t rowMax = 8;
+  for (const Field& f : fields) rowMax += f.attrName.size() + 4 + MaxValueLength(f.type);
+  n += rowMax * packet.RowCount();
+  for (size_t c = 0; c < fields.size(); ++c) {
+    FieldType t = fields[c].type;
+    if (t != FieldType::String && t != FieldType::Text && t != FieldType::Binary) continue;
+    for (size_t r = 0; r < packet.RowCount(); ++r) {
+      if (packet.IsNull(r, c)) continue;
+      std::string_view v = packet.GetBytes(r, c);
+      n += t == FieldType::Binary ? detail::Base64Length(v.size()) : detail::EscapedLength(v);
+    }
+  }
+  return n;
+}
+
+}  // namespace
+
+void RenderXml(const Packet& packet, std::string& out) {
+  out.reserve(out.size() + EstimateLength(packet));
+  const std::vector<Field>& fields = packet.Fields();
+  out += "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
+  for (const Field& f : fields) RenderField(out, f);
+  out += "</FIELDS><PARAMS/></METADATA><ROWDATA>";
+  // " NAME=\"" for each field, built once.
+  std::vector<std::string> prefixes;
+  prefixes.reserve(fields.size());
+  for (const Field& f : fields) prefixes.push_back(" " + f.attrName + "=\"");
+  const size_t rows = packet.RowCount();
+  char buf[32];
+  for (size_t r = 0; r < rows; ++r) {
+    out.append("<ROW", 4);
+    for (size_t c = 0; c < fields.size(); ++c) {
+      if (packet.IsNull(r, c)) continue;
+      out += prefixes[c];
+      const Field& f = fields[c];
+      switch (f.type) {
+        case FieldType::I2:
+        case FieldType::I4:
+        case FieldType::I8:
+          AppendInt(out, packet.GetInt(r, c));
+          break;
+        case FieldType::Fixed:
+          AppendFixed(out, packet.GetInt(r, c), f.decimals);
+          break;
+        case FieldType::R8: {
+          // Shortest digits that read back to the same double.
+          auto res = std::to_chars(buf, buf + sizeof buf, packet.GetDouble(r, c));
+          out.append(buf, static_cast<size_t>(res.ptr - buf));
+          break;
+        }
+        case FieldType::Boolean:
+          out += packet.GetBool(r, c) ? "TRUE" : "FALSE";
+          break;
+        case FieldType::Date:
+          out.append(buf, DatePart(buf, packet.GetDate(r, c)) - buf);
+          break;
+        case FieldType::Time:
+          out.append(buf, TimePart(buf, packet.GetTime(r, c)) - buf);
+          break;
+        case FieldType::DateTime: {
+          DateTime dt = packet.GetDateTime(r, c);
+          char* p = DatePart(buf, dt.date);
+          *p++ = 'T';
+          p = TimePart(p, dt.time);
+          out.append(buf, static_cast<size_t>(p - buf));
+          break;
+        }
+        case FieldType::String:
+        case FieldType::Text:
+          detail::AppendEscaped(out, packet.GetBytes(r, c));
+          break;
+        case FieldType::Binary:
+          detail::AppendBase64(out, packet.GetBytes(r, c));
+          break;
+      }
+      out += '"';
+    }
+    out.append("/>", 2);
+  }
+  out += "</ROWDATA></DATAPACKET>";
+}
+
+std::string RenderXml(const Packet& packet) {
+  std::string out;
+  RenderXml(packet, out);
+  return out;
+}
+
+}  // namespace kvo::packet

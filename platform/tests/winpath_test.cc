@@ -1,0 +1,139 @@
+// The mapping of Windows paths onto this file system.
+#include "platform/winpath.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "tests/support/cgi_runner.h"
+
+namespace kvo::platform {
+namespace {
+
+class PathLayer : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("KVO_DRIVES", dir.path().c_str(), 1); }
+  void TearDown() override { unsetenv("KVO_DRIVES"); }
+  testing::TempDir dir;
+};
+
+TEST_F(PathLayer, HostPaths) {
+  const std::string d = dir.path();
+  struct Case {
+    std::string windows;
+    std::string host;
+  } cases[] = {
+      {"C:\\KVO\\KVO.Net\\Config\\KVO.LM", d + "/C/KVO/KVO.Net/Config/KVO.LM"},
+      {"c:\\x", d + "/C/x"},
+      {"D:/site/vendas\\Index.html", d + "/D/site/vendas/Index.html"},
+      {"\\tabela.txt", d + "/C/tabela.txt"},
+      {"C:\\KVO\\KVO.Net\\M\xF3"
+       "dulos",
+       d + "/C/KVO/KVO.Net/M\xC3\xB3"
+           "dulos"},
+      {"C:\\a\\..\\..\\..\\etc\\passwd", d + "/C/etc/passwd"},
+      {"C:\\a\\.\\b\\\\c\\", d + "/C/a/b/c"},
+      {"PathInfo\\vendas\\Index.html", "./PathInfo/vendas/Index.html"},
+      {"..\\..\\x", "./x"},
+      {"C:", d + "/C"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(HostPath(c.windows), c.host) << c.windows;
+  EXPECT_EQ(HostPath(std::string("C:\\a\0b", 6)), std::nullopt);
+}
+
+TEST_F(PathLayer, DefaultRoot) {
+  unsetenv("KVO_DRIVES");
+  EXPECT_EQ(HostPath("C:\\x"), "/var/lib/kvo/drives/C/x");
+}
+
+TEST_F(PathLayer, WindowsFormsForMessages) {
+  EXPECT_EQ(WindowsFullPath("C:\\a\\..\\b.txt"), "C:\\b.txt");
+  EXPECT_EQ(WindowsFullPath("\\tabela.txt"), "C:\\tabela.txt");
+  EXPECT_EQ(WindowsPathOf(dir.path() + "/C/KVO/M\xC3\xB3"
+                                       "dulos"),
+            "C:\\KVO\\M\xF3"
+            "dulos");
+  EXPECT_EQ(WindowsPathOf(dir.path() + "/D"), "D:\\");
+  // A relative path is completed with the current directory in its Windows form.
+  testing::WriteFile(dir.path() + "/C/work/keep", "");
+  char old[4096];
+  ASSERT_TRUE(getcwd(old, sizeof old));
+  ASSERT_EQ(chdir((dir.path() + "/C/work").c_str()), 0);
+  EXPECT_EQ(WindowsFullPath("PathInfo\\x\\Index.html"), "C:\\work\\PathInfo\\x\\Index.html");
+  ASSERT_EQ(chdir(old), 0);
+}
+
+TEST_F(PathLayer, FileMessagesNameTheWindowsPath) {
+  try {
+    ReadWholeFile("C:\\KVO\\missing.txt");
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot open file \"C:\\KVO\\missing.txt\". No such file or directory");
+  }
+  try {
+    ReadWholeFile(std::string("C:\\KVO\\a\0.txt", 13));
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"C:\\KVO\\a\". Invalid argument");
+  }
+  try {
+    WriteWholeFile("C:\\no\\such\\folder\\f.txt", "x");
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create file \"C:\\no\\such\\folder\\f.txt\". No such file or directory");
+  }
+}
+
+TEST_F(PathLayer, FilesRoundTripThroughMappedNames) {
+  testing::WriteFile(dir.path() + "/C/keep", "");
+  WriteWholeFile(
+      "C:\\"
+      "\xC7"
+      "a\xE7"
+      "a.txt",
+      std::string("a\0b", 3));
+  EXPECT_TRUE(
+      FileExists("c:\\\xC7"
+                 "a\xE7"
+                 "a.txt"));
+  EXPECT_EQ(testing::ReadFile(dir.path() + "/C/\xC3\x87"
+                                           "a\xC3\xA7"
+                                           "a.txt"),
+            std::string("a\0b", 3));
+  EXPECT_EQ(ReadWholeFile("C:\\\xC7"
+                          "a\xE7"
+                          "a.txt"),
+            std::string("a\0b", 3));
+  EXPECT_FALSE(FileExists("C:\\"));
+  EXPECT_TRUE(DirectoryExists("C:\\"));
+  try {
+    ReadWholeFile("C:\\");
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"C:\\\". Is a directory");
+  }
+}
+
+TEST(CodePage, RoundTripsAndReplacements) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+  EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(all)), all);
+  EXPECT_EQ(Cp1252ToUtf8("\x80"), "\xE2\x82\xAC");
+  EXPECT_EQ(Utf8ToCp1252("\xE4\xB8\xAD"), "?");  // a CJK character
+  EXPECT_EQ(Utf8ToCp1252("a\xC3"), "a?");        // broken UTF-8
+  EXPECT_EQ(Utf16ToCp1252(u"Jos\u00E9 \u20AC"), "Jos\xE9 \x80");
+  EXPECT_EQ(Utf16ToCp1252(u"\u0141\u00F3d\u017A"),
+            "L\xF3"
+            "dz");  // look-alikes
+  EXPECT_EQ(Utf16ToCp1252(u"\u4E2D"), "?");
+  EXPECT_EQ(Utf16ToCp1252(u"\u0141", false), "?");
+  EXPECT_EQ(Cp1252ToUtf16("\xE9\x80"), u"\u00E9\u20AC");
+}
+
+}  // namespace
+}  // namespace kvo::platform
