@@ -12,7 +12,7 @@ namespace kvo::fb {
 namespace {
 
 class ServiceTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     KVO_REQUIRE_FIREBIRD();
     service_ = "localhost/" + *testing::Env("KVO_FB_PORT") + ":service_mgr";
