@@ -1,0 +1,320 @@
+# Private services for tests and the demo: a Firebird 3 server, lighttpd running kvowebserver as
+# a CGI program, and an HTTP proxy with Basic authentication. Everything listens on 127.0.0.1 on
+# free ports and lives in one state folder, so that several copies can run side by side and
+# nothing touches the system's own Firebird instance.
+#
+# Source this file from bash. Functions return non-zero on failure and print why on stderr.
+
+KVO_REPO_ROOT=${KVO_REPO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+KVO_FB_LIBDIR=${KVO_FB_LIBDIR:-/usr/lib/x86_64-linux-gnu/firebird/3.0}
+KVO_FB_ETCDIR=${KVO_FB_ETCDIR:-/etc/firebird/3.0}
+
+svc_log() { echo "[services] $*" >&2; }
+
+# A TCP port on 127.0.0.1 that nothing listens on right now.
+svc_free_port() {
+  /usr/bin/python3 - <<'PY'
+import socket
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])
+s.close()
+PY
+}
+
+svc_random_secret() {
+  head -c 18 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 20
+}
+
+# True while PID names a live process (a zombie counts as gone: it no longer serves anything).
+svc_alive() {
+  local pid=$1 state
+  [[ -r /proc/$pid/stat ]] || return 1
+  state=$(sed 's/^.*) //' "/proc/$pid/stat" 2>/dev/null | cut -d' ' -f1) || return 1
+  [[ -n $state && $state != Z && $state != X ]]
+}
+
+# Stops the process recorded in PIDFILE: TERM, up to 2 s of grace, then KILL, then reap it
+# when it is our own child. Firebird 3.0.11 sometimes ignores TERM, hence the KILL.
+svc_stop_pidfile() {
+  local pidfile=$1 pid i
+  [[ -f $pidfile ]] || return 0
+  pid=$(<"$pidfile")
+  if [[ -n $pid ]] && svc_alive "$pid"; then
+    kill -TERM "$pid" 2>/dev/null
+    for ((i = 0; i < 20; i++)); do
+      svc_alive "$pid" || break
+      sleep 0.1
+    done
+    if svc_alive "$pid"; then
+      kill -KILL "$pid" 2>/dev/null
+      for ((i = 0; i < 20; i++)); do
+        svc_alive "$pid" || break
+        sleep 0.1
+      done
+    fi
+  fi
+  [[ -n $pid ]] && wait "$pid" 2>/dev/null
+  rm -f "$pidfile"
+  return 0
+}
+
+# Starts a command in the background in its own session (so that a Ctrl-C meant for a
+# foreground script does not reach it before that script stops it) and records its pid.
+svc_spawn() {
+  local pidfile=$1 logfile=$2
+  shift 2
+  setsid "$@" </dev/null >>"$logfile" 2>&1 &
+  echo $! >"$pidfile"
+}
+
+# ---------------------------------------------------------------------------------------------
+# Firebird
+
+# fb_start DIR: a private server with its own configuration under DIR/fb. Sets FB_PORT,
+# FB_PASSWORD, FB_CLIENT (the client configuration folder), FB_DATADIR.
+fb_start() {
+  local dir=$1/fb
+  local srv=$dir/server
+  mkdir -p "$srv/intl" "$srv/lock" "$dir/client" "$dir/data" || return 1
+  chmod 1777 "$dir/data"
+  FB_DATADIR=$dir/data
+  FB_CLIENT=$dir/client
+  FB_PORT=$(svc_free_port) || return 1
+
+  # The same state folder keeps its password, so a second start reuses the security database.
+  if [[ -s $srv/sysdba.password && -s $srv/security3.fdb ]]; then
+    FB_PASSWORD=$(<"$srv/sysdba.password")
+  else
+    FB_PASSWORD=$(svc_random_secret)
+    rm -f "$srv/security3.fdb"
+  fi
+
+  local ipc
+  ipc=kvo_$(printf '%s' "$(cd "$1" && pwd)" | md5sum | cut -c1-12)_$$
+  cat >"$srv/firebird.conf" <<CONF
+RemoteServicePort = $FB_PORT
+RemoteBindAddress = 127.0.0.1
+SecurityDatabase = $srv/security3.fdb
+IpcName = $ipc
+CONF
+  cat >"$srv/databases.conf" <<CONF
+security.db = $srv/security3.fdb
+{
+	RemoteAccess = false
+}
+CONF
+  cp -f "$KVO_FB_ETCDIR/plugins.conf" "$srv/plugins.conf"
+  # A copy, not a link: through a link the engine does not find the WIN1252 character set.
+  cp -f "$KVO_FB_LIBDIR/intl/libfbintl.so" "$KVO_FB_LIBDIR/intl/fbintl.conf" "$srv/intl/"
+  cp -f "$KVO_FB_LIBDIR/firebird.msg" "$srv/firebird.msg"
+
+  # The client folder sends every attach, plain file paths included, through the server, so
+  # that passwords are checked; without it a plain path opens the file embedded, any password.
+  cat >"$FB_CLIENT/firebird.conf" <<CONF
+Providers = Remote,Loopback
+RemoteServicePort = $FB_PORT
+CONF
+  cp -f "$KVO_FB_LIBDIR/firebird.msg" "$FB_CLIENT/firebird.msg"
+
+  if [[ ! -s $srv/security3.fdb ]]; then
+    FIREBIRD=$srv FIREBIRD_LOCK=$srv/lock isql-fb -q >"$srv/isql-security.log" 2>&1 <<SQL
+create database '$srv/security3.fdb' user SYSDBA;
+create user SYSDBA password '$FB_PASSWORD' using plugin Srp;
+commit;
+SQL
+    if [[ ! -s $srv/security3.fdb ]]; then
+      svc_log "creating the security database failed:"
+      cat "$srv/isql-security.log" >&2
+      return 1
+    fi
+    printf '%s' "$FB_PASSWORD" >"$srv/sysdba.password"
+    chmod 600 "$srv/sysdba.password"
+  fi
+
+  FIREBIRD=$srv FIREBIRD_LOCK=$srv/lock svc_spawn "$srv/firebird.pid" "$srv/server.log" \
+    /usr/sbin/firebird
+  local i
+  for ((i = 0; i < 100; i++)); do
+    if ! svc_alive "$(<"$srv/firebird.pid")"; then
+      svc_log "the Firebird server exited at start-up:"
+      cat "$srv/server.log" >&2
+      return 1
+    fi
+    if fb_ping; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  svc_log "the Firebird server on port $FB_PORT does not accept a login"
+  return 1
+}
+
+# True when the private server accepts an SRP login as SYSDBA.
+fb_ping() {
+  # A missing database proves the login: the server looks for the file only after the password.
+  local out
+  out=$(echo "quit;" | FIREBIRD=$FB_CLIENT isql-fb -q -user SYSDBA -password "$FB_PASSWORD" \
+    "localhost/$FB_PORT:$FB_DATADIR/.ping-does-not-exist.fdb" 2>&1)
+  [[ $out == *'I/O error'* ]]
+}
+
+fb_stop() {
+  svc_stop_pidfile "$1/fb/server/firebird.pid"
+}
+
+# ---------------------------------------------------------------------------------------------
+# lighttpd with kvowebserver as CGI program
+
+# Writes the web-server fragment from the shipped template (deploy/lighttpd) with this
+# installation's folders.
+http_write_fragment() {
+  local out=$1 cgidir=$2 drives=$3 fbclient=$4 lua=$5
+  sed -e "s|@CGI_DIR@|$cgidir|g" -e "s|@KVO_DRIVES@|$drives|g" \
+    -e "s|@FIREBIRD_CLIENT@|$fbclient|g" -e "s|@REMOTE_HOST_LUA@|$lua|g" \
+    -e "s|@URL_PREFIX@|/kvo|g" \
+    "$KVO_REPO_ROOT/deploy/lighttpd/kvowebserver.conf" >"$out"
+}
+
+# http_start DIR BINARY [PORT]: lighttpd on 127.0.0.1:PORT (a free one by default). The CGI
+# folder links the binary under both script names. Sets HTTP_PORT, HTTP_URL, HTTP_DRIVES.
+# Needs FB_CLIENT (fb_start first).
+http_start() {
+  local dir=$1/http binary=$2
+  HTTP_PORT=${3:-$(svc_free_port)} || return 1
+  mkdir -p "$dir/www" "$dir/cgi" "$dir/drives" "$dir/log" "$dir/upload" || return 1
+  HTTP_DRIVES=${HTTP_DRIVES_OVERRIDE:-$dir/drives}
+  ln -sfn "$binary" "$dir/cgi/ikvowebserver.dll"
+  ln -sfn "$binary" "$dir/cgi/kvowebserver.exe"
+  # A test-only program that shows the environment the web server gives a CGI program.
+  if [[ -n ${HTTP_WITH_ENV_CGI:-} ]]; then
+    ln -sfn "$KVO_REPO_ROOT/tests/support/printenv.cgi" "$dir/cgi/printenv.cgi"
+  fi
+  cp -f "$KVO_REPO_ROOT/deploy/lighttpd/remote-host.lua" "$dir/remote-host.lua"
+  http_write_fragment "$dir/kvowebserver.conf" "$dir/cgi" "$HTTP_DRIVES" "$FB_CLIENT" \
+    "$dir/remote-host.lua"
+  cat >"$dir/lighttpd.conf" <<CONF
+server.modules = ( "mod_access", "mod_accesslog" )
+server.document-root = "$dir/www"
+server.bind = "127.0.0.1"
+server.port = $HTTP_PORT
+server.errorlog = "$dir/log/error.log"
+server.breakagelog = "$dir/log/cgi-stderr.log"
+server.upload-dirs = ( "$dir/upload" )
+accesslog.filename = "$dir/log/access.log"
+server.max-request-size = 2097151
+include "$dir/kvowebserver.conf"
+CONF
+  if [[ -n ${HTTP_WITH_ENV_CGI:-} ]]; then
+    echo '$HTTP["url"] =~ "^/kvo/printenv\.cgi" { cgi.assign = ( ".cgi" => "" ) }' \
+      >>"$dir/lighttpd.conf"
+  fi
+  if ! lighttpd -tt -f "$dir/lighttpd.conf" >"$dir/log/check.log" 2>&1; then
+    svc_log "lighttpd refuses its configuration:"
+    cat "$dir/log/check.log" >&2
+    return 1
+  fi
+  svc_spawn "$dir/lighttpd.pid" "$dir/log/stdout.log" lighttpd -D -f "$dir/lighttpd.conf"
+  HTTP_URL=http://127.0.0.1:$HTTP_PORT/kvo
+  local i
+  for ((i = 0; i < 50; i++)); do
+    if ! svc_alive "$(<"$dir/lighttpd.pid")"; then
+      svc_log "lighttpd exited at start-up:"
+      cat "$dir/log/stdout.log" "$dir/log/error.log" >&2 2>/dev/null
+      return 1
+    fi
+    if (exec 3<>"/dev/tcp/127.0.0.1/$HTTP_PORT") 2>/dev/null; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  svc_log "lighttpd does not listen on port $HTTP_PORT"
+  return 1
+}
+
+http_stop() {
+  svc_stop_pidfile "$1/http/lighttpd.pid"
+}
+
+# ---------------------------------------------------------------------------------------------
+# tinyproxy with Basic authentication
+
+proxy_start() {
+  local dir=$1/proxy
+  mkdir -p "$dir" || return 1
+  PROXY_PORT=$(svc_free_port) || return 1
+  PROXY_USER=kvoproxy
+  PROXY_PASS=$(svc_random_secret)
+  cat >"$dir/tinyproxy.conf" <<CONF
+Port $PROXY_PORT
+Listen 127.0.0.1
+Timeout 60
+MaxClients 50
+LogLevel Notice
+LogFile "$dir/tinyproxy.log"
+BasicAuth $PROXY_USER $PROXY_PASS
+CONF
+  svc_spawn "$dir/tinyproxy.pid" "$dir/stdout.log" tinyproxy -d -c "$dir/tinyproxy.conf"
+  local i
+  for ((i = 0; i < 50; i++)); do
+    if ! svc_alive "$(<"$dir/tinyproxy.pid")"; then
+      svc_log "tinyproxy exited at start-up:"
+      cat "$dir/stdout.log" "$dir/tinyproxy.log" >&2 2>/dev/null
+      return 1
+    fi
+    if (exec 3<>"/dev/tcp/127.0.0.1/$PROXY_PORT") 2>/dev/null; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  svc_log "tinyproxy does not listen on port $PROXY_PORT"
+  return 1
+}
+
+proxy_stop() {
+  svc_stop_pidfile "$1/proxy/tinyproxy.pid"
+}
+
+# ---------------------------------------------------------------------------------------------
+# All of them, as the tests expect them
+
+# The test environment's variables, as shell assignments.
+services_env() {
+  cat <<ENV
+export FIREBIRD='$FB_CLIENT'
+export KVO_FB_PORT='$FB_PORT'
+export KVO_FB_USER='SYSDBA'
+export KVO_FB_PASSWORD='$FB_PASSWORD'
+export KVO_FB_DATADIR='$FB_DATADIR'
+export KVO_HTTP_URL='$HTTP_URL'
+export KVO_HTTP_DRIVES='$HTTP_DRIVES'
+export KVO_PROXY_HOST='127.0.0.1'
+export KVO_PROXY_PORT='$PROXY_PORT'
+export KVO_PROXY_USER='$PROXY_USER'
+export KVO_PROXY_PASS='$PROXY_PASS'
+ENV
+}
+
+# services_start DIR BINARY: everything; writes DIR/env.sh. Stops what it started on failure.
+services_start() {
+  local dir=$1 binary=$2
+  mkdir -p "$dir" || return 1
+  dir=$(cd "$dir" && pwd)
+  if [[ -f $dir/fb/server/firebird.pid || -f $dir/http/lighttpd.pid ]]; then
+    services_stop "$dir"
+  fi
+  if fb_start "$dir" && HTTP_WITH_ENV_CGI=1 http_start "$dir" "$binary" && proxy_start "$dir"
+  then
+    services_env >"$dir/env.sh"
+    return 0
+  fi
+  services_stop "$dir"
+  return 1
+}
+
+services_stop() {
+  local dir=$1
+  proxy_stop "$dir"
+  http_stop "$dir"
+  fb_stop "$dir"
+}
