@@ -25,6 +25,7 @@ namespace {
 
 struct Run {
   double seconds = 0;
+  double cpuSeconds = 0;  // of the process itself (the database server's work is not in it)
   long maxRssKb = 0;
 };
 
@@ -65,6 +66,8 @@ Run Spawn(const std::vector<std::string>& args, const std::vector<std::string>& 
   Run r;
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   r.maxRssKb = usage.ru_maxrss;
+  r.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "%s failed (status %d)\n", args[0].c_str(), status);
     std::exit(1);
@@ -145,10 +148,11 @@ struct Bench {
 };
 
 struct Figure {
-  std::vector<double> times;
+  std::vector<double> times, cpu;
   long maxRssKb = 0;
   void Add(const Run& r) {
     times.push_back(r.seconds);
+    cpu.push_back(r.cpuSeconds);
     maxRssKb = std::max(maxRssKb, r.maxRssKb);
   }
   double median() const { return Median(times); }
@@ -201,25 +205,20 @@ int main(int argc, char** argv) {
   const std::string q1 = "select * from t1", q2 = "select * from t2";
   const std::string one = "select * from t1 where id = 1";
   Figure isql1, isql2, xml1, xml2, zip1, zip2, floor1, floor2, oneSql, oneMin, oneMinFast;
-  for (int r = 0; r < b.runs; ++r) {
-    std::printf("run %d of %d\n", r + 1, b.runs);
-    isql1.Add(b.Isql(q1));
-    xml1.Add(b.Sql(q1, false));
-    floor1.Add(b.Floor(q1));
-    zip1.Add(b.Sql(q1, true));
-    isql2.Add(b.Isql(q2));
-    xml2.Add(b.Sql(q2, false));
-    floor2.Add(b.Floor(q2));
-    zip2.Add(b.Sql(q2, true));
-    for (int k = 0; k < 5; ++k) {
-      oneSql.Add(b.Sql(one, false));
-      oneMin.Add(b.OneRow(one, false));
-      oneMinFast.Add(b.OneRow(one, true));
-    }
+  // Peak memory first, while this process is small: a child's peak counts the pages it shared
+  // with this process between fork and exec.
+  Figure mem[4];
+  for (int r = 0; r < 2; ++r) {
+    mem[0].Add(b.Sql(q1, false));
+    mem[1].Add(b.Sql(q2, false));
+    mem[2].Add(b.Sql(q1, true));
+    mem[3].Add(b.Sql(q2, true));
   }
+  const long floorRssKb = b.Floor(q1).maxRssKb;
 
-  // Sizes, and zlib level 9 of the very binary packet /sql sends.
+  // Sizes, and the very binary packet /sql sends, for zlib level 9 alone.
   size_t xmlSize[2], zipSize[2];
+  kvo::platform::MemoryStream binary[2];
   Figure zlib[2];
   for (int t = 0; t < 2; ++t) {
     const std::string& q = t ? q2 : q1;
@@ -230,23 +229,47 @@ int main(int argc, char** argv) {
     out = ReadFile(b.work + "/zip.out");
     kvo::platform::MemoryStream packed(out.substr(out.find("\r\n\r\n") + 4));
     zipSize[t] = packed.Size();
-    kvo::platform::MemoryStream binary;
-    kvo::packet::DecompressStream(packed, binary);
-    for (int r = 0; r < b.runs; ++r) {
-      kvo::platform::MemoryStream target;
-      auto start = std::chrono::steady_clock::now();
-      kvo::packet::CompressStream(binary, target);
-      zlib[t].times.push_back(
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
+    kvo::packet::DecompressStream(packed, binary[t]);
     std::printf("%s: XML body %zu bytes, binary packet %zu bytes, compressed %zu bytes\n",
-                t ? "t2" : "t1", xmlSize[t], binary.Size(), zipSize[t]);
+                t ? "t2" : "t1", xmlSize[t], binary[t].Size(), zipSize[t]);
+  }
+  // Measured beside the runs it is compared with, so that both see the same machine load.
+  auto timeZlib = [&](int t) {
+    kvo::platform::MemoryStream target;
+    auto start = std::chrono::steady_clock::now();
+    kvo::packet::CompressStream(binary[t], target);
+    zlib[t].times.push_back(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  };
+
+  for (int r = 0; r < b.runs; ++r) {
+    std::printf("run %d of %d\n", r + 1, b.runs);
+    isql1.Add(b.Isql(q1));
+    xml1.Add(b.Sql(q1, false));
+    floor1.Add(b.Floor(q1));
+    zip1.Add(b.Sql(q1, true));
+    timeZlib(0);
+    isql2.Add(b.Isql(q2));
+    xml2.Add(b.Sql(q2, false));
+    floor2.Add(b.Floor(q2));
+    zip2.Add(b.Sql(q2, true));
+    timeZlib(1);
+    for (int k = 0; k < 5; ++k) {
+      oneSql.Add(b.Sql(one, false));
+      oneMin.Add(b.OneRow(one, false));
+      oneMinFast.Add(b.OneRow(one, true));
+    }
   }
 
+  double load[3] = {0, 0, 0};
+  if (getloadavg(load, 3) < 0) load[0] = -1;
+  std::printf("\nload average at the end: %.2f %.2f %.2f on %ld CPUs\n", load[0], load[1], load[2],
+              sysconf(_SC_NPROCESSORS_ONLN));
   std::printf("\nmedians of %d runs (one-row figures: of %d runs)\n", b.runs, 5 * b.runs);
   auto line = [](const char* name, const Figure& f) {
     std::printf("  %-44s %8.1f ms", name, f.median() * 1000);
-    if (f.maxRssKb) std::printf("   peak RSS %7.1f MB", f.maxRssKb / 1024.0);
+    if (!f.cpu.empty()) std::printf("  (CPU %7.1f ms)", Median(f.cpu) * 1000);
+    std::printf("  (min %7.1f ms)", *std::min_element(f.times.begin(), f.times.end()) * 1000);
     std::printf("\n");
   };
   line("isql-fb select * from t1 > /dev/null", isql1);
@@ -284,10 +307,14 @@ int main(int argc, char** argv) {
   ratio("/sql one row / minimal program (normal exit)", oneSql.median() / oneMin.median(), 1.2);
   std::printf("  %-58s %5.2f  (for reference)\n", "/sql one row / minimal program (_exit)",
               oneSql.median() / oneMinFast.median());
-  ratio("peak memory / XML body, XML t1", xml1.maxRssKb * 1024.0 / xmlSize[0], 2.5);
-  ratio("peak memory / XML body, XML t2", xml2.maxRssKb * 1024.0 / xmlSize[1], 2.5);
-  ratio("peak memory / XML body, compressed t1", zip1.maxRssKb * 1024.0 / xmlSize[0], 2.5);
-  ratio("peak memory / XML body, compressed t2", zip2.maxRssKb * 1024.0 / xmlSize[1], 2.5);
+  std::printf("  peak RSS (MB): XML t1 %.1f, XML t2 %.1f, compressed t1 %.1f, compressed t2 %.1f,"
+              " fetch-only floor %.1f\n",
+              mem[0].maxRssKb / 1024.0, mem[1].maxRssKb / 1024.0, mem[2].maxRssKb / 1024.0,
+              mem[3].maxRssKb / 1024.0, floorRssKb / 1024.0);
+  ratio("peak memory / XML body, XML t1", mem[0].maxRssKb * 1024.0 / xmlSize[0], 2.5);
+  ratio("peak memory / XML body, XML t2", mem[1].maxRssKb * 1024.0 / xmlSize[1], 2.5);
+  ratio("peak memory / XML body, compressed t1", mem[2].maxRssKb * 1024.0 / xmlSize[0], 2.5);
+  ratio("peak memory / XML body, compressed t2", mem[3].maxRssKb * 1024.0 / xmlSize[1], 2.5);
 
   try {
     kvo::fb::Attachment::Open(b.db, params).Drop();
