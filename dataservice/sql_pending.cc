@@ -3,6 +3,8 @@
 
 namespace kvo::dataservice {
 
-void SqlAction(cgi::TWebRequest&, cgi::TWebResponse&) { NotAvailableYet("/sql"); }
+void SqlAction(cgi::TWebRequest&, cgi::TWebResponse&) {
+  NotAvailableYet("/sql");
+}
 
 }  // namespace kvo::dataservice
