@@ -6,7 +6,9 @@ namespace kvo::dataservice {
 void TabelasAction(cgi::TWebRequest&, cgi::TWebResponse&, fb::Database&) {
   NotAvailableYet("/tabelas");
 }
-void CriaribAction(cgi::TWebRequest&, cgi::TWebResponse&) { NotAvailableYet("/criarib"); }
+void CriaribAction(cgi::TWebRequest&, cgi::TWebResponse&) {
+  NotAvailableYet("/criarib");
+}
 void UserManagerAction(cgi::TWebRequest&, cgi::TWebResponse&) {
   NotAvailableYet("/usermanager");
 }

@@ -28,7 +28,8 @@ struct ServiceManager::Impl {
   // surface here. Returns the concatenated contents.
   std::string Drain(unsigned char item) {
     std::string all;
-    std::vector<unsigned char> buf(64 * 1024);
+    // The wire carries the buffer's length in 16 bits: 64 KB would arrive as none at all.
+    std::vector<unsigned char> buf(32 * 1024);
     for (;;) {
       unsigned char receive[] = {item};
       Status status;

@@ -245,3 +245,27 @@ TEST_F(TypesTest, CursorDetectionFollowsTheStatementNotItsFirstWord) {
 
 }  // namespace
 }  // namespace kvo::fb
+
+namespace kvo::fb {
+namespace {
+
+TEST_F(TypesTest, BareNullsAndUnsupportedTypes) {
+  db_->Execute("create table arr (a integer[3])");
+  Attachment a = db_->Attach();
+  Transaction t = a.StartTransaction();
+  try {
+    a.Prepare(t, "select a from arr");
+    FAIL() << "prepared";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), "Column A has the unsupported type ARRAY");
+  }
+  ResultSet rs =
+      a.Prepare(t, "select null as n, 1 from rdb$database where ? is null").Open({Value{}});
+  ASSERT_TRUE(rs.Fetch());
+  EXPECT_TRUE(rs.IsNull(0));
+  EXPECT_EQ(rs.GetAsText(0), "");
+  EXPECT_EQ(rs.GetAsText(1), "1");
+}
+
+}  // namespace
+}  // namespace kvo::fb
