@@ -3,9 +3,6 @@
 
 namespace kvo::config {
 
-void VersionAction(cgi::TWebRequest& request, cgi::TWebResponse&, VersionSource) {
-  NotAvailableYet(request.PathInfo());
-}
 void ListaModulosAction(cgi::TWebRequest&, cgi::TWebResponse&) {
   NotAvailableYet("/listakvomodulos");
 }
