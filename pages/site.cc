@@ -41,9 +41,10 @@ std::string HtmlEscape(std::string_view text) {
   return out;
 }
 
-#define KVO_PICTURES "http://www.kvo.net.br"
-
 }  // namespace
+
+// The public site that serves the two background pictures of the site page.
+#define KVO_PICTURES "http://www.kvo.net.br"
 
 void SiteTagHandler(const SiteTexts& texts, const std::string& tagString,
                     std::string& replaceText) {
@@ -187,6 +188,8 @@ std::vector<std::string> SiteTemplate() {
       "</html>",
   };
 }
+
+#undef KVO_PICTURES
 
 void SiteAction(cgi::TWebRequest& request, cgi::TWebResponse& response, TPageProducer& producer1,
                 SiteTexts& texts) {
