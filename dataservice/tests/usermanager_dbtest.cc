@@ -65,8 +65,8 @@ TEST_F(UserManagerTest, AddShowChangeDelete) {
 
   EXPECT_EQ(Op("add", name, "um"), "Usu\xE1rio adicionado com \xEAxito ");
   std::string shown = Op("show");
-  EXPECT_NE(shown.find(admin_ + "\r\n"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("\r\n" + name + "\r\n"), std::string::npos) << shown;
+  EXPECT_NE(("\r\n" + shown).find("\r\n" + admin_ + "\r\n"), std::string::npos) << shown;
+  EXPECT_NE(("\r\n" + shown).find("\r\n" + name + "\r\n"), std::string::npos) << shown;
   EXPECT_EQ(shown.substr(shown.size() - 2), "\r\n");
   EXPECT_TRUE(CanLogIn(name, "um"));
 
@@ -93,6 +93,13 @@ TEST_F(UserManagerTest, AddShowChangeDelete) {
   EXPECT_EQ(Op("show").find(name), std::string::npos);
   EXPECT_EQ(Op("del", name),
             "Erro: The user name specified was not found in the security database");
+
+  // An add without a password sends none; the server takes the user as it is.
+  const std::string bare = "SEMSENHA_" + std::to_string(getpid());
+  EXPECT_EQ(Op("add", bare, ""), "Usu\xE1rio adicionado com \xEAxito ");
+  EXPECT_EQ(Op("del", bare),
+            "Usu\xE1rio exclu\xED"
+            "do com \xEAxito ");
 }
 
 TEST_F(UserManagerTest, ParameterChecksAndOperations) {
