@@ -74,6 +74,8 @@ class SqlTest : public ::testing::Test {
         " 'AB')",
         "insert into t (id, name) values (2, '')",
         "create procedure p (a integer) returns (b integer) as begin b = a + 1; end",
+        "create procedure touch (a integer) returns (b integer) as begin"
+        " insert into t (id) values (:a); b = a; suspend; end",
     });
     log_ = drives_.path() + "/C/KVO/KVO.Net/Logs/Log.txt";
     std::filesystem::create_directories(drives_.path() + "/C/KVO/KVO.Net/Logs");
@@ -176,6 +178,15 @@ TEST_F(SqlTest, OtherStatementsAnswerEmpty) {
   ASSERT_EQ(2u, p.RowCount());
   EXPECT_EQ("x", p.GetBytes(0, 0));
   EXPECT_EQ(5u, LogEntries().size());
+}
+
+// A select's work is committed when the connection closes, in both answers.
+TEST_F(SqlTest, SelectsAreCommitted) {
+  EXPECT_FALSE(ErrorMessage(Sql("select b from touch(10)", "false").Body()));
+  EXPECT_FALSE(ErrorMessage(Sql("select b from touch(11)", "true").Body()));
+  packet::Packet p = packet::LoadXml(Sql("select id from t where id >= 10 order by id").Body());
+  ASSERT_EQ(2u, p.RowCount());
+  EXPECT_EQ(11, p.GetInt(1, 0));
 }
 
 TEST_F(SqlTest, FailuresAnswerTheErrorPageAndAreLogged) {
