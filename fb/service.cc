@@ -20,8 +20,17 @@ struct ServiceManager::Impl {
   }
 
   void Start(api::ParamBlock& spb) {
-    Status status;
-    Get()->start(&status, spb.length(), spb.data());
+    try {
+      Status status;
+      Get()->start(&status, spb.length(), spb.data());
+    } catch (const Error& e) {
+      throw InOurCodePage(e);
+    }
+  }
+
+  // The services manager speaks UTF-8 to us (user names in its messages included).
+  static Error InOurCodePage(const Error& e) {
+    return Error(platform::Utf8ToCp1252(e.what()), e.codes());
   }
 
   // Queries `item` until the server has nothing more; the failures of a started request
@@ -84,9 +93,13 @@ ServiceManager ServiceManager::Open(std::string_view service, std::string_view u
   spb.Tag(isc_spb_utf8_filename);
   auto impl = std::make_unique<Impl>();
   std::string name = platform::Cp1252ToUtf8(service);
-  Status status;
-  impl->service.reset(
-      api::Provider()->attachServiceManager(&status, name.c_str(), spb.length(), spb.data()));
+  try {
+    Status status;
+    impl->service.reset(
+        api::Provider()->attachServiceManager(&status, name.c_str(), spb.length(), spb.data()));
+  } catch (const Error& e) {
+    throw Impl::InOurCodePage(e);
+  }
   return ServiceManager(std::move(impl));
 }
 

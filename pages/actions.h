@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cgi/request.h"
 #include "cgi/response.h"
@@ -16,9 +17,10 @@ struct SiteTexts {
   std::string SiteUsuario;
 };
 
-// The tag handler of both page producers ("XLOJA", "XUSUARIO").
+// The tag handler of both page producers: "XLOJA" and "XUSUARIO" give the unit texts with
+// markup characters as entities, every other tag the empty text.
 void SiteTagHandler(const SiteTexts& texts, const std::string& tagString, std::string& replaceText);
-// The 131 lines of the site template.
+// The 131 lines of the site template (HTMLDoc of PageProducer1).
 std::vector<std::string> SiteTemplate();
 
 void TesteAction(cgi::TWebRequest& request, cgi::TWebResponse& response);

@@ -104,6 +104,8 @@ security.db = $srv/security3.fdb
 	RemoteAccess = false
 }
 CONF
+  # Aliases of the installation (scripts/serve names its demo database there).
+  [[ -f $dir/aliases.conf ]] && cat "$dir/aliases.conf" >>"$srv/databases.conf"
   cp -f "$KVO_FB_ETCDIR/plugins.conf" "$srv/plugins.conf"
   # A copy, not a link: through a link the engine does not find the WIN1252 character set.
   cp -f "$KVO_FB_LIBDIR/intl/libfbintl.so" "$KVO_FB_LIBDIR/intl/fbintl.conf" "$srv/intl/"

@@ -1,0 +1,106 @@
+// The request frame as callers see it through the web server: both script names, the empty
+// answer, a path the program does not handle, a failing action, and the caller's host.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/cgi_runner.h"
+#include "tests/support/http_client.h"
+
+namespace kvo::testing {
+namespace {
+
+const char* const kScriptNames[] = {"ikvowebserver.dll", "kvowebserver.exe"};
+
+TEST(FrameE2e, ScriptAnswersEmptyUnderBothScriptNames) {
+  KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
+  for (const char* script : kScriptNames) {
+    SCOPED_TRACE(script);
+    for (const char* method : {"GET", "POST"}) {
+      SCOPED_TRACE(method);
+      HttpRequest request;
+      request.method = method;
+      request.url = ActionUrl(base, script, "/script");
+      HttpResponse r = HttpSend(request);
+      EXPECT_EQ(r.status, 200);
+      EXPECT_EQ(r.Header("Content-Type"), "text/html");
+      EXPECT_EQ(r.body, "");
+    }
+    // Matching ignores case.
+    EXPECT_EQ(HttpGet(ActionUrl(base, script, "/SCRIPT")).status, 200);
+  }
+}
+
+// The program writes nothing for a path it does not handle; the web server answers that with
+// its own error page.
+TEST(FrameE2e, UnhandledPathGetsTheWebServersError) {
+  KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
+  for (const char* path : {"/nothing", "/script/", "/scrip", "/script/x"}) {
+    SCOPED_TRACE(path);
+    HttpResponse r = HttpGet(ActionUrl(base, "ikvowebserver.dll", path));
+    EXPECT_EQ(r.status, 500);
+    EXPECT_EQ(r.body.find("Internal Application Error"), std::string::npos) << r.body;
+  }
+}
+
+// /kml fails while its traffic file is missing (no test writes that fixed file) and the failure
+// reaches the caller as the internal error page with status 500.
+TEST(FrameE2e, FailingActionGetsInternalErrorPage) {
+  KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
+  for (const char* script : kScriptNames) {
+    SCOPED_TRACE(script);
+    HttpResponse r = HttpGet(ActionUrl(base, script, "/kml"));
+    EXPECT_EQ(r.status, 500);
+    EXPECT_EQ(r.statusLine, "HTTP/1.1 500 Internal Server Error");
+    EXPECT_EQ(r.body.rfind("<html><body><h1>Internal Application Error</h1>\r\n<p>", 0), 0u)
+        << r.body;
+    const std::string tail = "\r\n<p><hr width=\"100%\"><i>/kml</i></body></html>";
+    ASSERT_GE(r.body.size(), tail.size());
+    EXPECT_EQ(r.body.substr(r.body.size() - tail.size()), tail);
+    EXPECT_EQ(r.Header("Content-Length"), std::to_string(r.body.size()));
+  }
+}
+
+// What the web server hands a CGI program, shown by the test helper printenv.cgi that runs
+// under the same configuration.
+std::string CgiEnvironment(const std::string& base, std::vector<std::string> headers) {
+  HttpResponse r = HttpGet(base + "/printenv.cgi/teste", std::move(headers));
+  EXPECT_EQ(r.status, 200);
+  return "\n" + r.body;
+}
+
+// The program decides by REMOTE_HOST and, when that is unset, by HTTP_REMOTE_HOST, a header any
+// caller can send. The web server must set the one and drop the other, whatever the spelling.
+TEST(FrameE2e, CallerCannotChooseItsHostName) {
+  KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
+  const std::vector<std::vector<std::string>> headerSets = {
+      {},
+      {"Remote-Host: 192.168.254.1"},
+      {"remote-host: 192.168.254.1"},
+      {"Remote_Host: 192.168.254.1"},
+      {"Remote-Host: 192.168.254.1", "REMOTE-HOST: 192.168.254.2"},
+  };
+  for (const auto& headers : headerSets) {
+    SCOPED_TRACE(headers.empty() ? "no header" : headers.front());
+    std::string env = CgiEnvironment(base, headers);
+    EXPECT_NE(env.find("\nREMOTE_HOST=127.0.0.1\n"), std::string::npos) << env;
+    EXPECT_EQ(env.find("HTTP_REMOTE_HOST"), std::string::npos) << env;
+    EXPECT_EQ(env.find("192.168.254."), std::string::npos) << env;
+  }
+}
+
+// The program gets its drives folder and a Firebird client configuration that routes every
+// attach through the server.
+TEST(FrameE2e, CgiEnvironmentNamesDrivesAndFirebirdClient) {
+  KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
+  KVO_REQUIRE_ENV(drives, "KVO_HTTP_DRIVES");
+  KVO_REQUIRE_ENV(firebird, "FIREBIRD");
+  std::string env = CgiEnvironment(base, {});
+  EXPECT_NE(env.find("\nKVO_DRIVES=" + drives + "\n"), std::string::npos) << env;
+  EXPECT_NE(env.find("\nFIREBIRD=" + firebird + "\n"), std::string::npos) << env;
+  std::string conf = ReadFile(firebird + "/firebird.conf");
+  EXPECT_NE(conf.find("Providers = Remote,Loopback"), std::string::npos) << conf;
+}
+
+}  // namespace
+}  // namespace kvo::testing

@@ -1,0 +1,224 @@
+// /listakvomodulos: the stored module list, or a scan of the module tree saved as the list.
+#include "config/modules.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "app/helpers.h"
+#include "config/actions.h"
+#include "config/paths.h"
+#include "config/profile_file.h"
+#include "config/scramble.h"
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/module_library.h"
+#include "platform/winpath.h"
+
+namespace kvo::config {
+
+namespace {
+
+// The module interface: three C functions without arguments.
+using DescriptionFn = const char16_t* (*)();
+using IconFn = int32_t (*)();
+
+// A description longer than this is not NUL-terminated in any sensible sense.
+constexpr size_t kMaxDescription = 32767;
+
+constexpr const char* kUnknown = "Desconhecido|0|0";
+
+[[noreturn]] void FolderFailure(std::string_view windowsPath, int err) {
+  throw Error("Cannot open folder \"" + platform::WindowsFullPath(windowsPath) + "\". " +
+                  platform::SystemReason(err),
+              "EInOutError");
+}
+
+// Puts the current directory back when the walk of one directory ends, however it ends.
+class CurrentDirectoryGuard {
+ public:
+  CurrentDirectoryGuard() : fd_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~CurrentDirectoryGuard() {
+    if (fd_ >= 0) {
+      if (::fchdir(fd_) != 0) {
+        // Nothing sensible is left to do: the next relative path would be wrong either way.
+      }
+      ::close(fd_);
+    }
+  }
+  CurrentDirectoryGuard(const CurrentDirectoryGuard&) = delete;
+  CurrentDirectoryGuard& operator=(const CurrentDirectoryGuard&) = delete;
+
+ private:
+  int fd_;
+};
+
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+
+struct Entry {
+  std::string hostName;     // as the file system spells it (UTF-8)
+  std::string windowsName;  // as the list shows it (Windows-1252)
+  enum Kind { PlainDirectory, File, Skipped } kind = Skipped;
+  bool regular = false;  // a regular file (or a link to one): safe to open as a library
+};
+
+// Windows attributes on this file system: hidden = a name starting with "."; a read-only
+// directory = one its owner may not write; a symbolic link is a reparse point, so a link to a
+// directory is neither entered nor listed (no loops), while a link to a file is listed as the
+// file. There is no system attribute.
+Entry Classify(const std::string& name) {
+  Entry e;
+  e.hostName = name;
+  e.windowsName = platform::Utf8ToCp1252(name);
+  if (name.empty() || name[0] == '.') return e;
+  struct stat st;
+  if (::lstat(name.c_str(), &st) != 0) return e;
+  if (S_ISLNK(st.st_mode)) {
+    struct stat target;
+    const bool resolves = ::stat(name.c_str(), &target) == 0;
+    if (resolves && S_ISDIR(target.st_mode)) return e;
+    e.kind = Entry::File;
+    e.regular = resolves && S_ISREG(target.st_mode);
+    return e;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    if (st.st_mode & S_IWUSR) e.kind = Entry::PlainDirectory;
+    return e;
+  }
+  e.kind = Entry::File;
+  e.regular = S_ISREG(st.st_mode);
+  return e;
+}
+
+bool IsLibraryName(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || name.size() - dot != 4) return false;
+  std::string ext(name.substr(dot));
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return ext == ".dll";
+}
+
+// Walks one directory: `windowsPath` names it in the lines, `hostPath` (absolute) reaches it.
+void Walk(const std::string& windowsPath, const std::string& hostPath, TextLines& lines) {
+  CurrentDirectoryGuard restore;
+  if (::chdir(hostPath.c_str()) != 0) FolderFailure(windowsPath, errno);
+  std::vector<Entry> entries;
+  {
+    std::unique_ptr<DIR, DirCloser> dir(::opendir("."));
+    if (!dir) FolderFailure(windowsPath, errno);
+    errno = 0;
+    while (const dirent* d = ::readdir(dir.get())) entries.push_back(Classify(d->d_name));
+    if (errno != 0) FolderFailure(windowsPath, errno);
+  }
+  for (const Entry& e : entries)
+    if (e.kind == Entry::PlainDirectory)
+      Walk(windowsPath + "\\" + e.windowsName, hostPath + "/" + e.hostName, lines);
+  for (const Entry& e : entries) {
+    if (e.kind != Entry::File) continue;
+    std::string line = windowsPath + "\\" + e.windowsName + "|";
+    if (!IsLibraryName(e.windowsName))
+      line += e.windowsName + "|0|0";
+    else if (!e.regular)
+      line += kUnknown;  // opening a FIFO or a device to load it could block the request
+    else
+      line += DescribeModule(hostPath + "/" + e.hostName);
+    lines.push_back(std::move(line));
+  }
+}
+
+std::string AbsoluteHostPath(std::string_view windowsPath) {
+  auto host = platform::HostPath(windowsPath);
+  if (!host) FolderFailure(windowsPath, EINVAL);
+  if (!host->empty() && (*host)[0] == '/') return *host;
+  std::vector<char> buffer(4096);
+  if (!::getcwd(buffer.data(), buffer.size())) FolderFailure(windowsPath, errno);
+  return std::string(buffer.data()) + "/" + *host;
+}
+
+}  // namespace
+
+std::string DescribeModule(const std::string& hostPath) {
+  platform::ModuleLibrary library(hostPath);
+  if (!library.Loaded()) return kUnknown;
+  auto description = reinterpret_cast<DescriptionFn>(library.Symbol("Description"));
+  auto categoryIcon = reinterpret_cast<IconFn>(library.Symbol("CategoryIcon"));
+  auto selectIcon = reinterpret_cast<IconFn>(library.Symbol("SelectIcon"));
+  if (!description || !categoryIcon || !selectIcon) return kUnknown;
+  try {
+    const char16_t* text = description();
+    if (!text) return kUnknown;
+    size_t n = 0;
+    while (n < kMaxDescription && text[n] != 0) ++n;
+    std::string result = platform::Utf16ToCp1252(std::u16string_view(text, n), true);
+    const int32_t category = categoryIcon();
+    const int32_t select = selectIcon();
+    return result + "|" + std::to_string(category) + "|" + std::to_string(select);
+  } catch (...) {
+    return kUnknown;
+  }
+}
+
+std::string ScanModules(std::string_view root) {
+  TextLines lines;
+  // The host path is fixed before the walk changes the current directory, so a relative root
+  // names the same place at every depth.
+  Walk(std::string(root), AbsoluteHostPath(root), lines);
+  return JoinLines(lines);
+}
+
+void SaveListFile(std::string_view windowsPath, const TextLines& lines) {
+  auto fail = [&](int err) {
+    throw Error("Cannot create file \"" + platform::WindowsFullPath(windowsPath) + "\". " +
+                    platform::SystemReason(err),
+                "EFCreateError");
+  };
+  auto host = platform::HostPath(windowsPath);
+  if (!host) fail(EINVAL);
+  const std::string temporary = *host + ".tmp" + std::to_string(::getpid());
+  const std::string text = JoinLines(lines);
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) fail(errno);
+  size_t written = 0;
+  int err = 0;
+  while (written < text.size()) {
+    ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temporary.c_str(), host->c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(temporary.c_str());
+    fail(err);
+  }
+}
+
+void ListaModulosAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
+  const TProfileFile ini(app::ChooseConfigFile(request));
+  const std::string listFile = ini.ReadText("KVO.Net", "LisModules", kModuleListFile);
+  TextLines lines;
+  if (platform::FileExists(listFile)) {
+    lines = LoadLines(listFile);
+  } else {
+    lines = SplitLines(ScanModules(ini.ReadText("KVO.Net", "PathModulos", kModuleRoot)));
+    SaveListFile(ini.ReadText("KVO.Net", "LisModules", kModuleListFile), lines);
+  }
+  response.SetContent(ScrambleText(JoinLines(lines), kScrambleKey));
+}
+
+}  // namespace kvo::config

@@ -1,0 +1,124 @@
+// /sql: runs one statement for a remote client and answers with a data packet (XML, or binary
+// compressed with zlib), an empty body, or the error page. Every statement and failure goes to
+// the statement log.
+#include <optional>
+#include <string>
+
+#include "app/helpers.h"
+#include "config/paths.h"
+#include "dataservice/actions.h"
+#include "dataservice/statement_log.h"
+#include "fb/fb.h"
+#include "packet/compress.h"
+#include "packet/packet.h"
+#include "platform/stream.h"
+
+namespace kvo::dataservice {
+
+namespace {
+
+const char kXmlDeclaration[] =
+    "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?> ";
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+// Trimmed of blanks and control characters at both ends, lower-cased, it starts with "select".
+bool IsSelect(std::string_view q) {
+  size_t b = 0, e = q.size();
+  while (b < e && static_cast<unsigned char>(q[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(q[e - 1]) <= ' ') --e;
+  return Lower(q.substr(b, std::min<size_t>(e - b, 6))) == "select";
+}
+
+// Closes the connection on a failure path: its own failure would hide the one being reported.
+void CloseQuietly(std::optional<fb::Attachment>& connection) noexcept {
+  if (!connection || !connection->IsOpen()) return;
+  try {
+    connection->Close();
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
+  try {
+    StatementLog log(config::kStatementLog);
+    std::optional<fb::Attachment> connection;
+    std::optional<fb::Transaction> transaction;
+    bool headersSent = false;
+    try {
+      const cgi::FieldList& fields = request.ContentFields();
+      const std::string q = fields.Value("q");
+      connection.emplace(fb::Attachment::Open(
+          fields.Value("db"), {"user_name=" + fields.Value("u"), "password=" + fields.Value("p")}));
+      if (IsSelect(q)) {
+        log.Add(q);
+        transaction.emplace(connection->StartTransaction());
+        fb::Statement statement = connection->Prepare(*transaction, q);
+        statement.LookupPrecisions(*transaction);
+        std::optional<packet::Packet> result;
+        {
+          fb::ResultSet rows = statement.Open();
+          result.emplace(packet::BuildPacket(rows, statement.OutputColumns()));
+          rows.Close();
+        }
+        if (Lower(fields.Value("z")) == "true") {
+          platform::MemoryStream compressed;
+          {
+            platform::MemoryStream binary;
+            packet::RenderBinary(*result, binary);
+            result.reset();
+            packet::CompressStream(binary, compressed);
+          }
+          compressed.SetPosition(0);
+          response.SetContentType("application/octet-stream");
+          response.SendResponse();
+          headersSent = true;
+          response.SendStream(compressed);
+        } else {
+          std::string body = kXmlDeclaration;
+          packet::RenderXml(*result, body);
+          result.reset();
+          response.SetContent(std::move(body));
+          connection->Close();
+        }
+      } else {
+        try {
+          log.Add(q);
+          transaction.emplace(connection->StartTransaction());
+          fb::Statement statement = connection->Prepare(*transaction, q);
+          // A statement that returns rows without starting with the word (a common table
+          // expression, say) is refused before it runs.
+          if (statement.HasCursor()) throw Error("use Open para uma Select Statement");
+          statement.Execute();
+          transaction->Commit();
+        } catch (const std::exception& e) {
+          const std::string message = e.what();
+          if (transaction && transaction->Active()) transaction->Rollback();
+          CloseQuietly(connection);
+          log.Add(message);
+          response.SetContent(app::BuildErrorPage(message));
+        }
+      }
+    } catch (const std::exception& e) {
+      const std::string message = e.what();
+      CloseQuietly(connection);
+      // Once the binary answer's headers are out, a failure can only be logged.
+      if (!headersSent) response.SetContent(app::BuildErrorPage(message));
+      log.Add(message);
+    }
+    log.Save();
+    // Closing commits what is still open, before the transaction object could roll it back.
+    if (connection && connection->IsOpen()) connection->Close();
+  } catch (const std::exception& e) {
+    response.SetContent(app::BuildErrorPage(e.what()));
+  }
+}
+
+}  // namespace kvo::dataservice

@@ -1,8 +1,0 @@
-#include "dataservice/actions.h"
-#include "platform/pending.h"
-
-namespace kvo::dataservice {
-
-void SqlAction(cgi::TWebRequest&, cgi::TWebResponse&) { NotAvailableYet("/sql"); }
-
-}  // namespace kvo::dataservice

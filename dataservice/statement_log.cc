@@ -1,0 +1,172 @@
+#include "dataservice/statement_log.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+
+#include "config/text_lines.h"
+#include "platform/winpath.h"
+
+namespace kvo::dataservice {
+
+namespace {
+
+// An open descriptor, closed with the object (closing also drops its lock).
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  bool Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string Format(std::time_t t, const char* pattern) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[64];
+  size_t n = std::strftime(buf, sizeof buf, pattern, &tm);
+  return std::string(buf, n);
+}
+
+// Reads a whole file; nullopt when it does not exist; throws nothing, reports other failures
+// through `failed`.
+std::optional<std::string> ReadFile(const std::string& path, bool& failed) {
+  failed = false;
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    failed = errno != ENOENT;
+    return std::nullopt;
+  }
+  std::string bytes;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      failed = true;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// A complete file under a temporary name beside `target`; nullopt on failure (nothing left).
+std::optional<std::string> WriteTemporary(const std::string& target, std::string_view bytes) {
+  std::string temp = target + ".tmp" + std::to_string(::getpid());
+  Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.get() < 0) return std::nullopt;
+  if (!WriteAll(fd.get(), bytes) || !fd.Close()) {
+    ::unlink(temp.c_str());
+    return std::nullopt;
+  }
+  return temp;
+}
+
+// Saves the rotated copy under the first free name from `now` on: a copy made in the same
+// second (possible only when requests overlap) is never overwritten. link() fails on an
+// existing name, so taking a name and filling it is one step.
+bool SaveRotated(const std::string& folder, std::time_t now, std::string_view bytes) {
+  std::optional<std::string> temp = WriteTemporary(folder + "Log_rotating", bytes);
+  if (!temp) return false;
+  bool saved = false;
+  for (int i = 0; i < 120 && !saved; ++i) {
+    std::string name = folder + "Log_" + StatementLog::RotationStamp(now + i) + ".txt";
+    if (::link(temp->c_str(), name.c_str()) == 0) {
+      saved = true;
+    } else if (errno != EEXIST) {
+      break;
+    }
+  }
+  ::unlink(temp->c_str());
+  return saved;
+}
+
+}  // namespace
+
+StatementLog::StatementLog(std::string logPath) : logPath_(std::move(logPath)) {}
+
+std::string StatementLog::EntryStamp(std::time_t t) {
+  return Format(t, "%d/%m/%Y %H:%M:%S");
+}
+
+std::string StatementLog::RotationStamp(std::time_t t) {
+  return Format(t, "%Y_%m_%d_%H_%M_%S");
+}
+
+void StatementLog::Add(std::string_view text) {
+  std::string entry = EntryStamp(std::time(nullptr));
+  entry += " - ";
+  entry += text;
+  entries_.push_back(std::move(entry));
+}
+
+void StatementLog::Save() noexcept {
+  try {
+    Merge();
+  } catch (...) {
+    // The log never changes the answer.
+  }
+}
+
+void StatementLog::Merge() {
+  std::optional<std::string> host = platform::HostPath(logPath_);
+  if (!host) return;
+  const std::string& log = *host;
+  std::string folder = log.substr(0, log.rfind('/') + 1);
+
+  // Without the lock the merge still runs, as the single-request log would.
+  Fd lock(::open((folder + "Log.lck").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (lock.get() >= 0) {
+    while (::flock(lock.get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+
+  bool unreadable = false;
+  std::optional<std::string> old = ReadFile(log, unreadable);
+  if (unreadable) {
+    // A log that exists but cannot be read is not replaced (it would be lost): the entries are
+    // appended to it instead.
+    Fd fd(::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (fd.get() >= 0) WriteAll(fd.get(), config::JoinLines(entries_));
+    return;
+  }
+  config::TextLines lines;
+  if (old) lines = config::SplitLines(*old);
+  old.reset();
+  if (lines.size() >= kRotateAt &&
+      SaveRotated(folder, std::time(nullptr), config::JoinLines(lines)))
+    lines.clear();
+  lines.insert(lines.end(), entries_.begin(), entries_.end());
+  std::optional<std::string> temp = WriteTemporary(log, config::JoinLines(lines));
+  if (!temp) return;
+  if (::rename(temp->c_str(), log.c_str()) != 0) ::unlink(temp->c_str());
+}
+
+}  // namespace kvo::dataservice

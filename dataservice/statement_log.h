@@ -1,0 +1,44 @@
+// The statement log of /sql: "C:\KVO\KVO.Net\Logs\Log.txt", one entry per line, CR LF after
+// each, rotated to "Log_yyyy_mm_dd_hh_nn_ss.txt" when it holds 5000 lines or more.
+//
+// Requests run in separate processes and overlap. A request therefore keeps only its own
+// entries while it works, and merges them into the file at the end: under an exclusive lock
+// (flock on "Log.lck" beside the log) it re-reads the log, rotates it when it holds 5000 lines
+// or more, appends its entries and replaces the log by renaming a complete temporary file over
+// it. The lock is held only for that merge, never while SQL runs. A killed process leaves the
+// previous complete log (and at worst a stray temporary file), never a half-written one.
+// Every failure of the log is ignored: the answer never depends on it.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kvo::dataservice {
+
+class StatementLog {
+ public:
+  static constexpr size_t kRotateAt = 5000;
+
+  // `logPath` is the Windows path of the log; rotated copies go beside it.
+  explicit StatementLog(std::string logPath);
+
+  // Appends "dd/mm/yyyy hh:nn:ss - " and `text` (a statement exactly as received, or a message).
+  void Add(std::string_view text);
+  const std::vector<std::string>& Entries() const { return entries_; }
+
+  // Merges the entries into the file as the header says. Never throws.
+  void Save() noexcept;
+
+  // "dd/mm/yyyy hh:nn:ss" and "yyyy_mm_dd_hh_nn_ss" of a local time.
+  static std::string EntryStamp(std::time_t t);
+  static std::string RotationStamp(std::time_t t);
+
+ private:
+  void Merge();
+  std::string logPath_;
+  std::vector<std::string> entries_;
+};
+
+}  // namespace kvo::dataservice

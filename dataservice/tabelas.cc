@@ -1,0 +1,43 @@
+// /tabelas: the user tables of a database, one name per line.
+#include <exception>
+
+#include "app/helpers.h"
+#include "config/text_lines.h"
+#include "dataservice/actions.h"
+
+namespace kvo::dataservice {
+
+namespace {
+
+const char kTablesStatement[] =
+    "Select RDB$RELATION_NAME from RDB$RELATIONS  where RDB$VIEW_BLR is NULL and "
+    "RDB$SYSTEM_FLAG = 0 ORDER BY RDB$RELATION_NAME";
+
+std::string TrimRightBlanks(std::string_view s) {
+  size_t end = s.find_last_not_of(' ');
+  return std::string(end == std::string_view::npos ? std::string_view() : s.substr(0, end + 1));
+}
+
+}  // namespace
+
+void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Database& dbkvo) {
+  config::TextLines lines;
+  try {
+    app::ConnectModuleDatabase(dbkvo, request);
+    fb::Attachment& attachment = dbkvo.attachment();
+    fb::Transaction transaction = attachment.StartTransaction();
+    {
+      fb::ResultSet rows = attachment.Prepare(transaction, kTablesStatement).Open();
+      lines.clear();
+      while (rows.Fetch()) lines.push_back(TrimRightBlanks(rows.GetText(0)));
+    }
+    transaction.Commit();
+    response.SetContent(config::JoinLines(lines));
+    dbkvo.Disconnect();
+  } catch (const std::exception& e) {
+    // The connection stays as it is; it ends with the process.
+    response.SetContent(app::BuildErrorPage(e.what()));
+  }
+}
+
+}  // namespace kvo::dataservice

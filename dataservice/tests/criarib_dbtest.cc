@@ -1,0 +1,120 @@
+// /criarib through the real CGI program: execute and commit, or export the column NOME.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "dataservice/tests/form.h"
+#include "tests/support/fb_testdb.h"
+
+namespace kvo::dataservice {
+namespace {
+
+using test::Form;
+using testing::TempDatabase;
+using testing::TempDir;
+
+class CriaribTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    KVO_REQUIRE_FIREBIRD();
+    db_.emplace();
+    db_->Execute({"create table t (id integer, nome varchar(20), outro varchar(5))",
+                  "insert into t values (1, 'Ana', 'a')", "insert into t values (2, null, 'b')",
+                  "insert into t values (3, 'Jo\xE3o', 'c')"});
+    std::filesystem::create_directories(drives_.path() + "/C");
+  }
+
+  testing::CgiResult Run(const std::string& q) {
+    return testing::PostCgi(
+        "/criarib",
+        Form({{"db", db_->connection()},
+              {"p", "user_name=" + db_->user() + "\r\npassword=" + db_->password()},
+              {"q", q}}),
+        {{"KVO_DRIVES", drives_.path()}});
+  }
+  std::string ExportFile() const { return drives_.path() + "/C/tabela.txt"; }
+  int Count() {
+    fb::Attachment a = db_->Attach();
+    fb::Transaction t = a.StartTransaction();
+    fb::ResultSet rs = a.Prepare(t, "select count(*) from t").Open();
+    rs.Fetch();
+    return static_cast<int>(rs.GetInt64(0));
+  }
+  // The 500 answer of the default handling carries the message.
+  static void ExpectFailure(const testing::CgiResult& r, const std::string& message) {
+    EXPECT_EQ(r.output.substr(0, 16), "Status: 500 Inte") << r.output;
+    EXPECT_NE(r.Body().find("<p>" + message), std::string::npos) << r.Body();
+  }
+
+  TempDir drives_;
+  std::optional<TempDatabase> db_;
+};
+
+TEST_F(CriaribTest, ExecutesAndCommits) {
+  testing::CgiResult r = Run("insert into t (id, nome) values (4, 'Rui')");
+  EXPECT_EQ(r.output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+  EXPECT_EQ(Count(), 4);
+  EXPECT_FALSE(std::filesystem::exists(ExportFile()));
+
+  // A failing statement changes nothing and reaches the default handling.
+  ExpectFailure(Run("insert into t (id) values ('x')"), "conversion error from string \"x\"");
+  EXPECT_EQ(Count(), 4);
+}
+
+TEST_F(CriaribTest, ExportsTheColumnNome) {
+  testing::CgiResult r = Run("SeLeCt outro, nome from t order by id");
+  EXPECT_EQ(r.output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+  EXPECT_EQ(testing::ReadFile(ExportFile()), "Ana\r\n\r\nJo\xE3o\r\n");
+
+  // No rows: an empty file.
+  Run("select nome from t where id < 0");
+  EXPECT_EQ(testing::ReadFile(ExportFile()), "");
+
+  // Nothing but the export itself is left in the folder.
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(drives_.path() + "/C")) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 1u);
+}
+
+TEST_F(CriaribTest, FailedExportKeepsTheOldFile) {
+  testing::WriteFile(ExportFile(), "old\r\n");
+  struct Case {
+    const char* q;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"select id, outro from t", "Field 'NOME' not found"},
+      {"select id from t where id < 0", "Field 'NOME' not found"},
+      // "select" inside a string literal takes the export path: the insert is not run.
+      {"insert into t (id, nome) values (5, 'SELECT')", "The statement does not open a cursor"},
+      {"select nome from nada", "Dynamic SQL Error\n-SQL error code = -204\n-Table unknown\n-NADA"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.q);
+    ExpectFailure(Run(c.q), c.message);
+    EXPECT_EQ(testing::ReadFile(ExportFile()), "old\r\n");
+  }
+  EXPECT_EQ(Count(), 3);
+
+  // A file that cannot be written: the drive's folder is missing.
+  std::filesystem::remove_all(drives_.path() + "/C");
+  ExpectFailure(Run("select nome from t"),
+                "Cannot create file \"C:\\tabela.txt\". No such file or directory");
+}
+
+TEST_F(CriaribTest, RefusedLogin) {
+  testing::CgiResult r =
+      testing::PostCgi("/criarib",
+                       Form({{"db", db_->path()},
+                             {"p", "user_name=" + db_->user() + "\npassword=wrong"},
+                             {"q", "delete from t"}}),
+                       {{"KVO_DRIVES", drives_.path()}});
+  ExpectFailure(r, "Your user name and password are not defined.");
+  EXPECT_EQ(Count(), 3);
+}
+
+}  // namespace
+}  // namespace kvo::dataservice

@@ -1,0 +1,71 @@
+// /usermanager: users of the database server's security database, through its services
+// manager. Every failure answers "Erro: " and the message.
+#include <exception>
+
+#include "config/text_lines.h"
+#include "dataservice/actions.h"
+
+namespace kvo::dataservice {
+
+namespace {
+
+// The server on this machine, over loopback on the port the client's configuration names. The
+// embedded services manager ("service_mgr" alone) would accept any password.
+const char kLocalServices[] = "localhost:service_mgr";
+
+const char kBadParameters[] =
+    "in\xED"
+    "cio de Par\xE2metros faltando ou incorreto";
+const char kAdded[] = "Usu\xE1rio adicionado com \xEAxito ";
+const char kChanged[] = "Usu\xE1rio modificado com \xEAxito ";
+const char kDeleted[] =
+    "Usu\xE1rio exclu\xED"
+    "do com \xEAxito ";
+
+void RequireUserName(const std::string& userName, bool noBlank) {
+  if (userName.empty() || (noBlank && userName.find(' ') != std::string::npos))
+    throw Error(kBadParameters);
+}
+
+}  // namespace
+
+void UserManagerAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
+  try {
+    const cgi::FieldList& fields = request.ContentFields();
+    std::string operation = fields.Value("o");
+    fb::ServiceManager services =
+        fb::ServiceManager::Open(kLocalServices, fields.Value("u"), fields.Value("p"));
+    // Leaving this block by a failure detaches through the destructor before the answer is set.
+    if (operation == "show") {
+      config::TextLines names;
+      for (const fb::UserRecord& user : services.DisplayUsers()) names.push_back(user.userName);
+      response.SetContent(config::JoinLines(names));
+    }
+    if (operation == "add") {
+      std::string userName = fields.Value("username");
+      std::string password = fields.Value("password");
+      RequireUserName(userName, true);
+      services.AddUser(userName, password, 0, 0);
+      response.SetContent(kAdded);
+    }
+    if (operation == "upd") {
+      std::string userName = fields.Value("username");
+      std::string password = fields.Value("password");
+      RequireUserName(userName, false);
+      services.ModifyUser(userName, password);
+      response.SetContent(kChanged);
+    }
+    if (operation == "del") {
+      std::string userName = fields.Value("username");
+      (void)fields.Value("password");
+      RequireUserName(userName, false);
+      services.DeleteUser(userName);
+      response.SetContent(kDeleted);
+    }
+    services.Detach();
+  } catch (const std::exception& e) {
+    response.SetContent(std::string("Erro: ") + e.what());
+  }
+}
+
+}  // namespace kvo::dataservice

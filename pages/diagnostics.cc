@@ -1,0 +1,101 @@
+// The connection test page and the information pages.
+#include <exception>
+
+#include "app/helpers.h"
+#include "config/profile_file.h"
+#include "config/text_lines.h"
+#include "pages/actions.h"
+#include "platform/files.h"
+
+namespace kvo::pages {
+
+namespace {
+
+std::string LabelLine(std::string_view label) {
+  return "<p align=justify><strong><font face=Arial color=#990000><font color=#000000>" +
+         std::string(label) + "</font>";
+}
+
+std::string ValueLine(std::string_view value) {
+  return "<font color=#ff0000>" + std::string(value) +
+         "</font></font></strong></FONT></FONT></STRONG></p>";
+}
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+// A topic names a folder below the information folder. One that climbs out of it ("..") or
+// names a place of its own (a root or a drive) has no page, whatever exists there.
+bool TopicLeavesBase(std::string_view topic) {
+  if (!topic.empty() && IsSeparator(topic[0])) return true;
+  if (topic.size() >= 2 && topic[1] == ':' &&
+      ((topic[0] >= 'A' && topic[0] <= 'Z') || (topic[0] >= 'a' && topic[0] <= 'z')))
+    return true;
+  size_t start = 0;
+  while (start <= topic.size()) {
+    size_t end = start;
+    while (end < topic.size() && !IsSeparator(topic[end])) ++end;
+    if (topic.substr(start, end - start) == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+void TesteAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
+  try {
+    auto var = [&request](int index) { return request.StringVariable(index); };
+    config::TextLines lines = {
+        "<HTML>",
+        "<HEAD>",
+        "<TITLE></TITLE>",
+        "</HEAD>",
+        "<BODY>",
+        "<p align=center><strong><font face=Arial color=#990000 size=6>Teste de Conex\xE3o do "
+        "KVO.Net</font></strong></p>",
+        "<p align=justify><strong><font face=Arial color=#990000></font></strong></p>",
+        LabelLine("Agente:"),
+        "<font color=#ff0000>" + var(cgi::rvUserAgent) + "</p>",
+        LabelLine("Host Remoto:"),
+        ValueLine(var(cgi::rvRemoteHost)),
+        LabelLine("M\xE9todo:"),
+        ValueLine(var(cgi::rvMethod)),
+        LabelLine("Vers\xE3o do Protocolo:"),
+        ValueLine(var(cgi::rvProtocol)),
+        LabelLine("PathInfo:"),
+        ValueLine(var(cgi::rvPathInfo)),
+        LabelLine("Path Completo:"),
+        ValueLine(var(cgi::rvPathTranslated)),
+        LabelLine("Host:"),
+        ValueLine(var(cgi::rvHost)),
+        LabelLine("Endere\xE7o Remoto:"),
+        ValueLine(var(cgi::rvRemoteAddr)),
+        LabelLine("Porta do Servidor:"),
+        ValueLine(std::to_string(request.IntegerVariable(cgi::rvServerPort))),
+        LabelLine("PathInfo Interno:"),
+        ValueLine(request.PathInfo()),
+        "</BODY>",
+        "</HTML>",
+    };
+    response.SetContent(config::JoinLines(lines));
+  } catch (const std::exception& e) {
+    response.SetContent(e.what());
+  }
+}
+
+void InfoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, TPageProducer& producer2) {
+  config::TProfileFile profile(app::ChooseConfigFile(request));
+  const std::string topic = request.QueryFields().Value("d");
+  const std::string base = profile.ReadText("KVO.Net", "PathInfo", "PathInfo");
+  const std::string pageFile = base + "\\" + topic + "\\Index.html";
+  if (!TopicLeavesBase(topic) && platform::FileExists(pageFile)) {
+    producer2.SetHTMLFile(pageFile);
+    response.SetContent(ProduceContent(producer2));
+  } else {
+    response.SetContent("NENHUMA INFORMACAO DISPONIVEL");
+  }
+}
+
+}  // namespace kvo::pages

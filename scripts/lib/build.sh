@@ -1,0 +1,50 @@
+# Installing the packages and building the project, shared by scripts/test and scripts/serve.
+# Source from bash after setting KVO_REPO_ROOT (or let it be derived).
+
+KVO_REPO_ROOT=${KVO_REPO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+KVO_JOBS=${KVO_JOBS:-$(nproc 2>/dev/null || echo 2)}
+
+kvo_step() { printf '== %s\n' "$*"; }
+
+# Installs the packages of scripts/lib/packages.txt that are missing; apt runs only then.
+kvo_install_packages() {
+  local wanted=() missing=() p
+  mapfile -t wanted < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' "$KVO_REPO_ROOT/scripts/lib/packages.txt" | grep .)
+  for p in "${wanted[@]}"; do
+    if [[ $(dpkg-query -W -f='${Status}' "$p" 2>/dev/null) != "install ok installed" ]]; then
+      missing+=("$p")
+    fi
+  done
+  [[ ${#missing[@]} -eq 0 ]] && return 0
+  kvo_step "installing ${missing[*]}"
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "missing packages; run as root or install them: ${missing[*]}" >&2
+    return 1
+  fi
+  local log
+  log=$(mktemp /tmp/kvo-apt.XXXXXX)
+  if ! { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"; } \
+    >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    rm -f "$log"
+    return 1
+  fi
+  rm -f "$log"
+}
+
+# kvo_build DIR [cmake arguments...]: configures (once) and builds everything in DIR; prints the
+# compiler's complaints only when the build fails.
+kvo_build() {
+  local dir=$1
+  shift
+  mkdir -p "$dir"
+  if ! cmake -S "$KVO_REPO_ROOT" -B "$dir" "$@" >"$dir/configure.log" 2>&1; then
+    cat "$dir/configure.log" >&2
+    return 1
+  fi
+  if ! cmake --build "$dir" -j "$KVO_JOBS" >"$dir/build.log" 2>&1; then
+    grep -E -A8 'error|Error|undefined reference' "$dir/build.log" | head -n 120 >&2
+    echo "build failed: see $dir/build.log" >&2
+    return 1
+  fi
+}
