@@ -109,10 +109,15 @@ std::string HttpClient::Post(const std::string& url, const std::string& body) co
   }
 
   CURLcode code = curl_easy_perform(h);
-  if (code != CURLE_OK) throw Error(errorText[0] ? errorText : curl_easy_strerror(code));
   long statusCode = 0;
-  Check(curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &statusCode));
-  if (statusCode < 200 || statusCode > 299) {
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &statusCode);
+  // A refusing proxy closes the connection on the unread request body, which can cut its own
+  // answer short: a refusal status already received says more than the broken transfer.
+  bool refused = statusCode != 0 && (statusCode < 200 || statusCode > 299);
+  if (code != CURLE_OK && !refused) {
+    throw Error(errorText[0] ? errorText : curl_easy_strerror(code));
+  }
+  if (refused) {
     throw Error(status.empty() ? "HTTP status " + std::to_string(statusCode) : status);
   }
   return answer;
