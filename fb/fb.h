@@ -197,7 +197,9 @@ class Attachment {
  public:
   // Attaches to `database` (a file path, or server name, colon and path, as the client takes
   // it) with the parameter lines name=value: "user_name", "password", "lc_ctype",
-  // "sql_role_name" (unknown names are ignored). SQL dialect 3. Throws Error.
+  // "sql_role_name" (any letter case, also with the "isc_dpb_" prefix; unknown names are
+  // ignored). SQL dialect 3. The database name and the values are Windows-1252 and travel as
+  // UTF-8 (isc_dpb_utf8_filename). Throws Error.
   static Attachment Open(std::string_view database, const std::vector<std::string>& params);
   // Creates a database (for tests and the demo): page size 8192, the given character set.
   static Attachment Create(std::string_view database, const std::vector<std::string>& params,
