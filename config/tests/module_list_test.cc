@@ -310,6 +310,16 @@ TEST_F(ModuleTree, UnreachableFoldersAsAnUnprivilegedUser) {
   EXPECT_NE(lines.find("C:\\M\\privado.dll|Desconhecido|0|0\r\n"), std::string::npos) << lines;
   EXPECT_NE(lines.find("C:\\M\\ok.txt|ok.txt|0|0\r\n"), std::string::npos) << lines;
   EXPECT_EQ(testing::ReadFile(Host("L/KVO.LM")), lines);
+
+  // A stored list the user may not read is a failure, not a reason to scan again.
+  fs::permissions(Host("L/KVO.LM"), fs::perms::owner_read | fs::perms::owner_write,
+                  fs::perm_options::replace);
+  ASSERT_EQ(chown(Host("L/KVO.LM").c_str(), 0, 0), 0);
+  r = RunAsNobody(env);
+  EXPECT_EQ(r.output.substr(0, 35), "Status: 500 Internal Server Error\r\n") << r.output;
+  EXPECT_NE(r.output.find("<p>Cannot open file \"C:\\L\\KVO.LM\". Permission denied\r\n"),
+            std::string::npos)
+      << r.output;
 }
 
 }  // namespace
