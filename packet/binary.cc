@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "packet/packet.h"
+#include "packet/slots.h"
 
 namespace kvo::packet {
 
@@ -131,11 +132,14 @@ std::string RenderBinary(const Packet& packet) {
   size_t rowMax = nullBytes;
   for (const Field& f : fields) rowMax += ValueSize(f.type);
   size += rowMax * rows;
+  const detail::Slots slots(packet);
   for (size_t c = 0; c < fields.size(); ++c) {
     FieldType t = fields[c].type;
     if (t != FieldType::String && t != FieldType::Text && t != FieldType::Binary) continue;
-    for (size_t r = 0; r < rows; ++r)
-      if (!packet.IsNull(r, c)) size += packet.GetBytes(r, c).size();
+    for (size_t r = 0; r < rows; ++r) {
+      const char* row = slots.Row(r);
+      if (!detail::Slots::IsNull(row, c)) size += slots.Bytes(slots.At(row, c)).size();
+    }
   }
   std::string out;
   out.reserve(size);
@@ -153,43 +157,43 @@ std::string RenderBinary(const Packet& packet) {
     PutBytes(out, f.name);
   }
   Put64(out, rows);
-  std::string bits;
   for (size_t r = 0; r < rows; ++r) {
-    bits.assign(nullBytes, '\0');
-    for (size_t c = 0; c < fields.size(); ++c)
-      if (packet.IsNull(r, c)) bits[c / 8] = static_cast<char>(bits[c / 8] | (1 << (c % 8)));
-    out += bits;
+    const char* row = slots.Row(r);
+    // The packet keeps the same null bitmap (bit c of the row's first bytes).
+    out.append(row, nullBytes);
     for (size_t c = 0; c < fields.size(); ++c) {
-      if (packet.IsNull(r, c)) continue;
-      switch (fields[c].type) {
+      if (detail::Slots::IsNull(row, c)) continue;
+      const char* slot = slots.At(row, c);
+      FieldType t = fields[c].type;
+      switch (t) {
         case FieldType::I2:
-          Put16(out, static_cast<uint16_t>(packet.GetInt(r, c)));
+          Put16(out, static_cast<uint16_t>(detail::Slots::Int(slot, t)));
           break;
         case FieldType::I4:
-          Put32(out, static_cast<uint32_t>(packet.GetInt(r, c)));
+          Put32(out, static_cast<uint32_t>(detail::Slots::Int(slot, t)));
           break;
         case FieldType::I8:
         case FieldType::Fixed:
-          Put64(out, static_cast<uint64_t>(packet.GetInt(r, c)));
+          Put64(out, static_cast<uint64_t>(detail::Slots::Int(slot, t)));
           break;
         case FieldType::R8: {
-          double d = packet.GetDouble(r, c);
+          double d = detail::Slots::Double(slot);
           uint64_t v;
           std::memcpy(&v, &d, 8);
           Put64(out, v);
           break;
         }
         case FieldType::Boolean:
-          Put8(out, packet.GetBool(r, c) ? 1 : 0);
+          Put8(out, detail::Slots::Bool(slot) ? 1 : 0);
           break;
         case FieldType::Date:
-          PutDate(out, packet.GetDate(r, c));
+          PutDate(out, detail::Slots::DateOf(slot));
           break;
         case FieldType::Time:
-          PutTime(out, packet.GetTime(r, c));
+          PutTime(out, detail::Slots::TimeOf(slot));
           break;
         case FieldType::DateTime: {
-          DateTime dt = packet.GetDateTime(r, c);
+          DateTime dt = detail::Slots::DateTimeOf(slot);
           PutDate(out, dt.date);
           PutTime(out, dt.time);
           break;
@@ -197,7 +201,7 @@ std::string RenderBinary(const Packet& packet) {
         case FieldType::String:
         case FieldType::Text:
         case FieldType::Binary:
-          PutBytes(out, packet.GetBytes(r, c));
+          PutBytes(out, slots.Bytes(slot));
           break;
       }
     }

@@ -2,7 +2,14 @@
 
 #include <cstring>
 
+#include "packet/slots.h"
+
 namespace kvo::packet {
+
+using detail::PackDate;
+using detail::PackTime;
+using detail::UnpackDate;
+using detail::UnpackTime;
 
 namespace {
 
@@ -35,39 +42,6 @@ bool IsIntegral(FieldType t) {
 }
 bool IsBytes(FieldType t) {
   return t == FieldType::String || t == FieldType::Text || t == FieldType::Binary;
-}
-
-template <typename T>
-T Load(const char* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <typename T>
-void Store(char* p, T v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
-uint32_t PackDate(const Date& d) {
-  return (static_cast<uint32_t>(static_cast<uint16_t>(d.year)) << 16) |
-         (static_cast<uint32_t>(d.month & 0xFF) << 8) | static_cast<uint32_t>(d.day & 0xFF);
-}
-Date UnpackDate(uint32_t v) {
-  return Date{static_cast<int16_t>(v >> 16), static_cast<int>((v >> 8) & 0xFF),
-              static_cast<int>(v & 0xFF)};
-}
-uint32_t PackTime(const Time& t) {
-  return static_cast<uint32_t>(((t.hour * 60 + t.minute) * 60 + t.second)) * 10000u +
-         static_cast<uint32_t>(t.fraction);
-}
-Time UnpackTime(uint32_t v) {
-  Time t;
-  t.fraction = static_cast<int>(v % 10000);
-  uint32_t s = v / 10000;
-  t.second = static_cast<int>(s % 60);
-  t.minute = static_cast<int>((s / 60) % 60);
-  t.hour = static_cast<int>(s / 3600);
-  return t;
 }
 
 }  // namespace
@@ -125,7 +99,10 @@ void Packet::AddRow() {
   if (slots_.size() + rowSize_ > slots_.capacity())
     slots_.reserve(std::max<size_t>(slots_.capacity() * 2, 64 * rowSize_));
   slots_.append(rowSize_, '\0');
-  std::memset(slots_.data() + rowCount_ * rowSize_, 0xFF, nullBytes_);
+  char* bits = slots_.data() + rowCount_ * rowSize_;
+  std::memset(bits, 0xFF, nullBytes_);
+  // Bits past the last field stay clear: the binary rendering copies the bitmap as it is.
+  if (fields_.size() % 8) bits[nullBytes_ - 1] = static_cast<char>((1 << (fields_.size() % 8)) - 1);
   ++rowCount_;
 }
 
@@ -155,18 +132,18 @@ int64_t Packet::GetInt(size_t row, size_t column) const {
   const char* p = Slot(row, column);
   switch (fields_[column].type) {
     case FieldType::I2:
-      return Load<int16_t>(p);
+      return detail::LoadAs<int16_t>(p);
     case FieldType::I4:
-      return Load<int32_t>(p);
+      return detail::LoadAs<int32_t>(p);
     default:
-      return Load<int64_t>(p);
+      return detail::LoadAs<int64_t>(p);
   }
 }
 
 double Packet::GetDouble(size_t row, size_t column) const {
   CheckGet(row, column, column < fields_.size() && fields_[column].type == FieldType::R8,
            "a double");
-  return Load<double>(Slot(row, column));
+  return detail::LoadAs<double>(Slot(row, column));
 }
 
 bool Packet::GetBool(size_t row, size_t column) const {
@@ -178,26 +155,28 @@ bool Packet::GetBool(size_t row, size_t column) const {
 std::string_view Packet::GetBytes(size_t row, size_t column) const {
   CheckGet(row, column, column < fields_.size() && IsBytes(fields_[column].type), "text or a blob");
   const char* p = Slot(row, column);
-  return std::string_view(heap_.data() + Load<uint64_t>(p), Load<uint32_t>(p + 8));
+  return std::string_view(heap_.data() + detail::LoadAs<uint64_t>(p),
+                          detail::LoadAs<uint32_t>(p + 8));
 }
 
 Date Packet::GetDate(size_t row, size_t column) const {
   CheckGet(row, column, column < fields_.size() && fields_[column].type == FieldType::Date,
            "a date");
-  return UnpackDate(Load<uint32_t>(Slot(row, column)));
+  return UnpackDate(detail::LoadAs<uint32_t>(Slot(row, column)));
 }
 
 Time Packet::GetTime(size_t row, size_t column) const {
   CheckGet(row, column, column < fields_.size() && fields_[column].type == FieldType::Time,
            "a time");
-  return UnpackTime(Load<uint32_t>(Slot(row, column)));
+  return UnpackTime(detail::LoadAs<uint32_t>(Slot(row, column)));
 }
 
 DateTime Packet::GetDateTime(size_t row, size_t column) const {
   CheckGet(row, column, column < fields_.size() && fields_[column].type == FieldType::DateTime,
            "a date and time");
   const char* p = Slot(row, column);
-  return DateTime{UnpackDate(Load<uint32_t>(p)), UnpackTime(Load<uint32_t>(p + 4))};
+  return DateTime{UnpackDate(detail::LoadAs<uint32_t>(p)),
+                  UnpackTime(detail::LoadAs<uint32_t>(p + 4))};
 }
 
 std::string Packet::GetFixedText(size_t row, size_t column) const {
@@ -238,19 +217,19 @@ void Packet::SetInt(size_t column, int64_t value) {
   char* p = LastSlot(column, FieldType::I8, "an integer");
   switch (fields_[column].type) {
     case FieldType::I2:
-      Store(p, static_cast<int16_t>(value));
+      detail::StoreAs(p, static_cast<int16_t>(value));
       break;
     case FieldType::I4:
-      Store(p, static_cast<int32_t>(value));
+      detail::StoreAs(p, static_cast<int32_t>(value));
       break;
     default:
-      Store(p, value);
+      detail::StoreAs(p, value);
       break;
   }
 }
 
 void Packet::SetDouble(size_t column, double value) {
-  Store(LastSlot(column, FieldType::R8, "a double"), value);
+  detail::StoreAs(LastSlot(column, FieldType::R8, "a double"), value);
 }
 
 void Packet::SetBool(size_t column, bool value) {
@@ -267,22 +246,22 @@ void Packet::FinishBytes(size_t column, size_t start) {
   char* p = LastSlot(column, FieldType::String, "text or a blob");
   if (start > heap_.size() || heap_.size() - start > UINT32_MAX)
     throw Error("Data packet: value of field " + fields_[column].attrName + " is too long");
-  Store(p, static_cast<uint64_t>(start));
-  Store(p + 8, static_cast<uint32_t>(heap_.size() - start));
+  detail::StoreAs(p, static_cast<uint64_t>(start));
+  detail::StoreAs(p + 8, static_cast<uint32_t>(heap_.size() - start));
 }
 
 void Packet::SetDate(size_t column, const Date& value) {
-  Store(LastSlot(column, FieldType::Date, "a date"), PackDate(value));
+  detail::StoreAs(LastSlot(column, FieldType::Date, "a date"), PackDate(value));
 }
 
 void Packet::SetTime(size_t column, const Time& value) {
-  Store(LastSlot(column, FieldType::Time, "a time"), PackTime(value));
+  detail::StoreAs(LastSlot(column, FieldType::Time, "a time"), PackTime(value));
 }
 
 void Packet::SetDateTime(size_t column, const DateTime& value) {
   char* p = LastSlot(column, FieldType::DateTime, "a date and time");
-  Store(p, PackDate(value.date));
-  Store(p + 4, PackTime(value.time));
+  detail::StoreAs(p, PackDate(value.date));
+  detail::StoreAs(p + 4, PackTime(value.time));
 }
 
 }  // namespace kvo::packet

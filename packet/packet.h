@@ -22,6 +22,10 @@ struct Column;
 
 namespace kvo::packet {
 
+namespace detail {
+class Slots;
+}
+
 enum class FieldType : uint8_t {
   I2,       // "i2": 16-bit integer
   I4,       // "i4": 32-bit integer
@@ -123,6 +127,7 @@ class Packet {
   size_t MemoryBytes() const { return slots_.capacity() + heap_.capacity(); }
 
  private:
+  friend class detail::Slots;
   void Layout();
   const char* Slot(size_t row, size_t column) const;
   char* LastSlot(size_t column, FieldType expected, const char* what);

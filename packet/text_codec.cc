@@ -1,6 +1,7 @@
 #include "packet/text_codec.h"
 
 #include <array>
+#include <cstring>
 
 namespace kvo::packet::detail {
 
@@ -74,6 +75,74 @@ void AppendEscaped(std::string& out, std::string_view text) {
       }
     }
   }
+}
+
+char* WriteEscaped(char* w, std::string_view text) {
+  static const char hex[] = "0123456789ABCDEF";
+  for (unsigned char c : text) {
+    if (kLengths[c] == 1) {
+      *w++ = static_cast<char>(c);
+      continue;
+    }
+    const char* e;
+    switch (c) {
+      case '\t':
+        e = "&#9;";
+        break;
+      case '\n':
+        e = "&#10;";
+        break;
+      case '\r':
+        e = "&#13;";
+        break;
+      case '&':
+        e = "&amp;";
+        break;
+      case '<':
+        e = "&lt;";
+        break;
+      case '>':
+        e = "&gt;";
+        break;
+      case '"':
+        e = "&quot;";
+        break;
+      case '\'':
+        e = "&apos;";
+        break;
+      default: {
+        const char ref[8] = {'&', '#', 'x', 'E', '0', hex[c >> 4], hex[c & 15], ';'};
+        std::memcpy(w, ref, 8);
+        w += 8;
+        continue;
+      }
+    }
+    std::memcpy(w, e, kLengths[c]);
+    w += kLengths[c];
+  }
+  return w;
+}
+
+char* WriteBase64(char* w, std::string_view bytes) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t n = bytes.size();
+  size_t i = 0;
+  for (; i + 3 <= n; i += 3) {
+    uint32_t v = (uint32_t{p[i]} << 16) | (uint32_t{p[i + 1]} << 8) | p[i + 2];
+    *w++ = kAlphabet[v >> 18];
+    *w++ = kAlphabet[(v >> 12) & 63];
+    *w++ = kAlphabet[(v >> 6) & 63];
+    *w++ = kAlphabet[v & 63];
+  }
+  if (i < n) {
+    uint32_t v = uint32_t{p[i]} << 16;
+    if (i + 1 < n) v |= uint32_t{p[i + 1]} << 8;
+    *w++ = kAlphabet[v >> 18];
+    *w++ = kAlphabet[(v >> 12) & 63];
+    *w++ = i + 1 < n ? kAlphabet[(v >> 6) & 63] : '=';
+    *w++ = '=';
+  }
+  return w;
 }
 
 void AppendBase64(std::string& out, std::string_view bytes) {

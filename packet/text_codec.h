@@ -17,6 +17,10 @@ void AppendEscaped(std::string& out, std::string_view text);
 size_t EscapedLength(std::string_view text);
 
 void AppendBase64(std::string& out, std::string_view bytes);
+// The same into a buffer with room for EscapedLength / Base64Length bytes (8 per byte will
+// always do); they return the end of what they wrote.
+char* WriteEscaped(char* w, std::string_view text);
+char* WriteBase64(char* w, std::string_view bytes);
 inline size_t Base64Length(size_t n) {
   return (n + 2) / 3 * 4;
 }

@@ -1,7 +1,9 @@
 // The XML rendering: the client-dataset data-packet layout on one line (docs/packet-format.md).
 #include <charconv>
+#include <cstring>
 
 #include "packet/packet.h"
+#include "packet/slots.h"
 #include "packet/text_codec.h"
 
 namespace kvo::packet {
@@ -65,13 +67,13 @@ char* TimePart(char* p, const Time& t) {
   return Digits(p, t.fraction / 10, 3);
 }
 
-void AppendFixed(std::string& out, int64_t v, int decimals) {
+char* WriteFixed(char* w, int64_t v, int decimals) {
   char buf[48];
   char* end = buf + sizeof buf;
   char* p = end;
   uint64_t m = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
   int written = 0;
-  if (decimals > 30) decimals = 30;
+  if (decimals > 18) decimals = 18;
   do {
     if (decimals > 0 && written == decimals) *--p = '.';
     *--p = static_cast<char>('0' + m % 10);
@@ -79,7 +81,9 @@ void AppendFixed(std::string& out, int64_t v, int decimals) {
     ++written;
   } while (m != 0 || written <= decimals);
   if (v < 0) *--p = '-';
-  out.append(p, static_cast<size_t>(end - p));
+  size_t n = static_cast<size_t>(end - p);
+  std::memcpy(w, p, n);
+  return w + n;
 }
 
 void Attr(std::string& out, const char* name, std::string_view value) {
@@ -120,12 +124,14 @@ size_t EstimateLength(const Packet& packet) {
   size_t rowMax = 8;
   for (const Field& f : fields) rowMax += f.attrName.size() + 4 + MaxValueLength(f.type);
   n += rowMax * packet.RowCount();
+  const detail::Slots slots(packet);
   for (size_t c = 0; c < fields.size(); ++c) {
     FieldType t = fields[c].type;
     if (t != FieldType::String && t != FieldType::Text && t != FieldType::Binary) continue;
     for (size_t r = 0; r < packet.RowCount(); ++r) {
-      if (packet.IsNull(r, c)) continue;
-      std::string_view v = packet.GetBytes(r, c);
+      const char* row = slots.Row(r);
+      if (detail::Slots::IsNull(row, c)) continue;
+      std::string_view v = slots.Bytes(slots.At(row, c));
       n += t == FieldType::Binary ? detail::Base64Length(v.size()) : detail::EscapedLength(v);
     }
   }
@@ -143,58 +149,87 @@ void RenderXml(const Packet& packet, std::string& out) {
   // " NAME=\"" for each field, built once.
   std::vector<std::string> prefixes;
   prefixes.reserve(fields.size());
-  for (const Field& f : fields) prefixes.push_back(" " + f.attrName + "=\"");
+  size_t rowFixedMax = 8;
+  for (const Field& f : fields) {
+    prefixes.push_back(" " + f.attrName + "=\"");
+    rowFixedMax += prefixes.back().size() + 1 + MaxValueLength(f.type);
+  }
+  // Each row is put together in `row` and appended once; text longer than kDirect goes
+  // straight to the output instead of being staged.
+  constexpr size_t kDirect = 512;
+  std::string row(rowFixedMax + fields.size() * 8 * kDirect, '\0');
+  const detail::Slots slots(packet);
   const size_t rows = packet.RowCount();
-  char buf[32];
   for (size_t r = 0; r < rows; ++r) {
-    out.append("<ROW", 4);
+    const char* slotRow = slots.Row(r);
+    char* const start = row.data();
+    char* w = start;
+    std::memcpy(w, "<ROW", 4);
+    w += 4;
     for (size_t c = 0; c < fields.size(); ++c) {
-      if (packet.IsNull(r, c)) continue;
-      out += prefixes[c];
+      if (detail::Slots::IsNull(slotRow, c)) continue;
       const Field& f = fields[c];
+      const char* slot = slots.At(slotRow, c);
+      std::memcpy(w, prefixes[c].data(), prefixes[c].size());
+      w += prefixes[c].size();
       switch (f.type) {
         case FieldType::I2:
         case FieldType::I4:
         case FieldType::I8:
-          AppendInt(out, packet.GetInt(r, c));
+          w = std::to_chars(w, w + 24, detail::Slots::Int(slot, f.type)).ptr;
           break;
         case FieldType::Fixed:
-          AppendFixed(out, packet.GetInt(r, c), f.decimals);
+          w = WriteFixed(w, detail::Slots::Int(slot, f.type), f.decimals);
           break;
-        case FieldType::R8: {
+        case FieldType::R8:
           // Shortest digits that read back to the same double.
-          auto res = std::to_chars(buf, buf + sizeof buf, packet.GetDouble(r, c));
-          out.append(buf, static_cast<size_t>(res.ptr - buf));
+          w = std::to_chars(w, w + 32, detail::Slots::Double(slot)).ptr;
           break;
-        }
         case FieldType::Boolean:
-          out += packet.GetBool(r, c) ? "TRUE" : "FALSE";
+          if (detail::Slots::Bool(slot)) {
+            std::memcpy(w, "TRUE", 4);
+            w += 4;
+          } else {
+            std::memcpy(w, "FALSE", 5);
+            w += 5;
+          }
           break;
         case FieldType::Date:
-          out.append(buf, DatePart(buf, packet.GetDate(r, c)) - buf);
+          w = DatePart(w, detail::Slots::DateOf(slot));
           break;
         case FieldType::Time:
-          out.append(buf, TimePart(buf, packet.GetTime(r, c)) - buf);
+          w = TimePart(w, detail::Slots::TimeOf(slot));
           break;
         case FieldType::DateTime: {
-          DateTime dt = packet.GetDateTime(r, c);
-          char* p = DatePart(buf, dt.date);
-          *p++ = 'T';
-          p = TimePart(p, dt.time);
-          out.append(buf, static_cast<size_t>(p - buf));
+          DateTime dt = detail::Slots::DateTimeOf(slot);
+          w = DatePart(w, dt.date);
+          *w++ = 'T';
+          w = TimePart(w, dt.time);
           break;
         }
         case FieldType::String:
         case FieldType::Text:
-          detail::AppendEscaped(out, packet.GetBytes(r, c));
+        case FieldType::Binary: {
+          std::string_view v = slots.Bytes(slot);
+          if (v.size() <= kDirect) {
+            w = f.type == FieldType::Binary ? detail::WriteBase64(w, v)
+                                            : detail::WriteEscaped(w, v);
+          } else {
+            out.append(start, static_cast<size_t>(w - start));
+            w = start;
+            if (f.type == FieldType::Binary)
+              detail::AppendBase64(out, v);
+            else
+              detail::AppendEscaped(out, v);
+          }
           break;
-        case FieldType::Binary:
-          detail::AppendBase64(out, packet.GetBytes(r, c));
-          break;
+        }
       }
-      out += '"';
+      *w++ = '"';
     }
-    out.append("/>", 2);
+    std::memcpy(w, "/>", 2);
+    w += 2;
+    out.append(start, static_cast<size_t>(w - start));
   }
   out += "</ROWDATA></DATAPACKET>";
 }

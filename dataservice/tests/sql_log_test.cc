@@ -1,0 +1,75 @@
+// The statement log without a database: time stamps, rotation, failures that are ignored.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "config/paths.h"
+#include "config/text_lines.h"
+#include "dataservice/statement_log.h"
+#include "tests/support/cgi_runner.h"
+
+namespace kvo::dataservice {
+namespace {
+
+class StatementLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("KVO_DRIVES", drives_.path().c_str(), 1);
+    folder_ = drives_.path() + "/C/KVO/KVO.Net/Logs/";
+  }
+  std::vector<std::string> RotatedCopies() {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(folder_))
+      if (e.path().filename().string().rfind("Log_", 0) == 0) out.push_back(e.path());
+    return out;
+  }
+  testing::TempDir drives_;
+  std::string folder_;
+};
+
+TEST_F(StatementLogTest, TimeStamps) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  EXPECT_EQ("09/03/2021 07:05:04", StatementLog::EntryStamp(1615273504));
+  EXPECT_EQ("2021_03_09_07_05_04", StatementLog::RotationStamp(1615273504));
+}
+
+TEST_F(StatementLogTest, AppendsToTheLogAndRotatesAt5000Lines) {
+  for (size_t lines : {size_t{0}, size_t{4998}, size_t{5000}, size_t{7000}}) {
+    SCOPED_TRACE(lines);
+    std::filesystem::remove_all(folder_);
+    config::TextLines old(lines, "01/01/2020 00:00:00 - old");
+    testing::WriteFile(folder_ + "Log.txt", config::JoinLines(old));
+    StatementLog log(config::kStatementLog);
+    log.Add("select 1\r\nfrom x");
+    log.Add("message");
+    log.Save();
+    config::TextLines now = config::SplitLines(testing::ReadFile(folder_ + "Log.txt"));
+    bool rotated = lines >= StatementLog::kRotateAt;
+    EXPECT_EQ((rotated ? 0 : lines) + 3, now.size());
+    EXPECT_EQ(" - message", now.back().substr(19));
+    std::vector<std::string> copies = RotatedCopies();
+    ASSERT_EQ(rotated ? 1u : 0u, copies.size());
+    if (rotated) {
+      EXPECT_EQ(config::JoinLines(old), testing::ReadFile(copies[0]));
+    }
+    // Nothing of the merge is left behind but the lock file.
+    size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder_)) {
+      (void)e;
+      ++files;
+    }
+    EXPECT_EQ(2u + copies.size(), files);
+  }
+}
+
+TEST_F(StatementLogTest, AMissingFolderIsIgnored) {
+  StatementLog log(config::kStatementLog);
+  log.Add("select 1 from rdb$database");
+  log.Save();
+  EXPECT_FALSE(std::filesystem::exists(folder_));
+}
+
+}  // namespace
+}  // namespace kvo::dataservice
