@@ -1,9 +1,12 @@
 // The request frame as callers see it through the web server: both script names, the empty
 // answer, a path the program does not handle, a failing action, and the caller's host.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
+#include "config/scramble.h"
 #include "tests/support/cgi_runner.h"
 #include "tests/support/http_client.h"
 
@@ -86,6 +89,43 @@ TEST(FrameE2e, CallerCannotChooseItsHostName) {
     EXPECT_NE(env.find("\nREMOTE_HOST=127.0.0.1\n"), std::string::npos) << env;
     EXPECT_EQ(env.find("HTTP_REMOTE_HOST"), std::string::npos) << env;
     EXPECT_EQ(env.find("192.168.254."), std::string::npos) << env;
+  }
+}
+
+// The same seen by the program: /teste shows the host it decides by, and /config serves a
+// loopback caller that claims a private-network host from the extranet file.
+TEST(FrameE2e, ForgedRemoteHostHeaderGetsTheExtranetAnswer) {
+  KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
+  KVO_REQUIRE_ENV(drives, "KVO_HTTP_DRIVES");
+  const std::vector<std::string> forged = {"Remote-Host: 192.168.254.1"};
+
+  HttpResponse teste = HttpGet(ActionUrl(base, "ikvowebserver.dll", "/teste"), forged);
+  EXPECT_NE(teste.body.find("Host Remoto:</font>\r\n<font color=#ff0000>127.0.0.1</font>"),
+            std::string::npos)
+      << teste.body;
+
+  // The configuration files have fixed paths, so this test writes them and removes them again;
+  // it leaves them alone when the installation already has them.
+  const std::string config = drives + "/C/KVO/KVO.Net/Config/";
+  const std::string intranet = config + "KVO.Intranet.Config";
+  const std::string extranet = config + "KVO.Extranet.Config";
+  if (std::filesystem::exists(intranet) || std::filesystem::exists(extranet))
+    GTEST_SKIP() << "the configuration files exist already";
+  const std::string tag = std::to_string(getpid());
+  WriteFile(intranet, "[KVO.Net]\r\nRDPUser=intranet-" + tag + "\r\n");
+  WriteFile(extranet, "[KVO.Net]\r\nRDPUser=extranet-" + tag + "\r\n");
+  std::string answers[2];
+  for (int i = 0; i < 2; ++i) {
+    HttpResponse r = HttpGet(ActionUrl(base, "kvowebserver.exe", "/config") + "?app=AppNet",
+                             i == 0 ? forged : std::vector<std::string>{});
+    EXPECT_EQ(r.status, 200);
+    answers[i] = config::ScrambleText(r.body, config::kScrambleKey);
+  }
+  std::filesystem::remove(intranet);
+  std::filesystem::remove(extranet);
+  for (const std::string& answer : answers) {
+    EXPECT_NE(answer.find("\r\nRDPUser=extranet-" + tag + "\r\n"), std::string::npos) << answer;
+    EXPECT_EQ(answer.find("intranet"), std::string::npos) << answer;
   }
 }
 

@@ -3,6 +3,8 @@
 
 KVO_REPO_ROOT=${KVO_REPO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 KVO_JOBS=${KVO_JOBS:-$(nproc 2>/dev/null || echo 2)}
+# Compiler cache hits across clones and worktrees of the repository (CI builds in a fresh one).
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$KVO_REPO_ROOT}
 
 kvo_step() { printf '== %s\n' "$*"; }
 
