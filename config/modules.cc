@@ -3,10 +3,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -58,6 +62,16 @@ class CurrentDirectoryGuard {
 
  private:
   int fd_;
+};
+
+// An owned file descriptor.
+struct Fd {
+  int fd = -1;
+  ~Fd() { Close(); }
+  void Close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
 };
 
 struct DirCloser {
@@ -147,7 +161,7 @@ std::string AbsoluteHostPath(std::string_view windowsPath) {
 
 }  // namespace
 
-std::string DescribeModule(const std::string& hostPath) {
+std::string DescribeModuleInProcess(const std::string& hostPath) {
   platform::ModuleLibrary library(hostPath);
   if (!library.Loaded()) return kUnknown;
   auto description = reinterpret_cast<DescriptionFn>(library.Symbol("Description"));
@@ -166,6 +180,61 @@ std::string DescribeModule(const std::string& hostPath) {
   } catch (...) {
     return kUnknown;
   }
+}
+
+std::string DescribeModule(const std::string& hostPath, std::chrono::milliseconds timeout) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return DescribeModuleInProcess(hostPath);
+  Fd readEnd{pipeFds[0]};
+  Fd writeEnd{pipeFds[1]};
+  const pid_t child = ::fork();
+  if (child < 0) return DescribeModuleInProcess(hostPath);
+  if (child == 0) {
+    // The module's own output must not reach the answer on standard output.
+    const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (devNull >= 0) {
+      ::dup2(devNull, 0);
+      ::dup2(devNull, 1);
+    }
+    const std::string answer = DescribeModuleInProcess(hostPath);
+    size_t done = 0;
+    while (done < answer.size()) {
+      const ssize_t n = ::write(writeEnd.fd, answer.data() + done, answer.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) ::_exit(1);
+      done += static_cast<size_t>(n);
+    }
+    // No exit handlers: they belong to the server, not to this copy of it.
+    ::_exit(0);
+  }
+  writeEnd.Close();
+  std::string answer;
+  bool complete = false;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{readEnd.fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    char buffer[4096];
+    const ssize_t n = ::read(readEnd.fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      complete = n == 0;
+      break;
+    }
+    answer.append(buffer, static_cast<size_t>(n));
+  }
+  if (!complete) ::kill(child, SIGKILL);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!complete || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || answer.empty())
+    return kUnknown;
+  return answer;
 }
 
 std::string ScanModules(std::string_view root) {

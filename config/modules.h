@@ -3,6 +3,7 @@
 // the mapping of Windows file attributes onto this file system are in docs/modules.md.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -19,8 +20,16 @@ namespace kvo::config {
 std::string ScanModules(std::string_view root);
 
 // "description|category icon|select icon" of the library at the host path, or
-// "Desconhecido|0|0" when it cannot be loaded, lacks an export or gives no description.
-std::string DescribeModule(const std::string& hostPath);
+// "Desconhecido|0|0" when it cannot be loaded, lacks an export, gives no description, or fails
+// in any other way. The library is loaded and asked in a forked copy of this process, so a
+// module that crashes, calls exit, writes to standard output or takes longer than `timeout`
+// costs its own line only; the server's standard output and state stay untouched.
+std::string DescribeModule(const std::string& hostPath,
+                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// The same, loading the library into this process itself (the fallback when no copy of the
+// process can be made).
+std::string DescribeModuleInProcess(const std::string& hostPath);
 
 // Writes the lines as the whole new content of the list file without ever leaving a partly
 // written file at its path: the text goes to a temporary file beside it that then replaces it.

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -46,10 +47,19 @@ TEST(DescribeModule, AnswersOfTheInterface) {
       {std::string(KVO_TEST_MODULES) + "/missing.dll", "Desconhecido|0|0"},
       {"/etc/hostname", "Desconhecido|0|0"},
       {"till.dll", "Desconhecido|0|0"},  // never looked for in the system's library folders
+      {Module("crash"), "Desconhecido|0|0"},
+      {Module("noisy"), "Noisy|4|2"},
   };
   for (const auto& c : cases) EXPECT_EQ(DescribeModule(c.path), c.expected) << c.path;
   // Loading, asking and unloading again gives the same answer: nothing is left behind.
   EXPECT_EQ(DescribeModule(Module("till")), "Till|3|7");
+  EXPECT_EQ(DescribeModuleInProcess(Module("till")), "Till|3|7");
+}
+
+TEST(DescribeModule, AModuleThatNeverAnswersCostsItsLineOnly) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(DescribeModule(Module("hang"), std::chrono::milliseconds(300)), "Desconhecido|0|0");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 class ModuleTree : public ::testing::Test {
@@ -105,6 +115,8 @@ TEST_F(ModuleTree, WalksTheTreeAndStoresTheList) {
   PutModule(m + "Modulo.DLL", "till");
   Put(m + "fake.dll", "not a library");
   PutModule(m + "semselect.Dll", "noselect");
+  PutModule(m + "falha.dll", "crash");
+  PutModule(m + "ruidoso.dll", "noisy");
   Put(m + ".escondido.txt");
   Put(m + ".oculta/dentro.txt");
   Put(m + "Vendas/b.txt");
@@ -127,6 +139,8 @@ TEST_F(ModuleTree, WalksTheTreeAndStoresTheList) {
       {"Modulo.DLL", "Till|3|7"},
       {"fake.dll", "Desconhecido|0|0"},
       {"semselect.Dll", "Desconhecido|0|0"},
+      {"falha.dll", "Desconhecido|0|0"},
+      {"ruidoso.dll", "Noisy|4|2"},
       {"atalho.txt", "atalho.txt|0|0"},
       {"Pre\xC3\xA7os \xE4\xB8\xAD.txt", "Pre\xE7os ?.txt|0|0"},
       {"b.txt", "b.txt|0|0"},
@@ -296,6 +310,16 @@ TEST_F(ModuleTree, UnreachableFoldersAsAnUnprivilegedUser) {
   EXPECT_NE(lines.find("C:\\M\\privado.dll|Desconhecido|0|0\r\n"), std::string::npos) << lines;
   EXPECT_NE(lines.find("C:\\M\\ok.txt|ok.txt|0|0\r\n"), std::string::npos) << lines;
   EXPECT_EQ(testing::ReadFile(Host("L/KVO.LM")), lines);
+
+  // A stored list the user may not read is a failure, not a reason to scan again.
+  fs::permissions(Host("L/KVO.LM"), fs::perms::owner_read | fs::perms::owner_write,
+                  fs::perm_options::replace);
+  ASSERT_EQ(chown(Host("L/KVO.LM").c_str(), 0, 0), 0);
+  r = RunAsNobody(env);
+  EXPECT_EQ(r.output.substr(0, 35), "Status: 500 Internal Server Error\r\n") << r.output;
+  EXPECT_NE(r.output.find("<p>Cannot open file \"C:\\L\\KVO.LM\". Permission denied\r\n"),
+            std::string::npos)
+      << r.output;
 }
 
 }  // namespace
