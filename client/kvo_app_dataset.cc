@@ -1,0 +1,225 @@
+// TKVOAppDataSet: the /sql exchange, and the text functions it is built from.
+#include "kvo/client/kvo_app_dataset.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "client/http_client.h"
+#include "client/text.h"
+#include "kvo/client/ui.h"
+#include "packet/compress.h"
+#include "platform/error.h"
+#include "platform/stream.h"
+
+namespace kvo::client {
+
+namespace {
+
+bool IsDelimiter(std::string_view delimiters, char c) {
+  return delimiters.find(c) != std::string_view::npos;
+}
+
+std::string Quoted(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  out += '\'';
+  return out;
+}
+
+std::string Pad(int value, int digits) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%0*d", digits, value);
+  return buffer;
+}
+
+const char kErrorTitle[] = "<TITLE>KVO.Net</TITLE>";
+
+}  // namespace
+
+std::optional<TWordPosition> FindWholeWord(std::string_view text, std::string_view pattern,
+                                           bool ignoreCase, std::string_view delimiters) {
+  if (pattern.empty() || pattern.size() > text.size()) return std::nullopt;
+  std::string haystack(text), needle(pattern);
+  if (ignoreCase) {
+    haystack = LowerAscii(haystack);
+    needle = LowerAscii(needle);
+  }
+  size_t from = 0;  // 0-based index where the next search starts
+  while (true) {
+    size_t found = haystack.find(needle, from);
+    if (found == std::string::npos) return std::nullopt;
+    size_t last = found + needle.size() - 1;
+    bool wholeLeft = found == 0 || IsDelimiter(delimiters, text[found - 1]);
+    bool wholeRight = last + 1 == text.size() || IsDelimiter(delimiters, text[last + 1]);
+    if (wholeLeft && wholeRight) return TWordPosition{found + 1, last + 1};
+    from = found + 1;
+  }
+}
+
+std::string ReplaceWholeWord(std::string_view text, std::string_view oldPattern,
+                             std::string_view newText, bool replaceAll, bool ignoreCase,
+                             std::string_view delimiters) {
+  // The rest after a replacement is searched as a text of its own (its first character counts
+  // as the start of a text), exactly as a recursive call on it would.
+  std::string result;
+  std::string_view rest = text;
+  while (auto found = FindWholeWord(rest, oldPattern, ignoreCase, delimiters)) {
+    result.append(rest.substr(0, found->First - 1));
+    result.append(newText);
+    rest = rest.substr(found->Last);
+    if (!replaceAll) break;
+  }
+  result.append(rest);
+  return result;
+}
+
+std::string FloatToSQL(double value) {
+  char buffer[400];
+  auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
+  std::string text(buffer, end.ptr);
+  if (text == "-0.0000") text = "0.0000";
+  for (char& c : text) {
+    if (c == '.') c = FormatSettings().DecimalSeparator;
+  }
+  for (size_t i = text.size(); i-- > 0;) {
+    if (text[i] == ',') text[i] = '.';
+  }
+  return text;
+}
+
+std::string ParamLiteral(const TParam& param) {
+  const TVariant& value = param.Value();
+  switch (param.DataType) {
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger:
+    case TFieldType::ftWord:
+    case TFieldType::ftLargeint:
+      // A number, never raw text: a text value must read as an integer.
+      return param.IsNull() ? "" : std::to_string(VariantToInteger(value));
+    case TFieldType::ftBytes:
+    case TFieldType::ftVarBytes: {
+      // Bytes as a binary string literal, so that no byte can end the literal.
+      if (param.IsNull()) return "";
+      static const char hex[] = "0123456789ABCDEF";
+      std::string bytes = VariantToText(value), out = "X'";
+      for (unsigned char c : bytes) {
+        out += hex[c >> 4];
+        out += hex[c & 15];
+      }
+      return out + "'";
+    }
+    case TFieldType::ftFloat:
+    case TFieldType::ftCurrency:
+      return FloatToSQL(VariantToFloat(value));
+    case TFieldType::ftDate:
+    case TFieldType::ftDateTime:
+    case TFieldType::ftTimeStamp: {
+      if (param.IsNull()) return "''";
+      TDateTime dt = VariantToDateTime(value);
+      char sep = FormatSettings().DateSeparator;
+      return Quoted(Pad(dt.Date.Month, 2) + sep + Pad(dt.Date.Day, 2) + sep + Pad(dt.Date.Year, 4));
+    }
+    case TFieldType::ftTime: {
+      if (param.IsNull()) return "''";
+      TDateTime dt = VariantToDateTime(value);
+      return Quoted(Pad(dt.Time.Hour, 2) + ":" + Pad(dt.Time.Minute, 2) + ":" +
+                    Pad(dt.Time.Second, 2));
+    }
+    default:
+      return Quoted(VariantToText(value));
+  }
+}
+
+TKVOAppDataSet::TKVOAppDataSet(TComponent* owner)
+    : TClientDataSet(owner), http_(std::make_unique<detail::HttpClient>()) {}
+
+TKVOAppDataSet::~TKVOAppDataSet() = default;
+
+const THttpProxySettings& TKVOAppDataSet::HttpProxy() const {
+  return http_->Proxy;
+}
+
+void TKVOAppDataSet::ApplyProxy() {
+  THttpProxySettings proxy;
+  if (UseProxy) {
+    proxy.Host = ProxyHost;
+    proxy.Port = ProxyPort;
+    if (!ProxyUser.empty()) {
+      proxy.BasicAuthentication = true;
+      proxy.Username = ProxyUser;
+      proxy.Password = ProxyPass;
+    }
+  }
+  http_->Proxy = proxy;
+}
+
+std::string TKVOAppDataSet::ExpandParams(std::string_view sql) const {
+  std::string text(sql);
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  std::string spaced;
+  for (size_t i = 0; i < text.size(); ++i) {
+    spaced += text[i];
+    if (text[i] == '=' && i + 1 < text.size() && text[i + 1] == ':') spaced += ' ';
+  }
+  text = std::move(spaced);
+  for (const TParam& param : Params) {
+    text = ReplaceWholeWord(text, ":" + param.Name, ParamLiteral(param), true, true,
+                            SQLWordDelimiters);
+  }
+  return text;
+}
+
+std::string TKVOAppDataSet::ExtractServerMessage(std::string_view answer) {
+  static constexpr std::string_view start =
+      "<p align=center><strong><font face=Arial color=#990000 size=6>";
+  static constexpr std::string_view end = "</font></strong></p>";
+  size_t at = answer.find(start);
+  if (at == std::string_view::npos) return {};
+  std::string_view rest = answer.substr(at + start.size());
+  size_t stop = rest.find(end);
+  if (stop == std::string_view::npos) return {};
+  return std::string(rest.substr(0, stop));
+}
+
+void TKVOAppDataSet::RunRemote(const std::string& sql, bool showWait) {
+  std::unique_ptr<TWaitWindow> wait;
+  if (showWait) wait = UserInterface().ShowWaitWindow(TWaitWindowLayout{});
+  ApplyProxy();
+  std::string q = ExpandParams(sql);
+  Close();
+  TFormFields fields = {{"db", DataBaseName}, {"u", User}, {"p", Password}, {"q", q}};
+  bool isSelect = LowerAscii(TrimControls(q)).starts_with("select ");
+  std::string url = URL + "/" + WebServer + "/sql";
+
+  if (Compressed && isSelect) {
+    fields.insert(fields.begin(), {"z", "true"});
+    platform::MemoryStream answer(http_->Post(url, EncodeFormBody(fields)));
+    platform::MemoryStream packet;
+    packet::DecompressStream(answer, packet);
+    LoadFromBinary(packet.Bytes());
+    wait.reset();
+    return;
+  }
+
+  fields.insert(fields.begin(), {"z", "false"});
+  std::string answer = http_->Post(url, EncodeFormBody(fields));
+  wait.reset();
+  if (answer.find(kErrorTitle) != std::string::npos) {
+    UserInterface().ShowError(ExtractServerMessage(answer));
+    return;
+  }
+  if (!isSelect) return;
+  try {
+    LoadFromXml(answer);
+  } catch (const std::exception& e) {
+    UserInterface().ShowError(std::string(e.what()) + "\r\r" + ExtractServerMessage(answer));
+  }
+}
+
+}  // namespace kvo::client

@@ -1,0 +1,222 @@
+// The query component and the data set of its direct route.
+#include "kvo/client/tarvo_query.h"
+
+#include "client/sql_markers.h"
+#include "client/text.h"
+#include "fb/fb.h"
+#include "packet/packet.h"
+
+namespace kvo::client {
+
+namespace {
+
+bool IsQuote(char c) {
+  return c == '\'' || c == '"' || c == '`';
+}
+bool IsNameDelimiter(char c) {
+  return c == ' ' || c == ',' || c == ';' || c == ')' || c == '\r' || c == '\n';
+}
+
+fb::Date FbDate(const TDate& d) {
+  return fb::Date{d.Year, d.Month, d.Day};
+}
+fb::Time FbTime(const TTime& t) {
+  return fb::Time{t.Hour, t.Minute, t.Second, t.Fraction};
+}
+
+// The value of a parameter as the Firebird layer binds it; the layer converts it to the
+// marker's declared type as the server converts literals.
+fb::Value BindValue(const TParam& param) {
+  if (param.IsNull()) return std::monostate{};
+  const TVariant& v = param.Value();
+  switch (param.DataType) {
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger:
+    case TFieldType::ftWord:
+    case TFieldType::ftLargeint:
+    case TFieldType::ftAutoInc:
+      return fb::Scaled{VariantToInteger(v), 0};
+    case TFieldType::ftFloat:
+    case TFieldType::ftCurrency:
+      return VariantToFloat(v);
+    case TFieldType::ftDate:
+      return FbDate(VariantToDateTime(v).Date);
+    case TFieldType::ftTime:
+      return FbTime(VariantToDateTime(v).Time);
+    case TFieldType::ftDateTime:
+    case TFieldType::ftTimeStamp: {
+      TDateTime dt = VariantToDateTime(v);
+      return fb::Timestamp{FbDate(dt.Date), FbTime(dt.Time)};
+    }
+    case TFieldType::ftBytes:
+    case TFieldType::ftVarBytes:
+    case TFieldType::ftBlob:
+    case TFieldType::ftGraphic:
+      return fb::Bytes{VariantToText(v)};
+    default:
+      break;
+  }
+  // Other types go by the kind of value they hold.
+  if (std::holds_alternative<bool>(v)) return std::get<bool>(v);
+  if (std::holds_alternative<int64_t>(v)) return fb::Scaled{std::get<int64_t>(v), 0};
+  if (std::holds_alternative<double>(v)) return std::get<double>(v);
+  if (std::holds_alternative<TDateTime>(v)) {
+    const TDateTime& dt = std::get<TDateTime>(v);
+    if (dt.Date == TDate{}) return FbTime(dt.Time);
+    return fb::Timestamp{FbDate(dt.Date), FbTime(dt.Time)};
+  }
+  return std::get<std::string>(v);
+}
+
+}  // namespace
+
+std::vector<SqlMarker> FindSqlMarkers(std::string_view sql) {
+  std::vector<SqlMarker> markers;
+  bool quoted = false;
+  size_t i = 0;
+  while (i < sql.size()) {
+    char c = sql[i];
+    if (IsQuote(c)) {
+      quoted = !quoted;
+      ++i;
+      continue;
+    }
+    if (c != ':' || quoted) {
+      ++i;
+      continue;
+    }
+    if (i + 1 < sql.size() && sql[i + 1] == ':') {
+      i += 2;
+      continue;
+    }
+    size_t start = i++;
+    while (i < sql.size()) {
+      if (IsQuote(sql[i])) {
+        quoted = !quoted;
+      } else if (!quoted && IsNameDelimiter(sql[i])) {
+        break;
+      }
+      ++i;
+    }
+    std::string name(sql.substr(start + 1, i - start - 1));
+    if (!name.empty() && IsQuote(name.front())) {
+      name.erase(0, 1);
+      if (!name.empty() && IsQuote(name.back())) name.pop_back();
+    }
+    markers.push_back({start, i, std::move(name)});
+  }
+  return markers;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TIBClientDataSet::Open() {
+  if (Active()) return;
+  if (!DBConnection) throw Error(NamePrefix() + "No database assigned");
+  if (!DBTransaction) throw Error(NamePrefix() + "No transaction assigned");
+  // The layer binds by position: each marker becomes "?" with its parameter's value.
+  std::string sql;
+  std::vector<fb::Value> values;
+  size_t done = 0;
+  for (const SqlMarker& m : FindSqlMarkers(CommandText)) {
+    const TParam* param = nullptr;
+    for (const TParam& p : Params) {
+      if (SameTextAscii(p.Name, m.name)) {
+        param = &p;
+        break;
+      }
+    }
+    if (!param) throw Error(NamePrefix() + "Parameter '" + m.name + "' not found");
+    values.push_back(BindValue(*param));
+    sql.append(CommandText, done, m.start - done);
+    sql += '?';
+    done = m.end;
+  }
+  sql.append(CommandText, done);
+
+  TIBDatabase& database = *DBConnection;
+  TIBTransaction& transaction = *DBTransaction;
+  if (!transaction.InTransaction()) transaction.StartTransaction();
+  fb::Statement statement = database.Attachment().Prepare(transaction.Handle(), sql);
+  if (!statement.HasCursor()) {
+    throw Error(NamePrefix() + "The statement returns no result set");
+  }
+  statement.LookupPrecisions(transaction.Handle());
+  fb::ResultSet rows = statement.Open(values);
+  auto packet =
+      std::make_shared<const packet::Packet>(packet::BuildPacket(rows, statement.OutputColumns()));
+  rows.Close();
+  SetPacket(std::move(packet));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TTarvoIBQuery::TTarvoIBQuery(TComponent* owner)
+    : TKVOAppDataSet(owner), directDataSet_(std::make_unique<TIBClientDataSet>(this)) {
+  sql_.OnChange = [this] { RebuildParams(); };
+  ReadOnly = true;
+}
+
+TTarvoIBQuery::~TTarvoIBQuery() = default;
+
+void TTarvoIBQuery::SetSQL(const TStringList& lines) {
+  if (lines.Text() == sql_.Text()) return;
+  sql_.Assign(lines);
+}
+
+void TTarvoIBQuery::RebuildParams() {
+  Params.Clear();
+  for (SqlMarker& m : FindSqlMarkers(sql_.Text())) {
+    Params.CreateParam(TFieldType::ftUnknown, std::move(m.name), TParamType::ptUnknown);
+  }
+}
+
+void TTarvoIBQuery::OpenRemote() {
+  if (!Database) throw Error(NamePrefix() + "No database assigned");
+  auto* db = dynamic_cast<TTarvoIBDatabase*>(Database);
+  if (!db) throw Error(NamePrefix() + "The remote route needs a multi-tier database");
+  const TTarvoMultiTierProps& bag = db->TarvoMultiTierProps();
+  URL = bag.URL;
+  DataBaseName = db->DatabaseName;
+  WebServer = bag.WebServer;
+  AltWebServer = bag.AltWebServer;
+  User = db->Params.Values("user_name");
+  Password = db->Params.Values("password");
+  ProxyHost = bag.ProxyHost;
+  ProxyPass = bag.ProxyPass;
+  ProxyPort = bag.ProxyPort;
+  ProxyUser = bag.ProxyUser;
+  UseProxy = bag.UseProxy;
+  Compressed = bag.Compressed;
+  RunRemote(sql_.Text(), bag.ShowWait);
+}
+
+void TTarvoIBQuery::OpenQuery() {
+  if (!Database) throw Error(NamePrefix() + "No database assigned");
+  auto* multiTier = dynamic_cast<TTarvoIBDatabase*>(Database);
+  if (multiTier && multiTier->TarvoMultiTierProps().Active) {
+    OpenRemote();
+  } else {
+    if (!Transaction) throw Error(NamePrefix() + "No transaction assigned");
+    if (!Database->Connected()) Database->SetConnected(true);
+    TIBClientDataSet& direct = *directDataSet_;
+    direct.Close();
+    direct.DBConnection = Database;
+    direct.DBTransaction = Transaction;
+    direct.CommandText = sql_.Text();
+    direct.Params.Clear();
+    for (const TParam& p : Params) {
+      direct.Params.CreateParam(p.DataType, p.Name, p.ParamType).SetValue(p.Value());
+    }
+    direct.Open();
+    CopyDataFrom(direct);
+    // The base type on purpose: the direct route always gets the base transaction rules.
+    TIBTransaction& transaction = *Transaction;
+    transaction.Commit();
+    transaction.SetActive(false);
+    direct.Close();
+  }
+  Open();
+}
+
+}  // namespace kvo::client

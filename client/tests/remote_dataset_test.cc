@@ -1,0 +1,292 @@
+// The /sql exchange of TKVOAppDataSet against a local test server that records each request:
+// the request on the wire, each kind of answer, the proxy, the wait window and the failures.
+#include <gtest/gtest.h>
+
+#include "client/tests/local_http_server.h"
+#include "client/tests/recording_ui.h"
+#include "kvo/client/kvo_app_dataset.h"
+#include "packet/compress.h"
+#include "packet/packet.h"
+
+namespace kvo::client {
+namespace {
+
+using testing::HttpReply;
+using testing::HttpRequest;
+using testing::LocalHttpServer;
+using testing::RecordingUserInterface;
+
+const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?> ";
+
+packet::Packet OneColumn(int64_t value) {
+  packet::Packet p({{"ID", "ID", packet::FieldType::I4, 0, 0, false, false}});
+  p.AddRow();
+  p.SetInt(0, value);
+  return p;
+}
+
+std::string XmlAnswer(int64_t value) {
+  return kDeclaration + packet::RenderXml(OneColumn(value));
+}
+
+std::string CompressedAnswer(int64_t value) {
+  platform::MemoryStream raw(packet::RenderBinary(OneColumn(value))), out;
+  packet::CompressStream(raw, out);
+  return out.Bytes();
+}
+
+std::string ErrorPage(const std::string& message) {
+  std::string page = "<HTML>\r\n<HEAD>\r\n<TITLE>KVO.Net</TITLE>\r\n</HEAD>\r\n<BODY>\r\n";
+  page += "<p align=center><strong><font face=Arial color=#990000 size=6>" + message +
+          "</font></strong></p>\r\n</BODY>\r\n</HTML>\r\n";
+  return page;
+}
+
+// A server that answers every request with `body`.
+LocalHttpServer::Handler Answer(std::string body, std::string status = "HTTP/1.1 200 OK") {
+  return [body, status](const HttpRequest&) { return HttpReply{status, body}; };
+}
+
+struct Fixture : ::testing::Test {
+  RecordingUserInterface ui;
+  TScopedUserInterface scope{ui};
+  void Configure(TKVOAppDataSet& ds, const std::string& url) {
+    ds.URL = url;
+    ds.DataBaseName = "localhost:/d/x.fdb";
+    ds.User = "SYSDBA";
+    ds.Password = "";
+  }
+};
+
+using RemoteDataSetTest = Fixture;
+
+TEST_F(RemoteDataSetTest, TheRequestOnTheWire) {
+  LocalHttpServer server(Answer(XmlAnswer(1)));
+  TKVOAppDataSet ds;
+  Configure(ds, server.url() + "/kvo/");  // a trailing "/" doubles the slash
+  ds.Params.CreateParam(TFieldType::ftInteger, "id", TParamType::ptInput).SetValue(int64_t{5});
+  ds.RunRemote("select * from t\r\nwhere id=:id", false);
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].requestLine, "POST /kvo//ikvowebserver.dll/sql HTTP/1.1");
+  EXPECT_EQ(requests[0].Header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(requests[0].Header("Expect"), "");
+  EXPECT_EQ(requests[0].Header("Proxy-Authorization"), "");
+  EXPECT_EQ(requests[0].body,
+            "z=false&db=localhost%3A%2Fd%2Fx%2Efdb&u=SYSDBA&p=&"
+            "q=select+%2A+from+t++where+id%3D+5&");
+  ASSERT_TRUE(ds.Active());
+  EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 1);
+  EXPECT_TRUE(ui.errors.empty());
+}
+
+TEST_F(RemoteDataSetTest, WhatCountsAsASelect) {
+  struct Case {
+    const char* sql;
+    bool compressed;
+    const char* bodyStart;
+    bool loads;
+  } cases[] = {
+      {"select * from t", true, "z=true&db=", true},
+      {"  SELECT id FROM t", true, "z=true&db=", true},
+      {"\r\n\tselect id from t", true, "z=true&db=", true},
+      {"select*from t", true, "z=false&db=", false},
+      {"select\tid from t", true, "z=false&db=", false},
+      {"update t set a = 1", true, "z=false&db=", false},
+      {"select * from t", false, "z=false&db=", true},
+  };
+  for (const Case& c : cases) {
+    std::string sent;
+    LocalHttpServer server([&](const HttpRequest& r) {
+      sent = r.body;
+      return HttpReply{"HTTP/1.1 200 OK",
+                       r.body.starts_with("z=true") ? CompressedAnswer(7) : XmlAnswer(7)};
+    });
+    TKVOAppDataSet ds;
+    Configure(ds, server.url());
+    ds.Compressed = c.compressed;
+    ds.RunRemote(c.sql, false);
+    EXPECT_TRUE(sent.starts_with(c.bodyStart)) << c.sql << ": " << sent;
+    EXPECT_EQ(ds.Active(), c.loads) << c.sql;
+    if (c.loads) {
+      EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 7);
+    }
+  }
+  EXPECT_TRUE(ui.errors.empty());
+}
+
+TEST_F(RemoteDataSetTest, AStatementThatIsNoSelectKeepsThePreviousPacket) {
+  std::string answer = XmlAnswer(1);
+  LocalHttpServer server([&](const HttpRequest&) { return HttpReply{"HTTP/1.1 200 OK", answer}; });
+  TKVOAppDataSet ds;
+  Configure(ds, server.url());
+  ds.RunRemote("select id from t", false);
+  answer = "";
+  ds.RunRemote("delete from t", false);
+  EXPECT_FALSE(ds.Active());
+  ds.Open();
+  EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 1);
+}
+
+TEST_F(RemoteDataSetTest, TheErrorPageEndsInTheErrorBox) {
+  LocalHttpServer server(Answer(ErrorPage("Dynamic SQL Error\r\n-Token unknown")));
+  TKVOAppDataSet ds;
+  Configure(ds, server.url());
+  ds.RunRemote("select bad from t", true);
+  EXPECT_FALSE(ds.Active());
+  EXPECT_EQ(ui.errors, std::vector<std::string>{"Dynamic SQL Error\r\n-Token unknown"});
+  EXPECT_EQ(ui.events, (std::vector<std::string>{"wait shown", "wait closed"}));
+  EXPECT_THROW(ds.Open(), Error) << "there was no packet before";
+}
+
+TEST_F(RemoteDataSetTest, TheErrorTitleWinsOverAnXmlPacket) {
+  LocalHttpServer server(Answer(XmlAnswer(1) + "<TITLE>KVO.Net</TITLE>"));
+  TKVOAppDataSet ds;
+  Configure(ds, server.url());
+  ds.RunRemote("select id from t", false);
+  EXPECT_FALSE(ds.Active());
+  EXPECT_EQ(ui.errors, std::vector<std::string>{""});
+}
+
+TEST_F(RemoteDataSetTest, AnXmlAnswerThatFailsToLoadReplacesThePreviousPacket) {
+  std::string answer = XmlAnswer(1);
+  LocalHttpServer server([&](const HttpRequest&) { return HttpReply{"HTTP/1.1 200 OK", answer}; });
+  TKVOAppDataSet ds;
+  Configure(ds, server.url());
+  ds.RunRemote("select id from t", false);
+  answer = "<html><body>a proxy's own page</body></html>";
+  ds.RunRemote("select id from t", false);
+  EXPECT_FALSE(ds.Active());
+  ASSERT_EQ(ui.errors.size(), 1u);
+  std::string loaderMessage;
+  try {
+    ds.Open();
+    FAIL() << "the previous rows came back";
+  } catch (const Error& e) {
+    loaderMessage = e.what();
+  }
+  EXPECT_FALSE(loaderMessage.empty());
+  EXPECT_EQ(ui.errors[0], loaderMessage + "\r\r");
+}
+
+TEST_F(RemoteDataSetTest, ACompressedErrorPageFailsWithError) {
+  LocalHttpServer server(Answer(ErrorPage("Cannot attach")));
+  TKVOAppDataSet ds;
+  Configure(ds, server.url());
+  ds.Compressed = true;
+  try {
+    ds.RunRemote("select id from t", true);
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "Error");
+  }
+  EXPECT_TRUE(ui.errors.empty());
+  EXPECT_EQ(ui.events, (std::vector<std::string>{"wait shown", "wait closed"}));
+}
+
+TEST_F(RemoteDataSetTest, HttpFailuresPropagateAndCloseTheWaitWindow) {
+  struct Case {
+    const char* status;
+    const char* message;
+  } cases[] = {
+      {"HTTP/1.1 404 Not Found", "HTTP/1.1 404 Not Found"},
+      {"HTTP/1.1 500 Internal Server Error", "HTTP/1.1 500 Internal Server Error"},
+      {"HTTP/1.1 302 Found\r\nLocation: /elsewhere", "HTTP/1.1 302 Found"},
+  };
+  for (const Case& c : cases) {
+    LocalHttpServer server(Answer(XmlAnswer(1), c.status));
+    TKVOAppDataSet ds;
+    Configure(ds, server.url());
+    ui.events.clear();
+    try {
+      ds.RunRemote("select id from t", true);
+      ADD_FAILURE() << c.status;
+    } catch (const Error& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_EQ(server.requests().size(), 1u) << "no redirect followed, no retry";
+    EXPECT_FALSE(ds.Active());
+    EXPECT_EQ(ui.events, (std::vector<std::string>{"wait shown", "wait closed"}));
+  }
+}
+
+TEST_F(RemoteDataSetTest, AValueThatCannotBeConvertedFailsBeforeAnythingIsSent) {
+  LocalHttpServer server(Answer(XmlAnswer(1)));
+  TKVOAppDataSet ds;
+  Configure(ds, server.url());
+  ds.Params.CreateParam(TFieldType::ftDate, "d", TParamType::ptInput)
+      .SetValue(std::string("tomorrow"));
+  EXPECT_THROW(ds.RunRemote("select * from t where d = :d", true), Error);
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_EQ(ui.events, (std::vector<std::string>{"wait shown", "wait closed"}));
+}
+
+TEST_F(RemoteDataSetTest, TheWaitWindowLayout) {
+  LocalHttpServer server(Answer(XmlAnswer(1)));
+  TKVOAppDataSet ds;
+  Configure(ds, server.url());
+  ds.RunRemote("select id from t", true);
+  EXPECT_EQ(ui.events, (std::vector<std::string>{"wait shown", "wait closed"}));
+  const TWaitWindowLayout& l = ui.lastLayout;
+  EXPECT_EQ(l.Title, "Aguarde...");
+  EXPECT_EQ(l.Caption, "Conectando ao WebServer");
+  EXPECT_EQ(l.Width, 300);
+  EXPECT_EQ(l.Height, 40);
+  EXPECT_EQ(l.Left, 10);
+  EXPECT_EQ(l.BottomOffset, 100);
+  EXPECT_EQ(l.Color, 0xFFFF00u);
+  EXPECT_EQ(l.FontName, "Arial");
+  EXPECT_EQ(l.FontSize, 11);
+  ui.events.clear();
+  ds.RunRemote("select id from t", false);
+  EXPECT_TRUE(ui.events.empty());
+}
+
+TEST_F(RemoteDataSetTest, ProxySettingsAndTheRequestThroughTheProxy) {
+  TKVOAppDataSet ds;
+  ds.ProxyHost = "px";
+  ds.ProxyPort = 8080;
+  ds.ProxyUser = "u";
+  ds.ProxyPass = "p";
+  ds.ApplyProxy();
+  EXPECT_EQ(ds.HttpProxy(), THttpProxySettings{}) << "UseProxy off: no proxy at all";
+  ds.UseProxy = true;
+  ds.ApplyProxy();
+  EXPECT_EQ(ds.HttpProxy(), (THttpProxySettings{"px", 8080, true, "u", "p"}));
+  ds.ProxyUser = "";
+  ds.ApplyProxy();
+  EXPECT_EQ(ds.HttpProxy(), (THttpProxySettings{"px", 8080, false, "", ""}));
+
+  // The local server plays the proxy: the request names the whole address and carries the
+  // Basic credentials.
+  LocalHttpServer proxy(Answer(XmlAnswer(3)));
+  Configure(ds, "http://kvo.invalid:81/app");
+  ds.ProxyHost = "127.0.0.1";
+  ds.ProxyPort = proxy.port();
+  ds.ProxyUser = "kvo";
+  ds.ProxyPass = "s3cret";
+  ds.RunRemote("select id from t", false);
+  auto requests = proxy.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].requestLine,
+            "POST http://kvo.invalid:81/app/ikvowebserver.dll/sql HTTP/1.1");
+  EXPECT_EQ(requests[0].Header("Proxy-Authorization"), "Basic a3ZvOnMzY3JldA==");
+  EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 3);
+}
+
+TEST_F(RemoteDataSetTest, NoProxyMeansNoneFromTheEnvironmentEither) {
+  LocalHttpServer server(Answer(XmlAnswer(1)));
+  LocalHttpServer proxy(Answer("", "HTTP/1.1 407 Proxy Authentication Required"));
+  setenv("http_proxy", proxy.url().c_str(), 1);
+  setenv("ALL_PROXY", proxy.url().c_str(), 1);
+  TKVOAppDataSet ds;
+  Configure(ds, server.url());
+  ds.RunRemote("select id from t", false);
+  unsetenv("http_proxy");
+  unsetenv("ALL_PROXY");
+  EXPECT_TRUE(proxy.requests().empty());
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+}  // namespace
+}  // namespace kvo::client

@@ -1,0 +1,276 @@
+// The text functions of the remote exchange: whole-word search and replacement, number and
+// parameter literals, the parameter expansion, the error page's message and the form body.
+#include <gtest/gtest.h>
+
+#include "client/http_client.h"
+#include "kvo/client/kvo_app_dataset.h"
+
+namespace kvo::client {
+namespace {
+
+// Restores the process-wide text conventions after a test changes them.
+class FormatGuard {
+ public:
+  FormatGuard() : saved_(FormatSettings()) {}
+  ~FormatGuard() { FormatSettings() = saved_; }
+
+ private:
+  TFormatSettings saved_;
+};
+
+TEST(FindWholeWordTest, Table) {
+  struct Case {
+    const char* text;
+    const char* pattern;
+    bool ignoreCase;
+    std::optional<TWordPosition> expected;
+  } cases[] = {
+      {"a :id b", ":id", true, TWordPosition{3, 5}},
+      {":id", ":id", true, TWordPosition{1, 3}},
+      {"(:id)", ":id", true, TWordPosition{2, 4}},
+      {"x:id", ":id", true, std::nullopt},
+      {":idx :id", ":id", true, TWordPosition{6, 8}},  // the first occurrence is not whole
+      {":ID", ":id", true, TWordPosition{1, 3}},
+      {":ID", ":id", false, std::nullopt},
+      {"d>:d", ":d", true, std::nullopt},
+      {"a=:d", ":d", true, std::nullopt},
+      {":id;", ":id", true, std::nullopt},
+      {":id=1", ":id", true, std::nullopt},
+      {"':id'", ":id", true, std::nullopt},
+      {"::id", ":id", true, std::nullopt},
+      {"a\t:id\r\n", ":id", true, TWordPosition{3, 5}},
+      {"!:id?", ":id", true, TWordPosition{2, 4}},
+      {"", ":id", true, std::nullopt},
+      {"abc", "", true, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FindWholeWord(c.text, c.pattern, c.ignoreCase, SQLWordDelimiters), c.expected)
+        << "text [" << c.text << "] pattern [" << c.pattern << "]";
+  }
+}
+
+TEST(ReplaceWholeWordTest, Table) {
+  struct Case {
+    const char* text;
+    const char* oldPattern;
+    const char* newText;
+    bool all;
+    std::string_view delimiters;
+    const char* expected;
+  } cases[] = {
+      {"a :x b :x", ":x", "1", true, SQLWordDelimiters, "a 1 b 1"},
+      {"a :x b :x", ":x", "1", false, SQLWordDelimiters, "a 1 b :x"},
+      {"a :X b", ":x", "1", true, SQLWordDelimiters, "a 1 b"},
+      {":x:x", ":x", "1", true, SQLWordDelimiters, ":x:x"},
+      {"no marker", ":x", "1", true, SQLWordDelimiters, "no marker"},
+      // Inserted text is never searched again.
+      {":x :x", ":x", ":x :x", true, SQLWordDelimiters, ":x :x :x :x"},
+      // The rest after a replacement is a text of its own: its start is a word boundary.
+      {".a.a", ".a", "X", true, ".", "XX"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReplaceWholeWord(c.text, c.oldPattern, c.newText, c.all, true, c.delimiters),
+              c.expected)
+        << "text [" << c.text << "]";
+  }
+}
+
+TEST(FloatToSQLTest, FourDecimalsAndAFullStopWhateverTheSeparator) {
+  struct Case {
+    double value;
+    const char* expected;
+  } cases[] = {
+      {1234.5, "1234.5000"}, {2.5, "2.5000"},
+      {0, "0.0000"},         {-1.23456, "-1.2346"},
+      {1e6, "1000000.0000"}, {-0.00001, "0.0000"},
+      {0.99996, "1.0000"},   {123456789012.25, "123456789012.2500"},
+  };
+  FormatGuard guard;
+  for (char separator : {'.', ','}) {
+    FormatSettings().DecimalSeparator = separator;
+    for (const Case& c : cases) {
+      EXPECT_EQ(FloatToSQL(c.value), c.expected) << c.value << " separator " << separator;
+    }
+  }
+}
+
+TEST(ParamLiteralTest, ByDataType) {
+  using enum TFieldType;
+  struct Case {
+    TFieldType type;
+    TVariant value;
+    const char* expected;
+  } cases[] = {
+      {ftInteger, int64_t{5}, "5"},
+      {ftSmallint, std::string("-12"), "-12"},
+      {ftLargeint, int64_t{9007199254740993}, "9007199254740993"},
+      {ftWord, 7.0, "7"},
+      {ftInteger, TUnassigned{}, ""},
+      {ftFloat, 2.5, "2.5000"},
+      {ftCurrency, std::string("1234.5"), "1234.5000"},
+      {ftFloat, TNull{}, "0.0000"},
+      {ftDate, TDateTime{{2024, 3, 7}, {}}, "'03/07/2024'"},
+      {ftDateTime, TDateTime{{2024, 12, 31}, {23, 59, 58, 0}}, "'12/31/2024'"},
+      {ftTimeStamp, std::string("2024-01-02 10:11:12"), "'01/02/2024'"},
+      {ftTime, TDateTime{{}, {9, 5, 3, 0}}, "'09:05:03'"},
+      {ftTime, std::string("2024-01-02 10:11:12"), "'10:11:12'"},
+      {ftString, std::string("O'Brien"), "'O''Brien'"},
+      {ftString, TUnassigned{}, "''"},
+      {ftUnknown, TUnassigned{}, "''"},
+      {ftMemo, std::string("a\r\nb"), "'a\r\nb'"},
+      {ftBoolean, true, "'True'"},
+      {ftBCD, std::string("12.50"), "'12.50'"},
+      {ftBCD, 12.5, "'12.5'"},
+      {ftFMTBcd, int64_t{3}, "'3'"},
+      {ftVarBytes, std::string("\x01\xFF'", 3), "X'01FF27'"},
+  };
+  for (const Case& c : cases) {
+    TParam p("x", c.type, TParamType::ptInput);
+    p.SetValue(c.value);
+    EXPECT_EQ(ParamLiteral(p), c.expected) << "type " << static_cast<int>(c.type);
+  }
+}
+
+TEST(ParamLiteralTest, SystemSeparatorsWhereTheyApply) {
+  FormatGuard guard;
+  FormatSettings().DateSeparator = '-';
+  FormatSettings().DecimalSeparator = ',';
+  TParam date("d", TFieldType::ftDate, TParamType::ptInput);
+  date.SetValue(TDateTime{{2024, 3, 7}, {}});
+  EXPECT_EQ(ParamLiteral(date), "'03-07-2024'");
+  TParam bcd("b", TFieldType::ftBCD, TParamType::ptInput);
+  bcd.SetValue(12.5);
+  EXPECT_EQ(ParamLiteral(bcd), "'12,5'");
+  TParam flt("f", TFieldType::ftFloat, TParamType::ptInput);
+  flt.SetValue(std::string("2,5"));
+  EXPECT_EQ(ParamLiteral(flt), "2.5000");
+}
+
+TEST(ParamLiteralTest, ValuesThatCannotBeConvertedFail) {
+  struct Case {
+    TFieldType type;
+    TVariant value;
+    const char* message;
+  } cases[] = {
+      {TFieldType::ftDate, std::string("abc"), "'abc' is not a valid date"},
+      {TFieldType::ftDate, std::string("2024-02-30"), "'2024-02-30' is not a valid date"},
+      {TFieldType::ftInteger, std::string("1; drop table t"),
+       "'1; drop table t' is not a valid integer value"},
+      {TFieldType::ftFloat, std::string("1e"), "'1e' is not a valid floating point value"},
+      {TFieldType::ftDate, 3.5, "Could not convert variant of type (Double) into type (Date)"},
+  };
+  for (const Case& c : cases) {
+    TParam p("x", c.type, TParamType::ptInput);
+    p.SetValue(c.value);
+    try {
+      ParamLiteral(p);
+      ADD_FAILURE() << "no failure for " << c.message;
+    } catch (const Error& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+  }
+}
+
+TEST(ExpandParamsTest, Cases) {
+  TKVOAppDataSet ds;
+  auto& id = ds.Params.CreateParam(TFieldType::ftInteger, "id", TParamType::ptInput);
+  id.SetValue(int64_t{5});
+  struct Case {
+    const char* sql;
+    const char* expected;
+  } cases[] = {
+      {"where id=:id", "where id= 5"},
+      {"where id = :id", "where id = 5"},
+      {"where id = :ID", "where id = 5"},
+      {"where d>:id", "where d>:id"},
+      {"where d<:id", "where d<:id"},
+      {"where id = :id;", "where id = :id;"},
+      {"where :id= id", "where :id= id"},
+      {"where :id'", "where :id'"},
+      {"where a = ' :id '", "where a = ' 5 '"},
+      {"where id in (:id,:id)", "where id in (5,5)"},
+      {"select *\r\nfrom t\r\nwhere id = :id\r\n", "select *  from t  where id = 5  "},
+      {"where id=:idx", "where id= :idx"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ds.ExpandParams(c.sql), c.expected) << c.sql;
+}
+
+TEST(ExpandParamsTest, ParametersInListOrder) {
+  TKVOAppDataSet ds;
+  // Two markers of the same name give two parameters; the first value serves both markers.
+  ds.Params.CreateParam(TFieldType::ftInteger, "x", TParamType::ptInput).SetValue(int64_t{1});
+  ds.Params.CreateParam(TFieldType::ftInteger, "x", TParamType::ptInput).SetValue(int64_t{2});
+  EXPECT_EQ(ds.ExpandParams("select * from t where a = :x and b = :x"),
+            "select * from t where a = 1 and b = 1");
+
+  // A literal written for an earlier parameter is searched for the later ones.
+  TKVOAppDataSet chain;
+  chain.Params.CreateParam(TFieldType::ftString, "a", TParamType::ptInput)
+      .SetValue(std::string(" :b "));
+  chain.Params.CreateParam(TFieldType::ftInteger, "b", TParamType::ptInput).SetValue(int64_t{7});
+  EXPECT_EQ(chain.ExpandParams("x = :a"), "x = ' 7 '");
+
+  TKVOAppDataSet names;
+  names.Params.CreateParam(TFieldType::ftUnknown, "n", TParamType::ptUnknown);
+  names.Params.CreateParam(TFieldType::ftString, "s", TParamType::ptInput)
+      .SetValue(std::string("O'Brien"));
+  EXPECT_EQ(names.ExpandParams("values (:n, :s)"), "values ('', 'O''Brien')");
+}
+
+std::string ErrorPage(const std::string& message) {
+  std::string page =
+      "<HTML>\r\n<HEAD>\r\n<TITLE>KVO.Net</TITLE>\r\n</HEAD>\r\n<BODY>\r\n"
+      "<p align=center>\r\n"
+      "<strong><font color=#ffffff size=6></font></strong></p>\r\n";
+  for (int i = 0; i < 5; ++i) {
+    page += "<p align=center><strong><font color=#ffffff size=6></font></strong>&nbsp;</p>\r\n";
+  }
+  page += "<p align=center><strong><font face=Arial color=#990000 size=6>" + message +
+          "</font></strong></p>\r\n</BODY>\r\n</HTML>\r\n";
+  return page;
+}
+
+TEST(ExtractServerMessageTest, Table) {
+  const std::string start = "<p align=center><strong><font face=Arial color=#990000 size=6>";
+  struct Case {
+    std::string answer;
+    std::string expected;
+  } cases[] = {
+      {ErrorPage("Cannot attach"), "Cannot attach"},
+      {ErrorPage("line one\r\nline <b>two</b> &amp;"), "line one\r\nline <b>two</b> &amp;"},
+      {ErrorPage(""), ""},
+      {"<?xml version=\"1.0\"?><DATAPACKET/>", ""},
+      {start + "no end marker", ""},
+      {"x" + start + "a</font></strong></p>b</font></strong></p>", "a"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(TKVOAppDataSet::ExtractServerMessage(c.answer), c.expected) << c.answer;
+  }
+}
+
+TEST(EncodeFormBodyTest, FieldsInOrderWithTheTrailingAmpersand) {
+  EXPECT_EQ(EncodeFormBody({{"z", "false"},
+                            {"db", "localhost:/x.fdb"},
+                            {"u", "SYSDBA"},
+                            {"p", ""},
+                            {"q", "select * from t"}}),
+            "z=false&db=localhost%3A%2Fx%2Efdb&u=SYSDBA&p=&q=select+%2A+from+t&");
+  struct Case {
+    std::string value;
+    const char* encoded;
+  } cases[] = {
+      {"Az09", "v=Az09&"},
+      {"a b", "v=a+b&"},
+      {"a=b&c", "v=a%3Db%26c&"},
+      {"-_.~'\"%+", "v=%2D%5F%2E%7E%27%22%25%2B&"},
+      {"\t\r\n", "v=%09%0D%0A&"},
+      {"\xE7\xE3o", "v=%E7%E3o&"},
+      {std::string("\0\x7F\xFF", 3), "v=%00%7F%FF&"},
+      {"", "v=&"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(EncodeFormBody({{"v", c.value}}), c.encoded);
+  EXPECT_EQ(EncodeFormBody({}), "");
+}
+
+}  // namespace
+}  // namespace kvo::client
