@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -68,10 +70,8 @@ Run Spawn(const std::vector<std::string>& args, const std::vector<std::string>& 
   r.maxRssKb = usage.ru_maxrss;
   r.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
                  (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s failed (status %d)\n", args[0].c_str(), status);
-    std::exit(1);
-  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    throw std::runtime_error(args[0] + " failed (status " + std::to_string(status) + ")");
   return r;
 }
 
@@ -158,9 +158,25 @@ struct Figure {
   double median() const { return Median(times); }
 };
 
-}  // namespace
+// Drops the benchmark database and removes the work folder however the run ends.
+struct Cleanup {
+  std::string db, work;
+  std::vector<std::string> params;
+  Cleanup(std::string d, std::string w, std::vector<std::string> p)
+      : db(std::move(d)), work(std::move(w)), params(std::move(p)) {}
+  Cleanup(const Cleanup&) = delete;
+  ~Cleanup() {
+    try {
+      kvo::fb::Attachment::Open(db, params).Drop();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "dropping %s: %s\n", db.c_str(), e.what());
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(work, ec);
+  }
+};
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   int rows = 100000;
   Bench b;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -174,10 +190,12 @@ int main(int argc, char** argv) {
   b.work = std::filesystem::temp_directory_path() / ("kvo-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(b.work + "/drives/C/KVO/KVO.Net/Logs");
   const std::vector<std::string> params = {"user_name=" + b.user, "password=" + b.password};
+  std::optional<Cleanup> cleanup;
 
   std::printf("creating %d rows in two tables...\n", rows);
   {
     kvo::fb::Attachment a = kvo::fb::Attachment::Create(b.db, params);
+    cleanup.emplace(b.db, b.work, params);
     auto run = [&](const std::string& sql) {
       kvo::fb::Transaction t = a.StartTransaction();
       a.ExecuteImmediate(t, sql);
@@ -307,20 +325,26 @@ int main(int argc, char** argv) {
   ratio("/sql one row / minimal program (normal exit)", oneSql.median() / oneMin.median(), 1.2);
   std::printf("  %-58s %5.2f  (for reference)\n", "/sql one row / minimal program (_exit)",
               oneSql.median() / oneMinFast.median());
-  std::printf("  peak RSS (MB): XML t1 %.1f, XML t2 %.1f, compressed t1 %.1f, compressed t2 %.1f,"
-              " fetch-only floor %.1f\n",
-              mem[0].maxRssKb / 1024.0, mem[1].maxRssKb / 1024.0, mem[2].maxRssKb / 1024.0,
-              mem[3].maxRssKb / 1024.0, floorRssKb / 1024.0);
+  std::printf(
+      "  peak RSS (MB): XML t1 %.1f, XML t2 %.1f, compressed t1 %.1f, compressed t2 %.1f,"
+      " fetch-only floor %.1f\n",
+      mem[0].maxRssKb / 1024.0, mem[1].maxRssKb / 1024.0, mem[2].maxRssKb / 1024.0,
+      mem[3].maxRssKb / 1024.0, floorRssKb / 1024.0);
   ratio("peak memory / XML body, XML t1", mem[0].maxRssKb * 1024.0 / xmlSize[0], 2.5);
   ratio("peak memory / XML body, XML t2", mem[1].maxRssKb * 1024.0 / xmlSize[1], 2.5);
   ratio("peak memory / XML body, compressed t1", mem[2].maxRssKb * 1024.0 / xmlSize[0], 2.5);
   ratio("peak memory / XML body, compressed t2", mem[3].maxRssKb * 1024.0 / xmlSize[1], 2.5);
 
-  try {
-    kvo::fb::Attachment::Open(b.db, params).Drop();
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "dropping %s: %s\n", file.c_str(), e.what());
-  }
-  std::filesystem::remove_all(b.work);
   return allMet ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
 }
