@@ -1,5 +1,7 @@
 #include "cgi/request.h"
 
+#include "platform/numbers.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,42 +53,6 @@ bool EqualsUpper(const std::string& text, const char* upper) {
   return i == text.size();
 }
 
-// A signed 32-bit integer with optional leading blanks and sign, decimal or "$"/"0x" hex.
-bool ParseInt32(const std::string& text, int32_t& value) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int base = 10;
-  if (i < text.size() && text[i] == '$') {
-    base = 16;
-    ++i;
-  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= text.size()) return false;
-  int64_t v = 0;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
-      return false;
-    v = v * base + d;
-    if (v > static_cast<int64_t>(INT32_MAX) + 1) return false;
-  }
-  if (negative) v = -v;
-  if (v > INT32_MAX || v < INT32_MIN) return false;
-  value = static_cast<int32_t>(v);
-  return true;
-}
-
 }  // namespace
 
 CgiInput CgiInput::Process() {
@@ -136,7 +102,7 @@ std::string TWebRequest::StringVariable(int index) const {
 
 int32_t TWebRequest::IntegerVariable(int index) const {
   int32_t value;
-  return ParseInt32(StringVariable(index), value) ? value : -1;
+  return platform::ParseInt32(StringVariable(index), value) ? value : -1;
 }
 
 std::string TWebRequest::ReadString(size_t count) {

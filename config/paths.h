@@ -6,7 +6,9 @@ namespace kvo::config {
 inline constexpr const char* kExtranetConfig = "C:\\KVO\\KVO.Net\\Config\\KVO.Extranet.Config";
 inline constexpr const char* kIntranetConfig = "C:\\KVO\\KVO.Net\\Config\\KVO.Intranet.Config";
 inline constexpr const char* kModuleListFile = "C:\\KVO\\KVO.Net\\Config\\KVO.LM";
-inline constexpr const char* kModuleRoot = "C:\\KVO\\KVO.Net\\M\xF3" "dulos";
+inline constexpr const char* kModuleRoot =
+    "C:\\KVO\\KVO.Net\\M\xF3"
+    "dulos";
 inline constexpr const char* kDesktopExecutable = "C:\\KVO\\KVO.Net\\Bin\\kvo.exe";
 inline constexpr const char* kRdpToolList = "C:\\KVO\\KVO.Net\\Config\\RDP.Modules";
 inline constexpr const char* kClientSettings = "C:\\KVO\\Bin\\KVO.ini";

@@ -5,6 +5,7 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/numbers.h"
 
 namespace kvo::config {
 
@@ -72,39 +73,7 @@ std::optional<std::string> Lookup(const std::string& path, std::string_view sect
 }  // namespace
 
 bool ParseProfileInteger(std::string_view text, int32_t& value) {
-  size_t i = 0;
-  bool negative = false;
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    i = 2;
-  } else {
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i < text.size() && text[i] == '$') {
-      base = 16;
-      ++i;
-    }
-  }
-  if (i >= text.size()) return false;
-  int64_t v = 0;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
-      return false;
-    v = v * base + d;
-    if (v > static_cast<int64_t>(INT32_MAX) + 1) return false;
-  }
-  if (negative) v = -v;
-  if (v > INT32_MAX || v < INT32_MIN) return false;
-  value = static_cast<int32_t>(v);
-  return true;
+  return platform::ParseInt32(text, value);
 }
 
 std::string TProfileFile::ReadText(std::string_view section, std::string_view key,

@@ -1,6 +1,8 @@
 // /rdp and /rdptools.
 #include "config/rdp.h"
 
+#include "platform/markup.h"
+
 #include <cstdio>
 
 #include "config/actions.h"
@@ -59,37 +61,6 @@ std::string ScriptNumber(std::string_view value) {
   return std::string(value);
 }
 
-std::string EscapeAttribute(std::string_view value) {
-  std::string out;
-  out.reserve(value.size());
-  for (char ch : value) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        if (c < 0x20 || c == 0x7F)
-          out += "&#" + std::to_string(c) + ";";
-        else
-          out += ch;
-    }
-  }
-  return out;
-}
-
 std::string RdpPage(const RdpFields& f) {
   std::string page;
   page +=
@@ -125,9 +96,9 @@ std::string RdpPage(const RdpFields& f) {
   page += "        classid=\"CLSID:9059f30f-4eb1-4bd2-9fdc-36f43a218f4a\" ";
   page += "        style=\"border: thin none #FFFFFF\" ";
   page += "        width=\"";
-  page += EscapeAttribute(f.objectWidth);
+  page += platform::HtmlEscape(f.objectWidth);
   page += "\" height=\"";
-  page += EscapeAttribute(f.objectHeight);
+  page += platform::HtmlEscape(f.objectHeight);
   page += "\"> ";
   page += "</object> ";
   page += "</head> ";

@@ -21,7 +21,5 @@ std::string RdpPage(const RdpFields& fields);
 std::string EscapeScriptString(std::string_view value);
 // The value when it is an optional "-" followed by one or more digits, else the empty text.
 std::string ScriptNumber(std::string_view value);
-// Escapes for a double-quoted attribute: & " ' < > and control bytes as character references.
-std::string EscapeAttribute(std::string_view value);
 
 }  // namespace kvo::config

@@ -108,6 +108,22 @@ bool SaveRotated(const std::string& folder, std::time_t now, std::string_view by
   return saved;
 }
 
+// The log's lines, split at CR LF, CR or LF. Unlike other text files a NUL byte does not end
+// the reading: a statement posted with %00 in it would otherwise cut off every later entry
+// at the next rewrite.
+config::TextLines SplitLog(std::string_view bytes) {
+  config::TextLines lines;
+  size_t start = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '\r' && bytes[i] != '\n') continue;
+    lines.emplace_back(bytes.substr(start, i - start));
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < bytes.size()) lines.emplace_back(bytes.substr(start));
+  return lines;
+}
+
 }  // namespace
 
 StatementLog::StatementLog(std::string logPath) : logPath_(std::move(logPath)) {}
@@ -158,7 +174,7 @@ void StatementLog::Merge() {
     return;
   }
   config::TextLines lines;
-  if (old) lines = config::SplitLines(*old);
+  if (old) lines = SplitLog(*old);
   old.reset();
   if (lines.size() >= kRotateAt &&
       SaveRotated(folder, std::time(nullptr), config::JoinLines(lines)))

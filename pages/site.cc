@@ -7,49 +7,19 @@
 #include "config/text_lines.h"
 #include "pages/actions.h"
 #include "pages/base64.h"
+#include "platform/markup.h"
 
 namespace kvo::pages {
-
-namespace {
-
-// The shop and user names come from the link that opened the page; inserted raw they would let
-// a crafted link put script into the page, so markup characters go in as entities.
-std::string HtmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-}  // namespace
 
 // The public site that serves the two background pictures of the site page.
 #define KVO_PICTURES "http://www.kvo.net.br"
 
 void SiteTagHandler(const SiteTexts& texts, const std::string& tagString,
                     std::string& replaceText) {
-  if (tagString == "XLOJA") replaceText = HtmlEscape(texts.SiteLoja);
-  if (tagString == "XUSUARIO") replaceText = HtmlEscape(texts.SiteUsuario);
+  // The names come from the link that opened the page; inserted raw they would let a crafted
+  // link put script into the page, so markup characters go in as entities.
+  if (tagString == "XLOJA") replaceText = platform::HtmlEscape(texts.SiteLoja);
+  if (tagString == "XUSUARIO") replaceText = platform::HtmlEscape(texts.SiteUsuario);
 }
 
 std::vector<std::string> SiteTemplate() {

@@ -50,6 +50,9 @@ TEST(FrameE2e, UnhandledPathGetsTheWebServersError) {
 // reaches the caller as the internal error page with status 500.
 TEST(FrameE2e, FailingActionGetsInternalErrorPage) {
   KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
+  KVO_REQUIRE_ENV(drives, "KVO_HTTP_DRIVES");
+  if (std::filesystem::exists(drives + "/C/KVO/KVO.Net/WebServers/trafego.xml"))
+    GTEST_SKIP() << "the traffic file exists";
   for (const char* script : kScriptNames) {
     SCOPED_TRACE(script);
     HttpResponse r = HttpGet(ActionUrl(base, script, "/kml"));

@@ -389,3 +389,29 @@ TEST(TarvoTransactionTest, ConnectsADirectDatabaseForEitherValue) {
 
 }  // namespace
 }  // namespace kvo::client
+
+namespace kvo::client {
+namespace {
+
+TEST(ConsoleUserInterfaceTest, ErrorsGoToStandardErrorAndThereIsNoWaitWindow) {
+  TConsoleUserInterface console;
+  ::testing::internal::CaptureStderr();
+  console.ShowError("N\xE3o foi poss\xEDvel\rfalse");
+  console.ShowError("a\r\nb");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "N\xC3\xA3o foi poss\xC3\xADvel\nfalse\na\nb\n");
+  EXPECT_EQ(console.ShowWaitWindow(TWaitWindowLayout{}), nullptr);
+
+  // Without an installed facility the console one serves; a scoped one is removed again.
+  EXPECT_NE(dynamic_cast<TConsoleUserInterface*>(&UserInterface()), nullptr);
+  {
+    testing::RecordingUserInterface ui;
+    TScopedUserInterface scope(ui);
+    UserInterface().ShowError("x");
+    EXPECT_EQ(ui.errors, std::vector<std::string>{"x"});
+  }
+  EXPECT_NE(dynamic_cast<TConsoleUserInterface*>(&UserInterface()), nullptr);
+}
+
+}  // namespace
+}  // namespace kvo::client

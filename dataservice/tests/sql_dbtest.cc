@@ -2,6 +2,10 @@
 // the statement log in a throwaway drive folder.
 #include <gtest/gtest.h>
 // Plain zlib, independent of the program's own inflater, proves the body is a standard stream.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <atomic>
@@ -302,6 +306,53 @@ TEST_F(SqlTest, ParallelRequestsKeepEveryEntry) {
       std::string q = "select " + std::to_string(t * 100 + i) + " as n from rdb$database";
       EXPECT_EQ(1u, all.count(q)) << q;
     }
+}
+
+// Requests killed at any moment leave the previous complete log or a complete new one.
+TEST_F(SqlTest, KilledRequestsNeverLeaveAHalfWrittenLog) {
+  std::string lines;
+  for (int i = 0; i < 3000; ++i) lines += "01/01/2020 00:00:00 - old\r\n";
+  WriteFile(log_, lines);
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  std::srand(12345);
+  for (int i = 0; i < 20; ++i) {
+    std::string q = "select " + std::to_string(i) + " as n from rdb$database";
+    std::string body = "z=false&db=" + Encode(db_->connection()) + "&u=" + Encode(db_->user()) +
+                       "&p=" + Encode(db_->password()) + "&q=" + Encode(q) + "&";
+    std::vector<std::string> vars = env;
+    for (std::string v : {"REQUEST_METHOD=POST", "SERVER_PROTOCOL=HTTP/1.1", "PATH_INFO=/sql"})
+      vars.push_back(v);
+    vars.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
+    vars.push_back("KVO_DRIVES=" + drives_.path());
+    std::vector<char*> envp;
+    for (std::string& v : vars) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    int in[2];
+    ASSERT_EQ(0, pipe(in));
+    pid_t pid = fork();
+    if (pid == 0) {
+      dup2(in[0], 0);
+      close(in[1]);
+      int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, 1);
+      char* argv[] = {const_cast<char*>(KVO_SERVER_BINARY), nullptr};
+      execve(KVO_SERVER_BINARY, argv, envp.data());
+      _exit(127);
+    }
+    close(in[0]);
+    ASSERT_EQ(static_cast<ssize_t>(body.size()), write(in[1], body.data(), body.size()));
+    close(in[1]);
+    usleep(static_cast<useconds_t>(std::rand() % 40000));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    std::vector<std::string> entries = LogEntries();
+    ASSERT_GE(entries.size(), 3000u);
+    for (size_t k = 0; k < 3000; ++k) ASSERT_EQ("old", entries[k]) << k;
+    for (size_t k = 3000; k < entries.size(); ++k)
+      EXPECT_EQ(0u, entries[k].rfind("select ", 0)) << entries[k];
+    EXPECT_EQ("\r\n", ReadFile(log_).substr(ReadFile(log_).size() - 2));
+  }
 }
 
 }  // namespace

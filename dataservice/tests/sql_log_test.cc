@@ -64,6 +64,18 @@ TEST_F(StatementLogTest, AppendsToTheLogAndRotatesAt5000Lines) {
   }
 }
 
+TEST_F(StatementLogTest, ANulByteInAnEntryLosesNothing) {
+  std::filesystem::create_directories(folder_);
+  for (std::string text : {std::string("select '\0' from x", 17), std::string("next")}) {
+    StatementLog log(config::kStatementLog);
+    log.Add(text);
+    log.Save();
+  }
+  std::string bytes = testing::ReadFile(folder_ + "Log.txt");
+  EXPECT_NE(std::string::npos, bytes.find(std::string("select '\0' from x\r\n", 19)));
+  EXPECT_EQ(" - next\r\n", bytes.substr(bytes.size() - 9));
+}
+
 TEST_F(StatementLogTest, AMissingFolderIsIgnored) {
   StatementLog log(config::kStatementLog);
   log.Add("select 1 from rdb$database");

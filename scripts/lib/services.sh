@@ -297,6 +297,18 @@ export KVO_PROXY_PASS='$PROXY_PASS'
 ENV
 }
 
+# svc_retry START STOP DIR ARGS...: a free port can be taken by someone else between choosing
+# and binding it, so a failed start is tried twice more on a new port.
+svc_retry() {
+  local start=$1 stop=$2 dir=$3 i
+  shift 2
+  for ((i = 0; i < 3; i++)); do
+    "$start" "$@" && return 0
+    "$stop" "$dir"
+  done
+  return 1
+}
+
 # services_start DIR BINARY: everything; writes DIR/env.sh. Stops what it started on failure.
 services_start() {
   local dir=$1 binary=$2
@@ -305,8 +317,9 @@ services_start() {
   if [[ -f $dir/fb/server/firebird.pid || -f $dir/http/lighttpd.pid ]]; then
     services_stop "$dir"
   fi
-  if fb_start "$dir" && HTTP_WITH_ENV_CGI=1 http_start "$dir" "$binary" && proxy_start "$dir"
-  then
+  if svc_retry fb_start fb_stop "$dir" &&
+    HTTP_WITH_ENV_CGI=1 svc_retry http_start http_stop "$dir" "$binary" &&
+    svc_retry proxy_start proxy_stop "$dir"; then
     services_env >"$dir/env.sh"
     return 0
   fi

@@ -1,8 +1,0 @@
-#include "config/actions.h"
-#include "platform/pending.h"
-
-namespace kvo::config {
-
-void MemoAction(cgi::TWebRequest&, cgi::TWebResponse&, fb::Database&) { NotAvailableYet("/memo"); }
-
-}  // namespace kvo::config

@@ -1,0 +1,98 @@
+// /memo: a company's stored RTF memo, from the directory that the client's own database records.
+#include "config/memo_service.h"
+
+#include <cerrno>
+
+#include "app/helpers.h"
+#include "config/actions.h"
+#include "config/text_lines.h"
+#include "kvo/client/tarvo.h"
+#include "kvo/client/tarvo_query.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/winpath.h"
+
+namespace kvo::config {
+
+std::string FetchFirstValue(std::string_view databaseName, const std::vector<std::string>& params,
+                            std::string_view statement) {
+  std::string result;
+  // Declared so that they go in the order database, transaction, query; the query and the
+  // transaction only refer to the database, which therefore must not be used after it goes.
+  client::TTarvoIBQuery query;
+  client::TTarvoIBTransaction transaction;
+  client::TTarvoIBDatabase database;
+  database.LoginPrompt = false;
+  database.DatabaseName = std::string(databaseName);
+  for (const std::string& line : params) database.Params.Add(line);
+  database.SetConnected(true);
+
+  transaction.DefaultDatabase = &database;
+  query.Database = &database;
+  query.Transaction = &transaction;
+  // A transaction of its own, whatever an earlier activation left behind.
+  transaction.SetActive(false);
+  transaction.SetActive(true);
+
+  query.Close();
+  query.SQL().SetText(statement);
+  query.OpenQuery();
+  if (!query.IsEmpty() && query.FieldCount() > 0) result = query.Fields(0).AsString();
+
+  database.SetConnected(false);
+  return result;
+}
+
+std::string FetchFirstValue(const fb::Database& database, std::string_view statement) {
+  return FetchFirstValue(database.DatabaseName, database.Params, statement);
+}
+
+std::string FetchFirstValue(const client::TIBDatabase& database, std::string_view statement) {
+  return FetchFirstValue(database.DatabaseName, database.Params.Lines(), statement);
+}
+
+std::string MemoPath(std::string_view directory, std::string_view cnpj) {
+  std::string path(directory);
+  path += '\\';
+  path += cnpj;
+  path += ".rtf";
+  return path;
+}
+
+bool IsMemoName(std::string_view cnpj) {
+  if (cnpj.find('\0') != std::string_view::npos) return false;
+  if (cnpj.find(':') != std::string_view::npos) return false;
+  auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
+  if (!cnpj.empty() && isSeparator(cnpj.front())) return false;
+  size_t start = 0;
+  while (start <= cnpj.size()) {
+    size_t end = start;
+    while (end < cnpj.size() && !isSeparator(cnpj[end])) ++end;
+    if (cnpj.substr(start, end - start) == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Database& dbkvo) {
+  app::ConnectModuleDatabase(dbkvo, request);
+  const std::string directory = FetchFirstValue(dbkvo, "select caminho from config_memo");
+  const std::string cnpj = request.ContentFields().Value("cnpj");
+  const std::string path = MemoPath(directory, cnpj);
+  dbkvo.Disconnect();
+
+  try {
+    // A name that would lead out of the memo directory is answered as a memo that does not
+    // exist, so the answer tells nothing about files elsewhere.
+    if (!IsMemoName(cnpj)) {
+      throw Error("Cannot open file \"" + platform::WindowsFullPath(path) + "\". " +
+                      platform::SystemReason(ENOENT),
+                  "EFOpenError");
+    }
+    response.SetContent(JoinLines(LoadLines(path)));
+  } catch (const std::exception& e) {
+    response.SetContent(e.what());
+  }
+}
+
+}  // namespace kvo::config

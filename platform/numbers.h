@@ -1,0 +1,13 @@
+// The integer conversion of request variables and configuration values: optional blanks and
+// sign, then decimal digits, or hexadecimal after "$" or "0x"/"0X"; signed 32-bit range.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace kvo::platform {
+
+// False (value untouched) for the empty text, any other text or a number out of range.
+bool ParseInt32(std::string_view text, int32_t& value);
+
+}  // namespace kvo::platform
