@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "client/http_client.h"
 #include "client/text.h"
@@ -168,11 +169,40 @@ std::string TKVOAppDataSet::ExpandParams(std::string_view sql) const {
     if (text[i] == '=' && i + 1 < text.size() && text[i + 1] == ':') spaced += ' ';
   }
   text = std::move(spaced);
-  for (const TParam& param : Params) {
-    text = ReplaceWholeWord(text, ":" + param.Name, ParamLiteral(param), true, true,
-                            SQLWordDelimiters);
+  // Every literal is made first, so that a value that cannot be converted fails the call
+  // whether or not its marker occurs.
+  std::vector<std::string> literals;
+  for (const TParam& param : Params) literals.push_back(ParamLiteral(param));
+  // One pass over the statement as written: a literal is never searched for the markers of
+  // later parameters. Searching them would let a typed value such as " :b " pull in another
+  // parameter's quoted literal (closing the value's own quotes: an injection), and with
+  // repeated markers make the text grow without bound.
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t hit = literals.size(), length = 0;
+    if (text[i] == ':' && (i == 0 || IsDelimiter(SQLWordDelimiters, text[i - 1]))) {
+      size_t index = 0;
+      for (const TParam& param : Params) {
+        size_t end = i + 1 + param.Name.size();
+        if (end <= text.size() &&
+            SameTextAscii(std::string_view(text).substr(i + 1, param.Name.size()), param.Name) &&
+            (end == text.size() || IsDelimiter(SQLWordDelimiters, text[end]))) {
+          hit = index;
+          length = end - i;
+          break;
+        }
+        ++index;
+      }
+    }
+    if (hit < literals.size()) {
+      out += literals[hit];
+      i += length;
+    } else {
+      out += text[i++];
+    }
   }
-  return text;
+  return out;
 }
 
 std::string TKVOAppDataSet::ExtractServerMessage(std::string_view answer) {

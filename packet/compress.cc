@@ -107,8 +107,10 @@ void DecompressStream(platform::MemoryStream& source, platform::MemoryStream& ta
     f.z.avail_out = static_cast<uInt>(outStep);
     int rc = inflate(&f.z, Z_NO_FLUSH);
     // A truncated stream ends here too: with all input taken and room left, zlib answers
-    // Z_BUF_ERROR.
-    if (rc < 0) Fail();
+    // Z_BUF_ERROR. A stream that asks for a preset dictionary (none exists) would make no
+    // progress on any later call: it fails like a damaged one instead of looping forever.
+    if (rc < 0 || rc == Z_NEED_DICT) Fail();
+    if (rc == Z_OK && f.z.avail_in == inStep && f.z.avail_out == outStep) Fail();
     inDone += inStep - f.z.avail_in;
     at += outStep - f.z.avail_out;
     if (rc == Z_STREAM_END) break;

@@ -203,12 +203,23 @@ TEST(ExpandParamsTest, ParametersInListOrder) {
   EXPECT_EQ(ds.ExpandParams("select * from t where a = :x and b = :x"),
             "select * from t where a = 1 and b = 1");
 
-  // A literal written for an earlier parameter is searched for the later ones.
+  // A literal is never searched for the markers of later parameters: the typed " :b " stays
+  // text (searched, b's quoted literal would end a's quotes early), and repeated markers with
+  // such values cannot make the text grow without bound.
   TKVOAppDataSet chain;
   chain.Params.CreateParam(TFieldType::ftString, "a", TParamType::ptInput)
       .SetValue(std::string(" :b "));
-  chain.Params.CreateParam(TFieldType::ftInteger, "b", TParamType::ptInput).SetValue(int64_t{7});
-  EXPECT_EQ(chain.ExpandParams("x = :a"), "x = ' 7 '");
+  chain.Params.CreateParam(TFieldType::ftString, "b", TParamType::ptInput)
+      .SetValue(std::string("x' or 1=1 --"));
+  EXPECT_EQ(chain.ExpandParams("x = :a and y = :b"), "x = ' :b ' and y = 'x'' or 1=1 --'");
+  TKVOAppDataSet repeated;
+  std::string sql = "select 1 from t where";
+  for (int i = 0; i < 40; ++i) {
+    repeated.Params.CreateParam(TFieldType::ftString, "x", TParamType::ptInput)
+        .SetValue(std::string(":x :x"));
+    sql += " a = :x or";
+  }
+  EXPECT_EQ(repeated.ExpandParams(sql + " 0 = 1").size(), sql.size() + 40 * 5 + 6);
 
   TKVOAppDataSet names;
   names.Params.CreateParam(TFieldType::ftUnknown, "n", TParamType::ptUnknown);
