@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -187,9 +188,14 @@ std::string DescribeModule(const std::string& hostPath, std::chrono::millisecond
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return DescribeModuleInProcess(hostPath);
   Fd readEnd{pipeFds[0]};
   Fd writeEnd{pipeFds[1]};
+  const pid_t parent = ::getpid();
   const pid_t child = ::fork();
   if (child < 0) return DescribeModuleInProcess(hostPath);
   if (child == 0) {
+    // The copy dies with the server: a server killed while a module hangs must not leave the
+    // copy waiting forever (nobody is left to kill it at the deadline).
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(1);
     // The module's own output must not reach the answer on standard output.
     const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (devNull >= 0) {
