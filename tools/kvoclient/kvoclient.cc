@@ -60,7 +60,7 @@ const char kUsage[] =
     "                      KVO_PROXY_PASSWORD or a prompt\n"
     "  --format FORMAT     table (default), csv or json, for sql and tables\n"
     "  --progress WHEN     auto (default: when standard error is a terminal), always or never\n"
-    "  --help              this text\n";
+    "  --help, -h          this text\n";
 
 class UsageError : public Error {
  public:
@@ -92,6 +92,10 @@ Options ParseOptions(int argc, const char* const* argv) {
   bool optionsEnd = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    if (!optionsEnd && arg == "-h") {
+      o.help = true;
+      continue;
+    }
     if (optionsEnd || arg.size() < 2 || arg.rfind("--", 0) != 0) {
       o.arguments.push_back(arg);
       continue;
