@@ -32,23 +32,35 @@ Outcome Kvoclient(const std::vector<std::string>& args,
   WriteFile(in, input);
   std::vector<std::string> argv = {KVOCLIENT_BINARY};
   argv.insert(argv.end(), args.begin(), args.end());
+  // Everything the child needs is prepared before fork: after it, only exec-safe calls.
+  std::map<std::string, std::string> merged;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    size_t eq = entry.find('=');
+    if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  for (const auto& [name, value] : env) {
+    if (value.empty()) {
+      merged.erase(name);
+    } else {
+      merged[name] = value;
+    }
+  }
+  std::vector<std::string> entries;
+  for (const auto& [name, value] : merged) entries.push_back(name + "=" + value);
+  std::vector<char*> cenv;
+  for (auto& e : entries) cenv.push_back(e.data());
+  cenv.push_back(nullptr);
+  std::vector<char*> cargs;
+  for (auto& a : argv) cargs.push_back(a.data());
+  cargs.push_back(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
     setsid();
-    for (const auto& [name, value] : env) {
-      if (value.empty()) {
-        unsetenv(name.c_str());
-      } else {
-        setenv(name.c_str(), value.c_str(), 1);
-      }
-    }
     int fds[] = {open(in.c_str(), O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT, 0600),
                  open(err.c_str(), O_WRONLY | O_CREAT, 0600)};
     for (int i = 0; i < 3; ++i) dup2(fds[i], i);
-    std::vector<char*> cargs;
-    for (auto& a : argv) cargs.push_back(a.data());
-    cargs.push_back(nullptr);
-    execv(cargs[0], cargs.data());
+    execve(cargs[0], cargs.data(), cenv.data());
     _exit(127);
   }
   Outcome r;
