@@ -277,7 +277,8 @@ TEST_F(SqlFaultTest, FirebirdServerDownOrKilled) {
   // Killed mid-select: a billion-row join keeps the server busy far longer than the wait.
   const std::string slow = "select count(*) from big a, big b, big c";
   CgiProcess running(SqlBody(*db, slow), drives_.path());
-  std::this_thread::sleep_for(milliseconds(1500));
+  // Ample time to attach (a tenth of a second here) even on a loaded machine.
+  std::this_thread::sleep_for(milliseconds(3000));
   server.Kill();
   ASSERT_TRUE(running.Finish(milliseconds(30000))) << "the request hangs after the server died";
   EXPECT_TRUE(running.exitedNormally);
