@@ -309,7 +309,8 @@ TEST_F(SqlFaultTest, FirebirdServerDownOrKilled) {
   EXPECT_EQ("", Unstamped(added, 1)) << "more than the failure was logged: " << log;
 }
 
-// The log folder missing, read-only (to an unprivileged process) or on a full file system:
+// The log folder missing, read-only (to an unprivileged process) or on a full file system, and
+// a log the program may not read:
 // the answer is byte for byte the usual one, and an existing log is never damaged.
 TEST_F(SqlFaultTest, LogFolderUnusableLeavesTheAnswerAlone) {
   TempDatabase db;
@@ -348,6 +349,20 @@ TEST_F(SqlFaultTest, LogFolderUnusableLeavesTheAnswerAlone) {
       left.push_back(e.path().filename().string());
     EXPECT_EQ(std::vector<std::string>{"Log.txt"}, left);
     chmod(logDir_.c_str(), 0755);
+  }
+  {
+    SCOPED_TRACE("log unreadable in a writable folder, run as nobody");
+    // Replacing a log that cannot be read would lose it: it must stay as it is.
+    const std::string old = "01/01/2020 00:00:00 - kept\r\n";
+    WriteFile(log_, old);
+    chmod(log_.c_str(), 0);
+    chmod(logDir_.c_str(), 0777);
+    CgiProcess run(SqlBody(db, q), drives_.path(), geteuid() == 0 ? "nobody" : "");
+    ASSERT_TRUE(run.Finish(milliseconds(30000)));
+    EXPECT_EQ(baseline, run.output);
+    EXPECT_EQ(old, ReadFile(log_));
+    chmod(logDir_.c_str(), 0755);
+    chmod(log_.c_str(), 0644);
   }
   {
     SCOPED_TRACE("full file system");
