@@ -313,6 +313,9 @@ svc_retry() {
 services_start() {
   local dir=$1 binary=$2
   mkdir -p "$dir" || return 1
+  # Tests run the program as an unprivileged user too: it must reach the client configuration
+  # and the data folder through here (a folder from mktemp is private to its owner).
+  chmod go+x "$dir"
   dir=$(cd "$dir" && pwd)
   if [[ -f $dir/fb/server/firebird.pid || -f $dir/http/lighttpd.pid ]]; then
     services_stop "$dir"
