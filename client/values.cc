@@ -36,6 +36,14 @@ const char* KindName(const TVariant& value) {
               ") into type (" + target + ")");
 }
 
+// The whole of `text`, with an optional leading '+', as a number of type T.
+template <typename T>
+bool ParseWhole(std::string_view text, T& result) {
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), result);
+  return !text.empty() && ec == std::errc() && ptr == text.data() + text.size();
+}
+
 std::string Pad(int value, int digits) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%0*d", digits, value);
@@ -163,12 +171,8 @@ int64_t VariantToInteger(const TVariant& value) {
       return static_cast<int64_t>(d);
     }
     case 5: {
-      std::string_view text = TrimControls(std::get<std::string>(value));
-      std::string_view digits = text;
-      if (!digits.empty() && digits[0] == '+') digits.remove_prefix(1);
       int64_t result = 0;
-      auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), result);
-      if (digits.empty() || ec != std::errc() || ptr != digits.data() + digits.size()) {
+      if (!ParseWhole(TrimControls(std::get<std::string>(value)), result)) {
         throw Error("'" + std::get<std::string>(value) + "' is not a valid integer value");
       }
       return result;
@@ -194,12 +198,8 @@ double VariantToFloat(const TVariant& value) {
       for (char& c : text) {
         if (c == FormatSettings().DecimalSeparator) c = '.';
       }
-      std::string_view digits = text;
-      if (!digits.empty() && digits[0] == '+') digits.remove_prefix(1);
       double result = 0;
-      auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), result);
-      if (digits.empty() || ec != std::errc() || ptr != digits.data() + digits.size() ||
-          !std::isfinite(result)) {
+      if (!ParseWhole(text, result) || !std::isfinite(result)) {
         throw Error("'" + std::get<std::string>(value) + "' is not a valid floating point value");
       }
       return result;

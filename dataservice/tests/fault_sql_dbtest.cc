@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <random>
 #include <regex>
@@ -410,14 +411,17 @@ TEST_F(SqlFaultTest, KilledAtRandomNeverTruncatesTheLog) {
   for (int i = 0; i < 300; ++i) old += "01/01/2020 00:00:00 - old " + std::to_string(i) + "\r\n";
   WriteFile(log_, old);
 
-  // How long a whole request takes here, so that kills land all through it.
-  auto t0 = Clock::now();
-  {
+  // How long a whole request takes here, so that kills land all through it: the quickest of
+  // three, as the first one also pays for a cold cache.
+  long quickest = std::numeric_limits<long>::max();
+  for (int i = 0; i < 3; ++i) {
+    auto t0 = Clock::now();
     CgiProcess run(SqlBody(db, "insert into t values (-1)"), drives_.path());
     ASSERT_TRUE(run.Finish(milliseconds(30000)));
+    quickest = std::min<long>(quickest,
+                              std::chrono::duration_cast<milliseconds>(Clock::now() - t0).count());
   }
-  const auto span = std::max<long>(
-      20, std::chrono::duration_cast<milliseconds>(Clock::now() - t0).count() * 12 / 10);
+  const auto span = std::max<long>(20, quickest * 12 / 10);
 
   std::mt19937 random(12345);
   std::set<std::string> issued = {"insert into t values (-1)"};
