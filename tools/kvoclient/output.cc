@@ -27,9 +27,28 @@ ResultTable::Kind KindOf(TFieldType type) {
       return ResultTable::Kind::Number;
     case TFieldType::ftBoolean:
       return ResultTable::Kind::Boolean;
+    case TFieldType::ftBytes:
+    case TFieldType::ftVarBytes:
+    case TFieldType::ftBlob:
+    case TFieldType::ftGraphic:
+    case TFieldType::ftTypedBinary:
+      return ResultTable::Kind::Binary;
     default:
       return ResultTable::Kind::Text;
   }
+}
+
+// Binary values as "0x" and two upper-case hexadecimal digits per byte: raw bytes would reach
+// the terminal as text in the wrong code page, control characters included.
+std::string HexText(std::string_view bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out = "0x";
+  out.reserve(2 + 2 * bytes.size());
+  for (unsigned char c : bytes) {
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out;
 }
 
 // Characters on screen: UTF-8 lead bytes only.
@@ -139,7 +158,8 @@ void WriteJson(std::ostream& out, const ResultTable& table) {
       const auto& v = table.rows[r][i];
       if (!v) {
         out << "null";
-      } else if (table.columns[i].kind != ResultTable::Kind::Text) {
+      } else if (table.columns[i].kind == ResultTable::Kind::Number ||
+                 table.columns[i].kind == ResultTable::Kind::Boolean) {
         out << *v;
       } else {
         out << JsonString(*v);
@@ -198,6 +218,8 @@ ResultTable ReadRows(client::TClientDataSet& dataSet) {
         row.emplace_back();
       } else if (table.columns[i].kind == ResultTable::Kind::Boolean) {
         row.emplace_back(f.AsBoolean() ? "true" : "false");
+      } else if (table.columns[i].kind == ResultTable::Kind::Binary) {
+        row.emplace_back(HexText(f.AsString()));
       } else {
         row.emplace_back(platform::Cp1252ToUtf8(f.AsString()));
       }

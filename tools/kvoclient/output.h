@@ -15,13 +15,14 @@ namespace kvo::kvoclient {
 enum class Format { Table, Csv, Json };
 
 struct ResultTable {
-  enum class Kind { Text, Number, Boolean };
+  enum class Kind { Text, Number, Boolean, Binary };
   struct Column {
     std::string name;
     Kind kind = Kind::Text;
   };
   std::vector<Column> columns;
-  // UTF-8 values; nullopt is SQL NULL. Booleans are "true"/"false", numbers in decimal.
+  // UTF-8 values; nullopt is SQL NULL. Booleans are "true"/"false", numbers in decimal, binary
+  // values "0x" and upper-case hexadecimal.
   std::vector<std::vector<std::optional<std::string>>> rows;
 };
 

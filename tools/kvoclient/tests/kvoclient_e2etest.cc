@@ -165,6 +165,21 @@ TEST_F(KvoclientTest, StatementsWithoutRowsAndFromStandardInput) {
   EXPECT_EQ(r.out, "SALDO\r\n7.00\r\n8.00\r\n");
 }
 
+// Binary values reach the terminal as hexadecimal on every route; text blobs stay text.
+TEST_F(KvoclientTest, BinaryValuesAsHexadecimal) {
+  const std::vector<std::string> select = {
+      "sql",
+      "select cast(x'00FF0D0A' as blob sub_type binary) as b, "
+      "cast('Jo\xC3\xA3o' as blob sub_type text) as t from rdb$database",
+      "--format", "csv"};
+  for (bool remote : {false, true}) {
+    SCOPED_TRACE(remote ? "server" : "direct");
+    Outcome r = Kvoclient(Args(select, remote), env_);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "B,T\r\n0x00FF0D0A,Jo\xC3\xA3o\r\n");
+  }
+}
+
 TEST_F(KvoclientTest, ThroughTheProxy) {
   KVO_REQUIRE_ENV(host, "KVO_PROXY_HOST");
   KVO_REQUIRE_ENV(port, "KVO_PROXY_PORT");

@@ -41,6 +41,15 @@ TEST(KvoclientOutput, Formats) {
             "  {\"N\": 10, \"S\": \"Jo\xC3\xA3o\\t\", \"B\": null, \"S_2\": null}\n]\n");
 }
 
+TEST(KvoclientOutput, BinaryValuesAsHexadecimal) {
+  ResultTable t;
+  t.columns = {{"B", Kind::Binary}};
+  t.rows = {{"0x00FF0D0A"}, {std::nullopt}};
+  EXPECT_EQ(Write(t, Format::Table), "B\n----------\n0x00FF0D0A\nNULL\n(2 rows)\n");
+  EXPECT_EQ(Write(t, Format::Csv), "B\r\n0x00FF0D0A\r\n\r\n");
+  EXPECT_EQ(Write(t, Format::Json), "[\n  {\"B\": \"0x00FF0D0A\"},\n  {\"B\": null}\n]\n");
+}
+
 TEST(KvoclientOutput, NoRows) {
   ResultTable t;
   t.columns = {{"ID", Kind::Number}};
