@@ -330,6 +330,14 @@ services_start() {
   return 1
 }
 
+# services_use_binary DIR BINARY: lighttpd runs BINARY from the next request on (it starts the
+# program through the CGI folder's links at every request).
+services_use_binary() {
+  local cgi=$1/http/cgi binary=$2
+  [[ -d $cgi && -x $binary ]] || return 1
+  ln -sfn "$binary" "$cgi/ikvowebserver.dll" && ln -sfn "$binary" "$cgi/kvowebserver.exe"
+}
+
 services_stop() {
   local dir=$1
   proxy_stop "$dir"
