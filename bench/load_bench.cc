@@ -27,24 +27,11 @@
 #include "packet/compress.h"
 #include "platform/stream.h"
 #include "tests/support/fb_testdb.h"
+#include "tests/support/form.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string Encode(const std::string& value) {
-  std::string out;
-  for (unsigned char c : value) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
-      out += static_cast<char>(c);
-    } else {
-      char buf[4];
-      std::snprintf(buf, sizeof buf, "%%%02X", c);
-      out += buf;
-    }
-  }
-  return out;
-}
 
 size_t Count(const std::string& haystack, const std::string& needle) {
   size_t n = 0;
@@ -125,8 +112,11 @@ struct Load {
 
   std::string Marker(size_t i) const { return "L" + run + "_" + std::to_string(i); }
   std::string Form(const std::string& q, bool z) const {
-    return "z=" + std::string(z ? "true" : "false") + "&db=" + Encode(db->connection()) +
-           "&u=" + Encode(db->user()) + "&p=" + Encode(db->password()) + "&q=" + Encode(q) + "&";
+    return "z=" + std::string(z ? "true" : "false") +
+           "&db=" + kvo::testing::FormEncode(db->connection()) +
+           "&u=" + kvo::testing::FormEncode(db->user()) +
+           "&p=" + kvo::testing::FormEncode(db->password()) + "&q=" + kvo::testing::FormEncode(q) +
+           "&";
   }
 
   // Sends request i and says what is wrong with its answer.
@@ -187,8 +177,9 @@ struct Load {
         break;
       }
       case kTabelas:
-        form = "db=" + Encode(db->connection()) + "&u=" + Encode(db->user()) +
-               "&p=" + Encode(db->password()) + "&";
+        form = "db=" + kvo::testing::FormEncode(db->connection()) +
+               "&u=" + kvo::testing::FormEncode(db->user()) +
+               "&p=" + kvo::testing::FormEncode(db->password()) + "&";
         status = curl.Send(base + "/kvowebserver.exe/tabelas", &form, body);
         if (status == 200 && body != "T\r\nT2\r\n")
           return "wrong table list: " + body.substr(0, 300);

@@ -8,26 +8,13 @@
 #include "config/memo_service.h"
 #include "kvo/client/tarvo.h"
 #include "tests/support/fb_testdb.h"
+#include "tests/support/form.h"
 
 namespace kvo::config {
 namespace {
 
+using testing::FormEncode;
 using testing::TempDatabase;
-
-std::string Form(std::string_view value) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : value) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
 
 std::string Answer(const std::string& body) {
   std::string length =
@@ -49,9 +36,9 @@ class MemoTest : public ::testing::Test {
 
   // Posts /memo with the test database's credentials; `cnpj` nullopt leaves the field out.
   testing::CgiResult Post(std::optional<std::string> cnpj, const std::string& password = "") {
-    std::string body = "db=" + Form(db_->connection()) + "&u=" + Form(db_->user()) +
-                       "&p=" + Form(password.empty() ? db_->password() : password);
-    if (cnpj) body += "&cnpj=" + Form(*cnpj);
+    std::string body = "db=" + FormEncode(db_->connection()) + "&u=" + FormEncode(db_->user()) +
+                       "&p=" + FormEncode(password.empty() ? db_->password() : password);
+    if (cnpj) body += "&cnpj=" + FormEncode(*cnpj);
     return testing::PostCgi("/memo", body, {{"KVO_DRIVES", drives_.path()}});
   }
   void Put(const std::string& relative, const std::string& bytes) {

@@ -7,29 +7,15 @@
 #include <string>
 
 #include "tests/support/fb_testdb.h"
+#include "tests/support/form.h"
 #include "tests/support/http_client.h"
 
 namespace kvo::testing {
 namespace {
 
-std::string Form(std::string_view value) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : value) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 std::string MemoBody(const TempDatabase& db, const std::string& cnpj) {
-  return "db=" + Form(db.connection()) + "&u=" + Form(db.user()) + "&p=" + Form(db.password()) +
-         "&cnpj=" + Form(cnpj);
+  return "db=" + FormEncode(db.connection()) + "&u=" + FormEncode(db.user()) +
+         "&p=" + FormEncode(db.password()) + "&cnpj=" + FormEncode(cnpj);
 }
 
 TEST(MemoE2e, ThroughTheWebServer) {

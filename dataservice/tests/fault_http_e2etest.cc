@@ -15,9 +15,9 @@
 #include <iterator>
 #include <thread>
 
-#include "dataservice/tests/form.h"
 #include "tests/support/cgi_runner.h"
 #include "tests/support/fb_testdb.h"
+#include "tests/support/form.h"
 
 namespace kvo::testing {
 namespace {
@@ -134,11 +134,11 @@ class SlowCallerTest : public ::testing::Test {
   void Post(RawConnection& c, const std::string& marker) {
     const std::string q =
         "select a.v, b.v, a.id * b.id as " + marker + " from big a cross join big b";
-    std::string body = dataservice::test::Form({{"z", "true"},
-                                                {"db", db_->connection()},
-                                                {"u", db_->user()},
-                                                {"p", db_->password()},
-                                                {"q", q}});
+    std::string body = Form({{"z", "true"},
+                             {"db", db_->connection()},
+                             {"u", db_->user()},
+                             {"p", db_->password()},
+                             {"q", q}});
     c.Send("POST " + url_.prefix + "/kvowebserver.exe/sql?" + marker + " HTTP/1.1\r\nHost: " +
            url_.host + "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body);

@@ -26,16 +26,15 @@
 #include <thread>
 
 #include "config/text_lines.h"
-#include "dataservice/tests/form.h"
 #include "packet/packet.h"
 #include "tests/support/cgi_runner.h"
 #include "tests/support/fb_testdb.h"
+#include "tests/support/form.h"
 
 namespace kvo::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using dataservice::test::Form;
 using std::chrono::milliseconds;
 
 const char kMessageStart[] = "<p align=center><strong><font face=Arial color=#990000 size=6>";

@@ -2,13 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "app/helpers.h"
-#include "dataservice/tests/form.h"
 #include "tests/support/fb_testdb.h"
+#include "tests/support/form.h"
 
 namespace kvo::dataservice {
 namespace {
 
-using test::Form;
+using testing::Form;
 using testing::PostCgi;
 using testing::TempDatabase;
 

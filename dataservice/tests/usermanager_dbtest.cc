@@ -3,13 +3,13 @@
 
 #include <unistd.h>
 
-#include "dataservice/tests/form.h"
 #include "tests/support/fb_testdb.h"
+#include "tests/support/form.h"
 
 namespace kvo::dataservice {
 namespace {
 
-using test::Form;
+using testing::Form;
 
 const char kBadParameters[] =
     "Erro: in\xED"

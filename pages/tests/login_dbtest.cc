@@ -2,31 +2,17 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/fb_testdb.h"
+#include "tests/support/form.h"
 
 namespace kvo::pages {
 namespace {
 
+using testing::FormEncode;
 using testing::ServerPath;
 using testing::TempDatabase;
 
-// Form encoding of a value: letters and digits stay, everything else as %XX.
-std::string Form(const std::string& value) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : value) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 std::string LoginBody(const std::string& db, const std::string& u, const std::string& p) {
-  return "db=" + Form(db) + "&u=" + Form(u) + "&p=" + Form(p) + "&";
+  return "db=" + FormEncode(db) + "&u=" + FormEncode(u) + "&p=" + FormEncode(p) + "&";
 }
 
 TEST(LoginAction, TrueOnlyForAWorkingLogin) {
