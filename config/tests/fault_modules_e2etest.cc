@@ -1,7 +1,6 @@
 // /listakvomodulos with module libraries that crash or never return, run through the real
 // program: the answer still comes, no copy of the process is left behind, and the list file is
 // either missing or whole, also when the program itself is killed in the middle of the walk.
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,43 +10,22 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <thread>
 
 #include "config/scramble.h"
 #include "tests/support/cgi_runner.h"
+#include "tests/support/processes.h"
 
 namespace kvo::config {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::AllEnded;
+using testing::ProcessesWith;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// The processes whose environment holds `marker`.
-std::vector<pid_t> ProcessesWith(const std::string& marker) {
-  std::vector<pid_t> found;
-  DIR* proc = opendir("/proc");
-  while (const dirent* e = proc ? readdir(proc) : nullptr) {
-    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
-    std::ifstream env(std::string("/proc/") + e->d_name + "/environ", std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(env)), std::istreambuf_iterator<char>());
-    if (bytes.find(marker) != std::string::npos) found.push_back(std::stoi(e->d_name));
-  }
-  if (proc) closedir(proc);
-  return found;
-}
-
-bool AllEnded(const std::string& marker, milliseconds limit) {
-  auto deadline = Clock::now() + limit;
-  while (!ProcessesWith(marker).empty()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(milliseconds(100));
-  }
-  return true;
-}
 
 class ModuleFaultTest : public ::testing::Test {
  protected:

@@ -2,7 +2,6 @@
 // answer, or goes away in the middle of it. The CGI process must end either way (nothing left
 // hanging) and its statement must be in the log.
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,13 +10,13 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <thread>
 
 #include "tests/support/cgi_runner.h"
 #include "tests/support/fb_testdb.h"
 #include "tests/support/form.h"
+#include "tests/support/processes.h"
 
 namespace kvo::testing {
 namespace {
@@ -88,30 +87,6 @@ class RawConnection {
  private:
   int fd_ = -1;
 };
-
-// The processes whose environment holds `marker` (the request's query string).
-std::vector<pid_t> ProcessesWith(const std::string& marker) {
-  std::vector<pid_t> found;
-  DIR* proc = opendir("/proc");
-  while (const dirent* e = proc ? readdir(proc) : nullptr) {
-    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
-    std::ifstream env(std::string("/proc/") + e->d_name + "/environ", std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(env)), std::istreambuf_iterator<char>());
-    if (bytes.find(marker) != std::string::npos) found.push_back(std::stoi(e->d_name));
-  }
-  if (proc) closedir(proc);
-  return found;
-}
-
-// Waits until no process carries `marker`; false after `limit`.
-bool AllEnded(const std::string& marker, milliseconds limit) {
-  auto deadline = Clock::now() + limit;
-  while (!ProcessesWith(marker).empty()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(milliseconds(100));
-  }
-  return true;
-}
 
 class SlowCallerTest : public ::testing::Test {
  protected:
