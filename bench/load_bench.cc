@@ -112,11 +112,11 @@ struct Load {
 
   std::string Marker(size_t i) const { return "L" + run + "_" + std::to_string(i); }
   std::string Form(const std::string& q, bool z) const {
-    return "z=" + std::string(z ? "true" : "false") +
-           "&db=" + kvo::testing::FormEncode(db->connection()) +
-           "&u=" + kvo::testing::FormEncode(db->user()) +
-           "&p=" + kvo::testing::FormEncode(db->password()) + "&q=" + kvo::testing::FormEncode(q) +
-           "&";
+    return kvo::testing::Form({{"z", z ? "true" : "false"},
+                               {"db", db->connection()},
+                               {"u", db->user()},
+                               {"p", db->password()},
+                               {"q", q}});
   }
 
   // Sends request i and says what is wrong with its answer.
@@ -177,9 +177,8 @@ struct Load {
         break;
       }
       case kTabelas:
-        form = "db=" + kvo::testing::FormEncode(db->connection()) +
-               "&u=" + kvo::testing::FormEncode(db->user()) +
-               "&p=" + kvo::testing::FormEncode(db->password()) + "&";
+        form = kvo::testing::Form(
+            {{"db", db->connection()}, {"u", db->user()}, {"p", db->password()}});
         status = curl.Send(base + "/kvowebserver.exe/tabelas", &form, body);
         if (status == 200 && body != "T\r\nT2\r\n")
           return "wrong table list: " + body.substr(0, 300);

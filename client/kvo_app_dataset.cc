@@ -11,6 +11,7 @@
 #include "kvo/client/ui.h"
 #include "packet/compress.h"
 #include "platform/error.h"
+#include "platform/numbers.h"
 #include "platform/stream.h"
 
 namespace kvo::client {
@@ -105,13 +106,7 @@ std::string ParamLiteral(const TParam& param) {
     case TFieldType::ftVarBytes: {
       // Bytes as a binary string literal, so that no byte can end the literal.
       if (param.IsNull()) return "";
-      static const char hex[] = "0123456789ABCDEF";
-      std::string bytes = VariantToText(value), out = "X'";
-      for (unsigned char c : bytes) {
-        out += hex[c >> 4];
-        out += hex[c & 15];
-      }
-      return out + "'";
+      return "X'" + platform::HexBytes(VariantToText(value)) + "'";
     }
     case TFieldType::ftFloat:
     case TFieldType::ftCurrency:

@@ -39,4 +39,15 @@ bool ParseInt32(std::string_view text, int32_t& value) {
   return true;
 }
 
+std::string HexBytes(std::string_view bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(2 * bytes.size());
+  for (unsigned char c : bytes) {
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out;
+}
+
 }  // namespace kvo::platform

@@ -7,12 +7,12 @@
 namespace kvo::pages {
 namespace {
 
-using testing::FormEncode;
+using testing::Form;
 using testing::ServerPath;
 using testing::TempDatabase;
 
 std::string LoginBody(const std::string& db, const std::string& u, const std::string& p) {
-  return "db=" + FormEncode(db) + "&u=" + FormEncode(u) + "&p=" + FormEncode(p) + "&";
+  return Form({{"db", db}, {"u", u}, {"p", p}});
 }
 
 TEST(LoginAction, TrueOnlyForAWorkingLogin) {

@@ -178,6 +178,11 @@ http_write_fragment() {
     "$KVO_REPO_ROOT/deploy/lighttpd/kvowebserver.conf" >"$out"
 }
 
+# http_link_binary CGIDIR BINARY: the program under both of its script names.
+http_link_binary() {
+  [[ -d $1 ]] && ln -sfn "$2" "$1/ikvowebserver.dll" && ln -sfn "$2" "$1/kvowebserver.exe"
+}
+
 # http_start DIR BINARY [PORT]: lighttpd on 127.0.0.1:PORT (a free one by default). The CGI
 # folder links the binary under both script names. Sets HTTP_PORT, HTTP_URL, HTTP_DRIVES.
 # Needs FB_CLIENT (fb_start first).
@@ -186,8 +191,7 @@ http_start() {
   HTTP_PORT=${3:-$(svc_free_port)} || return 1
   mkdir -p "$dir/www" "$dir/cgi" "$dir/drives" "$dir/log" "$dir/upload" || return 1
   HTTP_DRIVES=${HTTP_DRIVES_OVERRIDE:-$dir/drives}
-  ln -sfn "$binary" "$dir/cgi/ikvowebserver.dll"
-  ln -sfn "$binary" "$dir/cgi/kvowebserver.exe"
+  http_link_binary "$dir/cgi" "$binary"
   # A test-only program that shows the environment the web server gives a CGI program.
   if [[ -n ${HTTP_WITH_ENV_CGI:-} ]]; then
     ln -sfn "$KVO_REPO_ROOT/tests/support/printenv.cgi" "$dir/cgi/printenv.cgi"
@@ -333,9 +337,7 @@ services_start() {
 # services_use_binary DIR BINARY: lighttpd runs BINARY from the next request on (it starts the
 # program through the CGI folder's links at every request).
 services_use_binary() {
-  local cgi=$1/http/cgi binary=$2
-  [[ -d $cgi && -x $binary ]] || return 1
-  ln -sfn "$binary" "$cgi/ikvowebserver.dll" && ln -sfn "$binary" "$cgi/kvowebserver.exe"
+  [[ -x $2 ]] && http_link_binary "$1/http/cgi" "$2"
 }
 
 services_stop() {

@@ -6,6 +6,7 @@
 
 #include "kvo/client/db.h"
 #include "platform/codepage.h"
+#include "platform/numbers.h"
 
 namespace kvo::kvoclient {
 
@@ -36,19 +37,6 @@ ResultTable::Kind KindOf(TFieldType type) {
     default:
       return ResultTable::Kind::Text;
   }
-}
-
-// Binary values as "0x" and two upper-case hexadecimal digits per byte: raw bytes would reach
-// the terminal as text in the wrong code page, control characters included.
-std::string HexText(std::string_view bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out = "0x";
-  out.reserve(2 + 2 * bytes.size());
-  for (unsigned char c : bytes) {
-    out += kHex[c >> 4];
-    out += kHex[c & 15];
-  }
-  return out;
 }
 
 // Characters on screen: UTF-8 lead bytes only.
@@ -219,7 +207,9 @@ ResultTable ReadRows(client::TClientDataSet& dataSet) {
       } else if (table.columns[i].kind == ResultTable::Kind::Boolean) {
         row.emplace_back(f.AsBoolean() ? "true" : "false");
       } else if (table.columns[i].kind == ResultTable::Kind::Binary) {
-        row.emplace_back(HexText(f.AsString()));
+        // Binary values as "0x" and hexadecimal: raw bytes would reach the terminal as text
+        // in the wrong code page, control characters included.
+        row.emplace_back("0x" + platform::HexBytes(f.AsString()));
       } else {
         row.emplace_back(platform::Cp1252ToUtf8(f.AsString()));
       }
