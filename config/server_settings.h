@@ -1,0 +1,30 @@
+// The server's own settings: the INI file C:\KVO\KVO.Net\Config\KVO.Server.Config, section
+// [Server]. Read afresh for every request, the same for every caller; a missing file or key
+// leaves the behaviour that the server has without it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kvo::config {
+
+inline constexpr const char* kServerConfig = "C:\\KVO\\KVO.Net\\Config\\KVO.Server.Config";
+inline constexpr const char* kServerSection = "Server";
+
+struct ServerSettings {
+  // AllowedDatabases: the databases that actions may attach to, entries separated by ";".
+  // nullopt when the key is missing (every database allowed).
+  std::optional<std::string> AllowedDatabases;
+  // MaxPacketBytes: the largest data packet /sql builds; nullopt when missing, 0 or unreadable.
+  std::optional<uint64_t> MaxPacketBytes;
+  // KeepAttachments / KeepAttachmentsSeconds: attachment reuse in the persistent mode.
+  bool KeepAttachments = true;
+  int32_t KeepAttachmentsSeconds = 30;
+
+  // Reads the file named by kServerConfig (through the path layer). Never throws for a missing
+  // or unreadable file: the defaults above apply.
+  static ServerSettings Read();
+};
+
+}  // namespace kvo::config

@@ -1,0 +1,54 @@
+// The server settings file: defaults when missing, each key's reading rule.
+#include "config/server_settings.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "tests/support/cgi_runner.h"
+
+namespace kvo::config {
+namespace {
+
+class ServerSettingsFile : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("KVO_DRIVES", dir.path().c_str(), 1); }
+  void TearDown() override { unsetenv("KVO_DRIVES"); }
+  void Write(const std::string& bytes) {
+    testing::WriteFile(dir.path() + "/C/KVO/KVO.Net/Config/KVO.Server.Config", bytes);
+  }
+  testing::TempDir dir;
+};
+
+TEST_F(ServerSettingsFile, MissingFileKeepsTodaysBehaviour) {
+  ServerSettings s = ServerSettings::Read();
+  EXPECT_FALSE(s.AllowedDatabases);
+  EXPECT_FALSE(s.MaxPacketBytes);
+  EXPECT_TRUE(s.KeepAttachments);
+  EXPECT_EQ(s.KeepAttachmentsSeconds, 30);
+}
+
+TEST_F(ServerSettingsFile, ReadsEachKey) {
+  Write(
+      "[server]\r\nAllowedDatabases = kvodemo; localhost:/data/*.fdb \r\n"
+      "MaxPacketBytes=5000000000\r\nKeepAttachments=0\r\nKeepAttachmentsSeconds=5\r\n");
+  ServerSettings s = ServerSettings::Read();
+  ASSERT_TRUE(s.AllowedDatabases);
+  EXPECT_EQ(*s.AllowedDatabases, "kvodemo; localhost:/data/*.fdb");
+  EXPECT_EQ(s.MaxPacketBytes, std::optional<uint64_t>(5000000000u));
+  EXPECT_FALSE(s.KeepAttachments);
+  EXPECT_EQ(s.KeepAttachmentsSeconds, 5);
+}
+
+TEST_F(ServerSettingsFile, UnreadableSizesMeanNoLimit) {
+  for (const char* value : {"", "0", "-1", "12x", "abc"}) {
+    Write(std::string("[Server]\nMaxPacketBytes=") + value + "\nAllowedDatabases=\n");
+    ServerSettings s = ServerSettings::Read();
+    EXPECT_FALSE(s.MaxPacketBytes) << value;
+    // A present empty list allows nothing; only a missing key allows everything.
+    ASSERT_TRUE(s.AllowedDatabases) << value;
+    EXPECT_EQ(*s.AllowedDatabases, "");
+  }
+}
+
+}  // namespace
+}  // namespace kvo::config
