@@ -1,39 +1,20 @@
 // kvowebserver: the CGI program. One process answers one request and always exits with 0.
+// Started with a listening socket as its standard input, it serves FastCGI requests instead
+// until it is told to stop (app/fastcgi.h).
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <exception>
-#include <memory>
-#include <typeinfo>
 
-#include "app/wm.h"
+#include "app/fastcgi.h"
+#include "app/serve_request.h"
 #include "cgi/request.h"
 #include "cgi/response.h"
-#include "platform/error.h"
 
 namespace {
 
 // The application title of the server.
 const char kTitle[] = "Servidor de Aplica\xE7\xE3o do KVO - WebServer";
-
-void Run() {
-  const kvo::cgi::OutputFn out = kvo::cgi::ProcessOutput();
-  try {
-    kvo::cgi::TWebRequest request(kvo::cgi::CgiInput::Process());
-    kvo::cgi::TWebResponse response(request, out);
-    {
-      kvo::app::TWM wm;
-      wm.HandleRequest(request, response);
-    }
-  } catch (const kvo::Error& e) {
-    kvo::cgi::ServerErrorAnswer(out, e.kind(), e.what());
-  } catch (const std::bad_alloc& e) {
-    kvo::cgi::ServerErrorAnswer(out, "EOutOfMemory", "Out of memory");
-  } catch (const std::exception& e) {
-    kvo::cgi::ServerErrorAnswer(out, "Exception", e.what());
-  }
-}
 
 }  // namespace
 
@@ -41,9 +22,14 @@ int main() {
   (void)kTitle;
   // A caller that goes away must not kill the process before the statement log is written.
   signal(SIGPIPE, SIG_IGN);
-  Run();
+  int status = 0;
+  if (kvo::app::StartedForFastCgi()) {
+    status = kvo::app::ServeFastCgi();
+  } else {
+    kvo::app::ServeRequest(kvo::cgi::CgiInput::Process(), kvo::cgi::ProcessOutput());
+  }
   // Everything of ours is released. The Firebird client's exit handlers cost ~50 ms after a
   // remote attach and serve nothing here, so the process ends without them.
   std::fflush(stdout);
-  _exit(0);
+  _exit(status);
 }

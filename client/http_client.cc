@@ -1,9 +1,8 @@
 #include "client/http_client.h"
 
-#include <curl/curl.h>
-
 #include <memory>
-#include <mutex>
+
+#include "client/curl_library.h"
 
 #include "platform/error.h"
 
@@ -36,16 +35,11 @@ namespace detail {
 namespace {
 
 struct EasyDeleter {
-  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+  void operator()(CURL* curl) const { Curl().easy_cleanup(curl); }
 };
 struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const { Curl().slist_free_all(list); }
 };
-
-void GlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 size_t CollectBody(char* data, size_t size, size_t count, void* target) {
   static_cast<std::string*>(target)->append(data, size * count);
@@ -63,59 +57,59 @@ size_t CollectStatus(char* data, size_t size, size_t count, void* target) {
 }
 
 void Check(CURLcode code) {
-  if (code != CURLE_OK) throw Error(curl_easy_strerror(code));
+  if (code != CURLE_OK) throw Error(Curl().easy_strerror(code));
 }
 
 }  // namespace
 
 std::string HttpClient::Post(const std::string& url, const std::string& body) const {
-  GlobalInit();
-  std::unique_ptr<CURL, EasyDeleter> curl(curl_easy_init());
+  const CurlLibrary& c = Curl();
+  std::unique_ptr<CURL, EasyDeleter> curl(c.easy_init());
   if (!curl) throw Error("Cannot create the HTTP client");
   CURL* h = curl.get();
   std::unique_ptr<curl_slist, ListDeleter> headers(
-      curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
+      c.slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
   // The body goes with the request, not after an interim answer.
-  headers.reset(curl_slist_append(headers.release(), "Expect:"));
+  headers.reset(c.slist_append(headers.release(), "Expect:"));
   if (!headers) throw Error("Cannot create the HTTP client");
 
   std::string answer, status;
   char errorText[CURL_ERROR_SIZE] = {0};
-  Check(curl_easy_setopt(h, CURLOPT_URL, url.c_str()));
-  Check(curl_easy_setopt(h, CURLOPT_POST, 1L));
-  Check(curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data()));
-  Check(curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())));
-  Check(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
-  Check(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L));
-  Check(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
-  Check(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText));
-  Check(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBody));
-  Check(curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer));
-  Check(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, CollectStatus));
-  Check(curl_easy_setopt(h, CURLOPT_HEADERDATA, &status));
+  Check(c.easy_setopt(h, CURLOPT_URL, url.c_str()));
+  Check(c.easy_setopt(h, CURLOPT_POST, 1L));
+  Check(c.easy_setopt(h, CURLOPT_POSTFIELDS, body.data()));
+  Check(c.easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())));
+  Check(c.easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
+  Check(c.easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L));
+  Check(c.easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
+  Check(c.easy_setopt(h, CURLOPT_ERRORBUFFER, errorText));
+  Check(c.easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBody));
+  Check(c.easy_setopt(h, CURLOPT_WRITEDATA, &answer));
+  Check(c.easy_setopt(h, CURLOPT_HEADERFUNCTION, CollectStatus));
+  Check(c.easy_setopt(h, CURLOPT_HEADERDATA, &status));
   // An empty proxy text turns off curl's use of http_proxy, ALL_PROXY and the like.
   if (Proxy.Host.empty()) {
-    Check(curl_easy_setopt(h, CURLOPT_PROXY, ""));
+    Check(c.easy_setopt(h, CURLOPT_PROXY, ""));
   } else {
-    Check(curl_easy_setopt(h, CURLOPT_PROXY, Proxy.Host.c_str()));
-    Check(curl_easy_setopt(h, CURLOPT_PROXYPORT, static_cast<long>(Proxy.Port)));
-    Check(curl_easy_setopt(h, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP)));
-    Check(curl_easy_setopt(h, CURLOPT_NOPROXY, ""));
+    Check(c.easy_setopt(h, CURLOPT_PROXY, Proxy.Host.c_str()));
+    Check(c.easy_setopt(h, CURLOPT_PROXYPORT, static_cast<long>(Proxy.Port)));
+    Check(c.easy_setopt(h, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP)));
+    Check(c.easy_setopt(h, CURLOPT_NOPROXY, ""));
     if (Proxy.BasicAuthentication) {
-      Check(curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)));
-      Check(curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, Proxy.Username.c_str()));
-      Check(curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, Proxy.Password.c_str()));
+      Check(c.easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)));
+      Check(c.easy_setopt(h, CURLOPT_PROXYUSERNAME, Proxy.Username.c_str()));
+      Check(c.easy_setopt(h, CURLOPT_PROXYPASSWORD, Proxy.Password.c_str()));
     }
   }
 
-  CURLcode code = curl_easy_perform(h);
+  CURLcode code = c.easy_perform(h);
   long statusCode = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &statusCode);
+  c.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &statusCode);
   // A refusing proxy closes the connection on the unread request body, which can cut its own
   // answer short: a refusal status already received says more than the broken transfer.
   bool refused = statusCode != 0 && (statusCode < 200 || statusCode > 299);
   if (code != CURLE_OK && !refused) {
-    throw Error(errorText[0] ? errorText : curl_easy_strerror(code));
+    throw Error(errorText[0] ? errorText : c.easy_strerror(code));
   }
   if (refused) {
     throw Error(status.empty() ? "HTTP status " + std::to_string(statusCode) : status);

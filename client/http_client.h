@@ -1,5 +1,6 @@
 // The HTTP client of the components (internal): form POSTs as the server's services expect
-// them. The one place of the library that includes curl is http_client.cc.
+// them. The one place of the library that includes curl is curl_library.h, which loads it at
+// run time.
 #pragma once
 
 #include <string>

@@ -120,6 +120,11 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
   api::ParamBlock dpb = api::DatabaseParams(params);
   auto impl = std::make_unique<Impl>();
   std::string name = platform::Cp1252ToUtf8(database);
+  impl->core->keepKey = keeper::KeyOf(name, dpb.data(), dpb.length());
+  if (api::IAttachment* kept = keeper::Take(impl->core->keepKey)) {
+    impl->core->handle.reset(kept);
+    return Attachment(std::move(impl));
+  }
   Status status;
   impl->core->handle.reset(
       api::Provider()->attachDatabase(&status, name.c_str(), dpb.length(), dpb.data()));
@@ -176,6 +181,7 @@ void Attachment::Close() {
       tx->Forget();
     }
   }
+  if (!failure && keeper::Give(core.keepKey, core.handle)) return;
   try {
     Status status;
     core.handle->detach(&status);

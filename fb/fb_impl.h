@@ -21,6 +21,7 @@ struct TransactionCore;
 struct AttachmentCore {
   api::Ref<api::IAttachment> handle;   // null once detached
   std::vector<TransactionCore*> open;  // transactions started and not yet ended
+  std::string keepKey;                 // where Close() may hand it (fb/keeper.h); empty: never
 
   ~AttachmentCore();
   api::IAttachment* Get() const;  // throws when detached
@@ -46,6 +47,16 @@ struct Attachment::Impl {
 struct Transaction::Impl {
   std::shared_ptr<TransactionCore> core;
 };
+
+// The keeper's side of Attachment::Open and Close (fb/keeper.h).
+namespace keeper {
+// The key of an attach with these name and parameter block bytes; empty while keeping is off.
+std::string KeyOf(std::string_view database, const unsigned char* dpb, unsigned length);
+// A kept attachment of that key that still answers, now the caller's; nullptr when none.
+api::IAttachment* Take(const std::string& key) noexcept;
+// Takes `handle` (no transaction open on it) when keeping is on; false leaves it to the caller.
+bool Give(const std::string& key, api::Ref<api::IAttachment>& handle) noexcept;
+}  // namespace keeper
 
 // The columns of a message and where each value sits in its buffer.
 struct Layout {

@@ -8,8 +8,17 @@ namespace kvo::platform {
 
 ModuleLibrary::ModuleLibrary(const std::string& hostPath) {
   // A path without "/" would be searched for in the system's library folders instead.
-  const std::string path = hostPath.find('/') == std::string::npos ? "./" + hostPath : hostPath;
-  handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  Load(hostPath.find('/') == std::string::npos ? "./" + hostPath : hostPath);
+}
+
+ModuleLibrary ModuleLibrary::System(const std::string& sharedObjectName) {
+  ModuleLibrary library;
+  library.Load(sharedObjectName);
+  return library;
+}
+
+void ModuleLibrary::Load(const std::string& name) {
+  handle_ = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) {
     const char* why = ::dlerror();
     error_ = why ? why : "cannot load";

@@ -11,6 +11,9 @@ class ModuleLibrary {
   // Loads the library file at the host path, resolving all of its symbols now. A file that is
   // not a loadable library leaves the object unloaded; Error() then says why. Never throws.
   explicit ModuleLibrary(const std::string& hostPath);
+  // Loads a library of the system by its shared-object name ("libcurl.so.4"), searched for in
+  // the system's library folders as the dynamic linker does. Never throws.
+  static ModuleLibrary System(const std::string& sharedObjectName);
   // Unloads the library exactly once.
   ~ModuleLibrary();
   ModuleLibrary(ModuleLibrary&& other) noexcept;
@@ -24,6 +27,8 @@ class ModuleLibrary {
   void* Symbol(const char* name) const;
 
  private:
+  ModuleLibrary() = default;
+  void Load(const std::string& name);
   void* handle_ = nullptr;
   std::string error_;
 };

@@ -178,18 +178,29 @@ http_write_fragment() {
     "$KVO_REPO_ROOT/deploy/lighttpd/kvowebserver.conf" >"$out"
 }
 
+# Writes the FastCGI fragment (deploy/lighttpd/kvowebserver-fastcgi.conf) for URL prefix PREFIX.
+http_write_fastcgi_fragment() {
+  local out=$1 prefix=$2 cgidir=$3 sockdir=$4 drives=$5 fbclient=$6 lua=$7 procs=$8
+  sed -e "s|@CGI_DIR@|$cgidir|g" -e "s|@KVO_DRIVES@|$drives|g" \
+    -e "s|@FIREBIRD_CLIENT@|$fbclient|g" -e "s|@REMOTE_HOST_LUA@|$lua|g" \
+    -e "s|@URL_PREFIX@|$prefix|g" -e "s|@SOCKET_DIR@|$sockdir|g" -e "s|@PROCESSES@|$procs|g" \
+    "$KVO_REPO_ROOT/deploy/lighttpd/kvowebserver-fastcgi.conf" >"$out"
+}
+
 # http_link_binary CGIDIR BINARY: the program under both of its script names.
 http_link_binary() {
   [[ -d $1 ]] && ln -sfn "$2" "$1/ikvowebserver.dll" && ln -sfn "$2" "$1/kvowebserver.exe"
 }
 
 # http_start DIR BINARY [PORT]: lighttpd on 127.0.0.1:PORT (a free one by default). The CGI
-# folder links the binary under both script names. Sets HTTP_PORT, HTTP_URL, HTTP_DRIVES.
-# Needs FB_CLIENT (fb_start first).
+# folder links the binary under both script names. The program answers under /kvo as a CGI
+# program and, once the binary exists, under /kvofcgi in FastCGI mode (KVO_FCGI_PROCS
+# processes, 4 by default). Sets HTTP_PORT, HTTP_URL, HTTP_URL_FASTCGI (empty without FastCGI),
+# HTTP_DRIVES. Needs FB_CLIENT (fb_start first).
 http_start() {
   local dir=$1/http binary=$2
   HTTP_PORT=${3:-$(svc_free_port)} || return 1
-  mkdir -p "$dir/www" "$dir/cgi" "$dir/drives" "$dir/log" "$dir/upload" || return 1
+  mkdir -p "$dir/www" "$dir/cgi" "$dir/drives" "$dir/log" "$dir/upload" "$dir/fcgi" || return 1
   HTTP_DRIVES=${HTTP_DRIVES_OVERRIDE:-$dir/drives}
   http_link_binary "$dir/cgi" "$binary"
   # A test-only program that shows the environment the web server gives a CGI program.
@@ -199,6 +210,14 @@ http_start() {
   cp -f "$KVO_REPO_ROOT/deploy/lighttpd/remote-host.lua" "$dir/remote-host.lua"
   http_write_fragment "$dir/kvowebserver.conf" "$dir/cgi" "$HTTP_DRIVES" "$FB_CLIENT" \
     "$dir/remote-host.lua"
+  # lighttpd starts the FastCGI processes itself and refuses a bin-path that does not exist.
+  : >"$dir/kvowebserver-fastcgi.conf"
+  HTTP_URL_FASTCGI=
+  if [[ -x $binary ]]; then
+    http_write_fastcgi_fragment "$dir/kvowebserver-fastcgi.conf" /kvofcgi "$dir/cgi" \
+      "$dir/fcgi" "$HTTP_DRIVES" "$FB_CLIENT" "$dir/remote-host.lua" "${KVO_FCGI_PROCS:-4}"
+    HTTP_URL_FASTCGI=http://127.0.0.1:$HTTP_PORT/kvofcgi
+  fi
   cat >"$dir/lighttpd.conf" <<CONF
 server.modules = ( "mod_access", "mod_accesslog" )
 server.document-root = "$dir/www"
@@ -210,6 +229,7 @@ server.upload-dirs = ( "$dir/upload" )
 accesslog.filename = "$dir/log/access.log"
 server.max-request-size = 2097151
 include "$dir/kvowebserver.conf"
+include "$dir/kvowebserver-fastcgi.conf"
 CONF
   if [[ -n ${HTTP_WITH_ENV_CGI:-} ]]; then
     echo '$HTTP["url"] =~ "^/kvo/printenv\.cgi" { cgi.assign = ( ".cgi" => "" ) }' \
@@ -293,6 +313,8 @@ export KVO_FB_USER='SYSDBA'
 export KVO_FB_PASSWORD='$FB_PASSWORD'
 export KVO_FB_DATADIR='$FB_DATADIR'
 export KVO_HTTP_URL='$HTTP_URL'
+export KVO_HTTP_URL_CGI='$HTTP_URL'
+export KVO_HTTP_URL_FASTCGI='$HTTP_URL_FASTCGI'
 export KVO_HTTP_DRIVES='$HTTP_DRIVES'
 export KVO_PROXY_HOST='127.0.0.1'
 export KVO_PROXY_PORT='$PROXY_PORT'
@@ -334,10 +356,16 @@ services_start() {
   return 1
 }
 
-# services_use_binary DIR BINARY: lighttpd runs BINARY from the next request on (it starts the
-# program through the CGI folder's links at every request).
+# services_use_binary DIR BINARY: lighttpd runs BINARY from the next request on: the CGI
+# folder's links name it, and lighttpd restarts on its port so that the FastCGI processes run it.
 services_use_binary() {
-  [[ -x $2 ]] && http_link_binary "$1/http/cgi" "$2"
+  [[ -x $2 ]] || return 1
+  http_link_binary "$1/http/cgi" "$2" || return 1
+  local port
+  port=$(sed -n 's/^server.port = //p' "$1/http/lighttpd.conf" 2>/dev/null)
+  [[ -n $port ]] || return 0
+  http_stop "$1"
+  FB_CLIENT=${FB_CLIENT:-$1/fb/client} HTTP_WITH_ENV_CGI=1 http_start "$1" "$2" "$port"
 }
 
 services_stop() {
