@@ -1,0 +1,156 @@
+// Attachments kept between the requests of a FastCGI process, against the private Firebird
+// server: handed only to the same credentials, replaced when broken, detached when idle, and a
+// stop signal that waits for a running query even though the Firebird client has installed its
+// own handlers.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "tests/support/fastcgi_client.h"
+#include "tests/support/fb_testdb.h"
+#include "tests/support/form.h"
+
+namespace kvo::testing {
+namespace {
+
+const char kConnectionQuery[] = "select current_connection from rdb$database";
+
+class FastCgiDb : public ::testing::Test {
+ protected:
+  void SetUp() override { KVO_REQUIRE_FIREBIRD(); }
+
+  // The server settings file of the process's drives.
+  void WriteServerSettings(const std::string& lines) {
+    WriteFile(drives_.path() + "/C/KVO/KVO.Net/Config/KVO.Server.Config", "[Server]\r\n" + lines);
+  }
+
+  std::unique_ptr<FastCgiProcess> Start() {
+    return std::make_unique<FastCgiProcess>(Params{{"KVO_DRIVES", drives_.path()}},
+                                            drives_.path());
+  }
+
+  CgiResult Sql(FastCgiProcess& process, const std::string& password,
+                const std::string& statement = kConnectionQuery) {
+    const std::string body = Form({{"db", db_.connection()},
+                                       {"u", db_.user()},
+                                       {"p", password},
+                                       {"q", statement},
+                                       {"z", "false"}});
+    return process.Request(RequestParams("POST", "/sql", drives_.path(), body), body);
+  }
+
+  // The attachment that answered, from the one-row packet; -1 when the answer is no packet.
+  static long ConnectionOf(const CgiResult& r) {
+    std::smatch m;
+    const std::string body = r.Body();
+    if (!std::regex_search(body, m, std::regex("CURRENT_CONNECTION=\"([0-9]+)\""))) return -1;
+    return std::stol(m[1]);
+  }
+
+  bool Attached(long connection) {
+    fb::Attachment a = db_.Attach();
+    fb::Transaction t = a.StartTransaction();
+    fb::Statement s = a.Prepare(t, "select count(*) from mon$attachments where mon$attachment_id = " +
+                                       std::to_string(connection));
+    fb::ResultSet rows = s.Open();
+    rows.Fetch();
+    return rows.GetInt64(0) == 1;
+  }
+
+  TempDir drives_;
+  TempDatabase db_;
+};
+
+TEST_F(FastCgiDb, KeptAttachmentServesExactlyTheSameCredentials) {
+  auto process = Start();
+  const long first = ConnectionOf(Sql(*process, db_.password()));
+  ASSERT_GT(first, 0);
+  EXPECT_TRUE(Attached(first)) << "kept after its request";
+
+  struct Step {
+    const char* name;
+    std::string password;
+    bool sameAttachment;
+  } steps[] = {
+      {"same credentials again", db_.password(), true},
+      {"a wrong password is checked by the server", db_.password() + "x", false},
+      {"the kept attachment is still there", db_.password(), true},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    const CgiResult r = Sql(*process, s.password);
+    if (s.sameAttachment) {
+      EXPECT_EQ(ConnectionOf(r), first);
+    } else {
+      EXPECT_EQ(ConnectionOf(r), -1);
+      EXPECT_NE(r.Body().find("Your user name and password are not defined"), std::string::npos)
+          << r.Body();
+    }
+  }
+}
+
+TEST_F(FastCgiDb, ReuseTurnedOffAttachesForEveryRequest) {
+  WriteServerSettings("KeepAttachments=0\r\n");
+  auto process = Start();
+  const long first = ConnectionOf(Sql(*process, db_.password()));
+  const long second = ConnectionOf(Sql(*process, db_.password()));
+  ASSERT_GT(first, 0);
+  ASSERT_GT(second, 0);
+  EXPECT_NE(first, second);
+  EXPECT_FALSE(Attached(first));
+  EXPECT_FALSE(Attached(second));
+}
+
+TEST_F(FastCgiDb, BrokenKeptAttachmentIsReplacedBeforeTheRequestRuns) {
+  auto process = Start();
+  const long first = ConnectionOf(Sql(*process, db_.password()));
+  ASSERT_GT(first, 0);
+  // What a server restart does to a kept attachment.
+  db_.Execute("delete from mon$attachments where mon$attachment_id = " + std::to_string(first));
+  const CgiResult r = Sql(*process, db_.password());
+  const long second = ConnectionOf(r);
+  EXPECT_GT(second, 0) << r.Body();
+  EXPECT_NE(second, first);
+}
+
+TEST_F(FastCgiDb, IdleAttachmentsAreDetachedWhileTheProcessWaits) {
+  WriteServerSettings("KeepAttachmentsSeconds=1\r\n");
+  auto process = Start();
+  const long first = ConnectionOf(Sql(*process, db_.password()));
+  ASSERT_GT(first, 0);
+  EXPECT_TRUE(Attached(first));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_FALSE(Attached(first)) << "no request came, the idle time passed";
+}
+
+TEST_F(FastCgiDb, StopSignalLetsARunningQueryFinish) {
+  auto process = Start();
+  const std::string statement =
+      "select count(*) from rdb$types a cross join rdb$types b "
+      "cross join (select first 20 rdb$field_name from rdb$fields) c";
+  const std::string body = Form(
+      {{"db", db_.connection()}, {"u", db_.user()}, {"p", db_.password()}, {"q", statement}, {"z", "false"}});
+  const int connection =
+      process->Send(RequestParams("POST", "/sql", drives_.path(), body), body);
+  // The query runs on an attachment, so the Firebird client's signal handlers are in place.
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  ASSERT_EQ(::kill(process->pid(), SIGTERM), 0);
+  const CgiResult r = process->Receive(connection);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.Body().find("</DATAPACKET>"), std::string::npos) << r.Body();
+  EXPECT_EQ(process->WaitExit(10), 0);
+}
+
+TEST_F(FastCgiDb, StopSignalEndsAnIdleProcessThatHasAttached) {
+  auto process = Start();
+  ASSERT_GT(ConnectionOf(Sql(*process, db_.password())), 0);
+  ASSERT_EQ(::kill(process->pid(), SIGTERM), 0);
+  EXPECT_EQ(process->WaitExit(10), 0);
+}
+
+}  // namespace
+}  // namespace kvo::testing
