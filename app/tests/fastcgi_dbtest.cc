@@ -4,6 +4,7 @@
 // own handlers.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <regex>
@@ -125,6 +126,38 @@ TEST_F(FastCgiDb, IdleAttachmentsAreDetachedWhileTheProcessWaits) {
   EXPECT_TRUE(Attached(first));
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   EXPECT_FALSE(Attached(first)) << "no request came, the idle time passed";
+}
+
+TEST_F(FastCgiDb, ChangedPasswordDropsTheProcessesKeptAttachmentsAtOnce) {
+  auto process = Start();
+  const std::string user = "KVOFCGI" + std::to_string(::getpid());
+  auto manage = [&](const std::string& operation, const std::string& password) {
+    const std::string body = Form({{"o", operation},
+                                   {"u", db_.user()},
+                                   {"p", db_.password()},
+                                   {"username", user},
+                                   {"password", password}});
+    return process->Request(RequestParams("POST", "/usermanager", drives_.path(), body), body)
+        .Body();
+  };
+  auto sqlAs = [&](const std::string& password) {
+    const std::string body = Form({{"db", db_.connection()},
+                                   {"u", user},
+                                   {"p", password},
+                                   {"q", kConnectionQuery},
+                                   {"z", "false"}});
+    return ConnectionOf(
+        process->Request(RequestParams("POST", "/sql", drives_.path(), body), body));
+  };
+  ASSERT_EQ(manage("add", "first1").rfind("Erro", 0), std::string::npos);
+  const long kept = sqlAs("first1");
+  ASSERT_GT(kept, 0);
+  EXPECT_TRUE(Attached(kept));
+  EXPECT_EQ(manage("upd", "second2").rfind("Erro", 0), std::string::npos);
+  EXPECT_FALSE(Attached(kept));
+  EXPECT_EQ(sqlAs("first1"), -1) << "the old password";
+  EXPECT_GT(sqlAs("second2"), 0) << "the new password";
+  manage("del", "");
 }
 
 TEST_F(FastCgiDb, StopSignalLetsARunningQueryFinish) {

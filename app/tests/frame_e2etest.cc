@@ -9,6 +9,7 @@
 #include "config/scramble.h"
 #include "tests/support/cgi_runner.h"
 #include "tests/support/http_client.h"
+#include "tests/support/processes.h"
 
 namespace kvo::testing {
 namespace {
@@ -78,6 +79,8 @@ std::string CgiEnvironment(const std::string& base, std::vector<std::string> hea
 // The program decides by REMOTE_HOST and, when that is unset, by HTTP_REMOTE_HOST, a header any
 // caller can send. The web server must set the one and drop the other, whatever the spelling.
 TEST(FrameE2e, CallerCannotChooseItsHostName) {
+  if (FastCgiMode())
+    GTEST_SKIP() << "shows a CGI program's environment; the FastCGI processes' own: FastCgiE2e";
   KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
   const std::vector<std::vector<std::string>> headerSets = {
       {},
@@ -135,6 +138,8 @@ TEST(FrameE2e, ForgedRemoteHostHeaderGetsTheExtranetAnswer) {
 // The program gets its drives folder and a Firebird client configuration that routes every
 // attach through the server.
 TEST(FrameE2e, CgiEnvironmentNamesDrivesAndFirebirdClient) {
+  if (FastCgiMode())
+    GTEST_SKIP() << "shows a CGI program's environment; the FastCGI processes' own: FastCgiE2e";
   KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
   KVO_REQUIRE_ENV(drives, "KVO_HTTP_DRIVES");
   KVO_REQUIRE_ENV(firebird, "FIREBIRD");

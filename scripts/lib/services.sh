@@ -208,12 +208,19 @@ http_start() {
     ln -sfn "$KVO_REPO_ROOT/tests/support/printenv.cgi" "$dir/cgi/printenv.cgi"
   fi
   cp -f "$KVO_REPO_ROOT/deploy/lighttpd/remote-host.lua" "$dir/remote-host.lua"
-  http_write_fragment "$dir/kvowebserver.conf" "$dir/cgi" "$HTTP_DRIVES" "$FB_CLIENT" \
-    "$dir/remote-host.lua"
   # lighttpd starts the FastCGI processes itself and refuses a bin-path that does not exist.
   : >"$dir/kvowebserver-fastcgi.conf"
   HTTP_URL_FASTCGI=
-  if [[ -x $binary ]]; then
+  if [[ -n ${HTTP_FASTCGI_ONLY:-} ]]; then
+    # scripts/serve --fastcgi: the program's usual URL folder in FastCGI mode.
+    http_write_fastcgi_fragment "$dir/kvowebserver.conf" /kvo "$dir/cgi" "$dir/fcgi" \
+      "$HTTP_DRIVES" "$FB_CLIENT" "$dir/remote-host.lua" "${KVO_FCGI_PROCS:-4}"
+    HTTP_URL_FASTCGI=http://127.0.0.1:$HTTP_PORT/kvo
+  else
+    http_write_fragment "$dir/kvowebserver.conf" "$dir/cgi" "$HTTP_DRIVES" "$FB_CLIENT" \
+      "$dir/remote-host.lua"
+  fi
+  if [[ -x $binary && -z ${HTTP_FASTCGI_ONLY:-} ]]; then
     http_write_fastcgi_fragment "$dir/kvowebserver-fastcgi.conf" /kvofcgi "$dir/cgi" \
       "$dir/fcgi" "$HTTP_DRIVES" "$FB_CLIENT" "$dir/remote-host.lua" "${KVO_FCGI_PROCS:-4}"
     HTTP_URL_FASTCGI=http://127.0.0.1:$HTTP_PORT/kvofcgi

@@ -31,7 +31,13 @@ TempDatabase::TempDatabase()
   auto now = std::chrono::steady_clock::now().time_since_epoch().count();
   path_ = Required("KVO_FB_DATADIR") + "/t" + std::to_string(getpid()) + "_" +
           std::to_string(counter++) + "_" + std::to_string(now % 1000000007) + ".fdb";
-  fb::Attachment::Create(connection(), params()).Close();
+  fb::Attachment created = fb::Attachment::Create(connection(), params());
+  // As every served database should be: an attach that meets the database closing after its
+  // last detach waits about a second, and tests attach and detach all the time.
+  fb::Transaction t = created.StartTransaction();
+  created.ExecuteImmediate(t, "alter database set linger to 60");
+  t.Commit();
+  created.Close();
 }
 
 TempDatabase::~TempDatabase() {

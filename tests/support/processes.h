@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -28,6 +29,14 @@ inline std::vector<pid_t> ProcessesWith(const std::string& marker) {
     if (bytes.find(marker) != std::string::npos) found.push_back(std::stoi(e->d_name));
   }
   return found;
+}
+
+// True when the test environment's web server runs the program in its FastCGI mode (the second
+// pass of scripts/test): a request then has no process of its own to find.
+inline bool FastCgiMode() {
+  const char* url = std::getenv("KVO_HTTP_URL");
+  const char* fastcgi = std::getenv("KVO_HTTP_URL_FASTCGI");
+  return url && fastcgi && *fastcgi && std::string(url) == fastcgi;
 }
 
 // Waits until no process carries `marker`; false after `limit`.

@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# The shipped nginx and Apache configurations (deploy/nginx, deploy/apache), each in front of
+# the program's FastCGI processes started by deploy/nginx/spawn-kvowebserver: /script, /login,
+# one /sql in each form, and a "Path-Info:" header that must not choose the action.
+#   smoke.sh REPO_ROOT SERVER_BINARY
+# Needs the test environment (KVO_FB_PORT, KVO_FB_USER, KVO_FB_PASSWORD, KVO_FB_DATADIR,
+# FIREBIRD); skips (exit 77) without it or without nginx/apache2, unless KVO_REQUIRE_SERVICES=1.
+set -uo pipefail
+repo=$1 binary=$2
+. "$repo/scripts/lib/services.sh"
+
+skip() {
+  echo "skipped: $*"
+  [[ -n ${KVO_REQUIRE_SERVICES:-} ]] && exit 1
+  exit 77
+}
+for v in KVO_FB_PORT KVO_FB_USER KVO_FB_PASSWORD KVO_FB_DATADIR FIREBIRD; do
+  [[ -n ${!v:-} ]] || skip "$v is not set"
+done
+for p in nginx apache2 spawn-fcgi; do
+  command -v "$p" >/dev/null || [[ -x /usr/sbin/$p ]] || skip "$p is missing"
+done
+
+work=$(mktemp -d /tmp/kvo-webservers.XXXXXX)
+chmod 755 "$work"
+pids=()
+cleanup() {
+  local p
+  for p in "${pids[@]}"; do svc_stop_pidfile "$p"; done
+  # spawn-fcgi's processes: each wrote its id; they end on TERM.
+  [[ -f $work/fcgi.pids ]] && while read -r p; do kill -TERM "$p" 2>/dev/null; done <"$work/fcgi.pids"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+check() {
+  local name=$1 ok=$2
+  if [[ $ok == 1 ]]; then
+    echo "ok: $name"
+  else
+    echo "FAILED: $name"
+    failures=$((failures + 1))
+  fi
+}
+
+mkdir -p "$work/cgi" "$work/drives" "$work/log" "$work/www"
+ln -s "$binary" "$work/cgi/kvowebserver.exe"
+# Two configuration files that differ, so that an answer shows which one the caller got.
+mkdir -p "$work/drives/C/KVO/KVO.Net/Config"
+printf '[KVO.Net]\r\nURLBase=http://intranet.example\r\n' \
+  >"$work/drives/C/KVO/KVO.Net/Config/KVO.Intranet.Config"
+printf '[KVO.Net]\r\nURLBase=http://extranet.example\r\n' \
+  >"$work/drives/C/KVO/KVO.Net/Config/KVO.Extranet.Config"
+db=$KVO_FB_DATADIR/webservers_$$.fdb
+isql-fb -q -user "$KVO_FB_USER" -password "$KVO_FB_PASSWORD" >/dev/null 2>&1 <<SQL
+create database 'localhost/$KVO_FB_PORT:$db';
+create table t (a integer, b varchar(10));
+insert into t values (7, 'sete');
+commit;
+alter database set linger to 60;
+commit;
+SQL
+
+socket=$work/kvo.sock
+# spawn-fcgi prints "spawn-fcgi: child spawned successfully: PID: N" for each process.
+"$repo/deploy/nginx/spawn-kvowebserver" "$socket" "$work/cgi" "$work/drives" "$FIREBIRD" 2 \
+  2>&1 | sed -n 's/.*PID: \([0-9]*\).*/\1/p' >"$work/fcgi.pids"
+[[ -S $socket ]] || { echo "spawn-fcgi did not start the program"; exit 1; }
+
+fill() {
+  sed -e "s|@URL_PREFIX@|/kvo|g" -e "s|@CGI_DIR@|$work/cgi|g" -e "s|@SOCKET@|$socket|g" "$1"
+}
+
+# nginx
+nginx_port=$(svc_free_port)
+fill "$repo/deploy/nginx/kvowebserver.conf" >"$work/nginx-kvo.conf"
+# The configuration includes Debian's parameter list by its relative name.
+cp /etc/nginx/fastcgi_params "$work/fastcgi_params"
+cat >"$work/nginx.conf" <<CONF
+daemon off;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/log/nginx-error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $work/nginx-body;
+  fastcgi_temp_path $work/nginx-fastcgi;
+  server {
+    listen 127.0.0.1:$nginx_port;
+    root $work/www;
+    include $work/nginx-kvo.conf;
+  }
+}
+CONF
+svc_spawn "$work/nginx.run.pid" "$work/log/nginx.out" nginx -c "$work/nginx.conf" -p "$work" -e "$work/log/nginx-error.log"
+pids+=("$work/nginx.run.pid")
+
+# Apache
+apache_port=$(svc_free_port)
+fill "$repo/deploy/apache/kvowebserver.conf" >"$work/apache-kvo.conf"
+mods=/usr/lib/apache2/modules
+cat >"$work/apache.conf" <<CONF
+ServerRoot $work
+ServerName 127.0.0.1
+Listen 127.0.0.1:$apache_port
+PidFile $work/apache.pid
+ErrorLog $work/log/apache-error.log
+LoadModule mpm_event_module $mods/mod_mpm_event.so
+LoadModule authz_core_module $mods/mod_authz_core.so
+LoadModule proxy_module $mods/mod_proxy.so
+LoadModule proxy_fcgi_module $mods/mod_proxy_fcgi.so
+User www-data
+Group www-data
+DocumentRoot $work/www
+Include $work/apache-kvo.conf
+CONF
+svc_spawn "$work/apache.run.pid" "$work/log/apache.out" apache2 -f "$work/apache.conf" -DFOREGROUND
+pids+=("$work/apache.run.pid")
+
+wait_port() {
+  local i
+  for ((i = 0; i < 50; i++)); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+for server in nginx apache; do
+  port_var=${server}_port
+  port=${!port_var}
+  if ! wait_port "$port"; then
+    check "$server listens" 0
+    cat "$work/log/$server"* >&2
+    continue
+  fi
+  for script in ikvowebserver.dll kvowebserver.exe; do
+    url=http://127.0.0.1:$port/kvo/$script
+    form="db=$db&u=$KVO_FB_USER&p=$KVO_FB_PASSWORD"
+    status=$(curl -s -o "$work/body" -w '%{http_code}' "$url/script")
+    check "$server $script /script answers 200 with an empty body" \
+      $([[ $status == 200 && ! -s $work/body ]] && echo 1 || echo 0)
+    body=$(curl -s -d "$form" "$url/login")
+    check "$server $script /login true" $([[ $body == true ]] && echo 1 || echo 0)
+    body=$(curl -s -d "db=$db&u=$KVO_FB_USER&p=wrong" "$url/login")
+    check "$server $script /login false for a wrong password" $([[ $body == false ]] && echo 1 || echo 0)
+    body=$(curl -s -d "$form&q=select a, b from t&z=false" "$url/sql")
+    check "$server $script /sql as XML" \
+      $([[ $body == *'<ROW A="7" B="sete"/>'* ]] && echo 1 || echo 0)
+    curl -s -o "$work/packet" -d "$form&q=select a, b from t&z=true" "$url/sql"
+    head=$(od -An -tx1 -N1 "$work/packet" | tr -d ' ')
+    check "$server $script /sql compressed" $([[ $head == 78 ]] && echo 1 || echo 0)
+    real=$(curl -s "$url/teste")
+    forged=$(curl -s -H 'Path-Info: /teste' "$url")
+    check "$server $script a Path-Info: header does not choose the action" \
+      $([[ -n $real && $forged != "$real" ]] && echo 1 || echo 0)
+    remote=$(curl -s -H 'Remote-Host: 192.168.254.1' "$url/config?app=AppNet" | md5sum)
+    plain=$(curl -s "$url/config?app=AppNet" | md5sum)
+    check "$server $script a Remote-Host: header does not choose the configuration" \
+      $([[ $remote == "$plain" ]] && echo 1 || echo 0)
+  done
+done
+
+echo "alter database set linger to 0; commit;" | isql-fb -q -user "$KVO_FB_USER" \
+  -password "$KVO_FB_PASSWORD" "localhost/$KVO_FB_PORT:$db" >/dev/null 2>&1
+echo "drop database;" | isql-fb -q -user "$KVO_FB_USER" -password "$KVO_FB_PASSWORD" \
+  "localhost/$KVO_FB_PORT:$db" >/dev/null 2>&1
+[[ $failures == 0 ]]
