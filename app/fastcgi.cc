@@ -16,6 +16,7 @@
 #include "app/serve_request.h"
 #include "config/server_settings.h"
 #include "fb/keeper.h"
+#include "platform/unique_fd.h"
 
 namespace kvo::app {
 
@@ -143,7 +144,7 @@ int ServeFastCgi() {
   if (FCGX_Init() != 0) return 1;
   FCGX_Request request;
   if (FCGX_InitRequest(&request, 0, FCGI_FAIL_ACCEPT_ON_INTR) != 0) return 1;
-  const int startFolder = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const platform::UniqueFd startFolder(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   int status = 0;
   while (true) {
     WaitingForRequest();
@@ -158,11 +159,10 @@ int ServeFastCgi() {
       status = 1;
       break;
     }
-    ServeOne(request, startFolder);
+    ServeOne(request, startFolder.Get());
   }
   fb::DropKeptAttachments();
   FCGX_Free(&request, 1);
-  if (startFolder >= 0) ::close(startFolder);
   return status;
 }
 
