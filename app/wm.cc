@@ -5,6 +5,7 @@
 #include "config/actions.h"
 #include "dataservice/actions.h"
 #include "pages/actions.h"
+#include "platform/error.h"
 
 namespace kvo::app {
 
@@ -83,7 +84,7 @@ bool TWM::HandleRequest(cgi::TWebRequest& request, cgi::TWebResponse& response) 
   try {
     handled = Dispatch(request, response);
   } catch (const std::exception& e) {
-    response.InternalErrorPage(e.what());
+    response.InternalErrorPage(MessageOf(e));
     return false;
   }
   if (handled && !response.Sent()) response.SendResponse();
