@@ -22,8 +22,7 @@ struct Fd {
 };
 
 [[noreturn]] void OpenFailure(std::string_view windowsPath, int err) {
-  throw Error("Cannot open file \"" + WindowsFullPath(windowsPath) + "\". " + SystemReason(err),
-              "EFOpenError");
+  ThrowCannotOpen(windowsPath, SystemReason(err));
 }
 
 [[noreturn]] void CreateFailure(std::string_view windowsPath, int err) {
@@ -50,25 +49,48 @@ bool DirectoryExists(std::string_view windowsPath) {
   return StatIs(windowsPath, S_IFDIR);
 }
 
-std::string ReadWholeFile(std::string_view windowsPath) {
+void ThrowCannotOpen(std::string_view windowsPath, std::string_view reason) {
+  throw Error("Cannot open file \"" + WindowsFullPath(windowsPath) + "\". " + std::string(reason),
+              "EFOpenError");
+}
+
+ReadableFile::ReadableFile(std::string_view windowsPath) : windowsPath_(windowsPath) {
   auto host = HostPath(windowsPath);
   if (!host) OpenFailure(windowsPath, EINVAL);
-  Fd f;
-  f.fd = ::open(host->c_str(), O_RDONLY | O_CLOEXEC);
-  if (f.fd < 0) OpenFailure(windowsPath, errno);
+  fd_ = ::open(host->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd_ < 0) OpenFailure(windowsPath, errno);
   struct stat st;
-  if (::fstat(f.fd, &st) != 0) OpenFailure(windowsPath, errno);
-  if (S_ISDIR(st.st_mode)) OpenFailure(windowsPath, EISDIR);
-  std::string data;
-  if (st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
-  char buffer[65536];
-  while (true) {
-    ssize_t n = ::read(f.fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) OpenFailure(windowsPath, errno);
-    if (n == 0) break;
-    data.append(buffer, static_cast<size_t>(n));
+  if (::fstat(fd_, &st) != 0) {
+    const int err = errno;
+    ::close(fd_);
+    OpenFailure(windowsPath, err);
   }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    if (S_ISDIR(st.st_mode)) OpenFailure(windowsPath, EISDIR);
+    ThrowCannotOpen(windowsPath, kNotRegularFile);
+  }
+  size_ = static_cast<uint64_t>(st.st_size);
+}
+
+ReadableFile::~ReadableFile() {
+  ::close(fd_);
+}
+
+size_t ReadableFile::Read(char* buffer, size_t count) {
+  while (true) {
+    ssize_t n = ::read(fd_, buffer, count);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) OpenFailure(windowsPath_, errno);
+  }
+}
+
+std::string ReadWholeFile(std::string_view windowsPath) {
+  ReadableFile file(windowsPath);
+  std::string data;
+  if (file.size() > 0) data.reserve(static_cast<size_t>(file.size()));
+  char buffer[65536];
+  while (size_t n = file.Read(buffer, sizeof buffer)) data.append(buffer, n);
   return data;
 }
 
