@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/helpers.h"
 #include "config/text_lines.h"
 #include "dataservice/actions.h"
 #include "platform/error.h"
@@ -75,6 +76,7 @@ size_t NomeColumn(const fb::ResultSet& rows) {
 
 void RunStatement(const std::string& database, const std::string& params,
                   const std::string& statement) {
+  app::RequireAllowedDatabase(database);
   fb::Attachment attachment = fb::Attachment::Open(database, config::SplitLines(params));
   fb::Transaction transaction = attachment.StartTransaction();
   if (!MentionsSelect(statement)) {
