@@ -2,22 +2,12 @@
 
 #include <cstdio>
 
+#include "platform/ascii.h"
 #include "platform/error.h"
 
 namespace kvo::cgi {
 
 namespace {
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -163,7 +153,7 @@ std::string FieldList::Value(std::string_view name) const {
     // Decoding stops at the first decoded "=": a name is short, a value may be the whole body.
     size_t rest = 0;
     std::string fieldName;
-    if (!DecodeName(raw, fieldName, rest) || !EqualNoCase(fieldName, name)) return true;
+    if (!DecodeName(raw, fieldName, rest) || !platform::SameTextAscii(fieldName, name)) return true;
     value = DecodeField(raw.substr(rest));
     return false;
   });

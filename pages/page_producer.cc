@@ -10,7 +10,9 @@
 
 #include "cgi/fields.h"
 #include "platform/error.h"
+#include "platform/file_errors.h"
 #include "platform/files.h"
+#include "platform/unique_fd.h"
 #include "platform/winpath.h"
 
 namespace kvo::pages {
@@ -93,7 +95,7 @@ class FileSource : public Source {
  public:
   explicit FileSource(std::string_view windowsPath) : file_(windowsPath) {
     while (::flock(file_.fd(), LOCK_SH | LOCK_NB) != 0) {
-      if (errno != EINTR) platform::ThrowCannotOpen(windowsPath, platform::SystemReason(errno));
+      if (errno != EINTR) throw platform::CannotOpenFile(windowsPath, errno);
     }
   }
 

@@ -6,35 +6,27 @@
 #include <string>
 #include <string_view>
 
-namespace kvo::platform {
+#include "platform/file_errors.h"
+#include "platform/unique_fd.h"
 
-// The operating system's description of an errno value ("No such file or directory").
-std::string SystemReason(int errnoValue);
+namespace kvo::platform {
 
 // True when a file (not a folder) exists at the Windows path.
 bool FileExists(std::string_view windowsPath);
 // True when a folder exists at the Windows path.
 bool DirectoryExists(std::string_view windowsPath);
 
-// Throws kvo::Error "Cannot open file "<full Windows path>". <reason>" (kind "EFOpenError"),
-// the one form of that failure.
-[[noreturn]] void ThrowCannotOpen(std::string_view windowsPath, std::string_view reason);
-
-// The reason given for a file that exists but is neither a regular file nor a folder.
-inline constexpr const char* kNotRegularFile = "Not a regular file";
-
 // A file open for reading by Windows path. It is opened without blocking, so that a FIFO
 // cannot hang the request, and kept only when it is a regular file, so that a device cannot
-// stream without end. The constructor throws ThrowCannotOpen's failure with the system's
-// reason, "Is a directory" for a folder, kNotRegularFile for anything else.
+// stream without end. The constructor throws CannotOpenFile with the system's reason, "Is a
+// directory" for a folder, kNotRegularFile for anything else.
 class ReadableFile {
  public:
   explicit ReadableFile(std::string_view windowsPath);
-  ~ReadableFile();
   ReadableFile(const ReadableFile&) = delete;
   ReadableFile& operator=(const ReadableFile&) = delete;
 
-  int fd() const { return fd_; }
+  int fd() const { return fd_.Get(); }
   // The size when it was opened.
   uint64_t size() const { return size_; }
   // Reads up to `count` bytes; 0 at the end. Throws the open failure with the read's reason.
@@ -42,7 +34,7 @@ class ReadableFile {
 
  private:
   std::string windowsPath_;
-  int fd_ = -1;
+  UniqueFd fd_;
   uint64_t size_ = 0;
 };
 
