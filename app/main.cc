@@ -10,6 +10,7 @@
 #include "app/serve_request.h"
 #include "cgi/request.h"
 #include "cgi/response.h"
+#include "fb/fb.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ int main() {
   (void)kTitle;
   // A caller that goes away must not kill the process before the statement log is written.
   signal(SIGPIPE, SIG_IGN);
+  // Logins come from callers: no environment may route an attach to the embedded engine.
+  kvo::fb::RequireServerAttach(true);
   int status = 0;
   if (kvo::app::StartedForFastCgi()) {
     status = kvo::app::ServeFastCgi();

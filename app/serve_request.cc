@@ -20,7 +20,7 @@ void ServeRequest(cgi::CgiInput input, const cgi::OutputFn& out) noexcept {
     } catch (const Error& e) {
       cgi::ServerErrorAnswer(out, e.kind(), e.what());
     } catch (const std::bad_alloc& e) {
-      cgi::ServerErrorAnswer(out, "EOutOfMemory", "Out of memory");
+      cgi::ServerErrorAnswer(out, "EOutOfMemory", kOutOfMemory);
     } catch (const std::exception& e) {
       cgi::ServerErrorAnswer(out, "Exception", e.what());
     }
