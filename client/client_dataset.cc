@@ -63,8 +63,8 @@ std::optional<int64_t> RoundFixedText(std::string_view text) {
     magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
   }
   if (!decimals.empty()) {
-    bool above = decimals[0] > '5' ||
-                 (decimals[0] == '5' && decimals.find_first_not_of('0', 1) != std::string_view::npos);
+    bool above = decimals[0] > '5' || (decimals[0] == '5' && decimals.find_first_not_of('0', 1) !=
+                                                                 std::string_view::npos);
     bool half = decimals[0] == '5' && !above;
     if (above || (half && magnitude % 2 == 1)) ++magnitude;
   }
@@ -162,8 +162,8 @@ int32_t TField::AsInteger() const {
   TVariant v = Value();
   int64_t whole = AsLargeInt();
   if (whole < INT32_MIN || whole > INT32_MAX) {
-    std::string shown = std::holds_alternative<std::string>(v) ? std::get<std::string>(v)
-                                                                : std::to_string(whole);
+    std::string shown =
+        std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : std::to_string(whole);
     throw Error("Value " + shown + " of field '" + name_ + "' is out of range");
   }
   return static_cast<int32_t>(whole);

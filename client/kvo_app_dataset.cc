@@ -99,7 +99,9 @@ namespace {
 std::string ExactFloatLiteral(const std::string& name, double value) {
   if (!std::isfinite(value)) {
     throw Error("Parameter '" + name + "': the value " +
-                (std::isnan(value) ? "NaN" : value > 0 ? "+Inf" : "-Inf") +
+                (std::isnan(value) ? "NaN"
+                 : value > 0       ? "+Inf"
+                                   : "-Inf") +
                 " cannot be sent to the server (Firebird has no literal for it)");
   }
   // A multiple of 1/16 has at most four decimals, so the four-decimal literal is its exact
@@ -184,7 +186,11 @@ std::string JoinStatementLines(std::string_view sql) {
                      sql[i - 1] == '$'))) {
       // q'<delimiter>...<closing>' holds its text unchanged, quotes included.
       char open = sql[i + 2];
-      char closing = open == '(' ? ')' : open == '[' ? ']' : open == '{' ? '}' : open == '<' ? '>' : open;
+      char closing = open == '('   ? ')'
+                     : open == '[' ? ']'
+                     : open == '{' ? '}'
+                     : open == '<' ? '>'
+                                   : open;
       size_t end = i + 3;
       while (end + 1 < sql.size() && !(sql[end] == closing && sql[end + 1] == '\'')) ++end;
       size_t stop = end + 1 < sql.size() ? end + 2 : sql.size();
@@ -292,6 +298,9 @@ void TKVOAppDataSet::RunRemote(const std::string& sql, bool showWait) {
   if (showWait) wait = UserInterface().ShowWaitWindow(TWaitWindowLayout{});
   ApplyProxy();
   std::string q = ExpandParams(sql);
+  // Another statement ends the life of fields kept for an earlier one (see TField).
+  if (sql != lastStatement_) ReleaseStaleFields();
+  lastStatement_ = sql;
   Close();
   TFormFields fields = {{"db", DataBaseName}, {"u", User}, {"p", Password}, {"q", q}};
   bool isSelect = LowerAscii(TrimControls(q)).starts_with("select ");

@@ -22,7 +22,6 @@ void DecompressStream(platform::MemoryStream& source, platform::MemoryStream& ta
 // The same, refusing a stream that inflates to more than `limit` bytes: throws kvo::Error "The
 // answer inflates to more than <limit> bytes, the limit of this client" without holding much
 // more than `limit` bytes.
-void DecompressStream(platform::MemoryStream& source, platform::MemoryStream& target,
-                      size_t limit);
+void DecompressStream(platform::MemoryStream& source, platform::MemoryStream& target, size_t limit);
 
 }  // namespace kvo::packet

@@ -273,7 +273,8 @@ TEST(StringListTest, TextValuesAndChanges) {
 
 // One exact-numeric column N with the given decimals and unscaled values.
 std::string FixedXml(int decimals, std::vector<int64_t> values) {
-  std::vector<packet::Field> fields = {{"", "N", packet::FieldType::Fixed, 18, decimals, false, false}};
+  std::vector<packet::Field> fields = {
+      {"", "N", packet::FieldType::Fixed, 18, decimals, false, false}};
   packet::MakeAttrNames(fields);
   packet::Packet p(fields);
   for (int64_t v : values) {
@@ -304,7 +305,8 @@ TEST(FieldTest, ExactNumbersConvertToIntegersWithoutDouble) {
   for (const Case& c : cases) {
     TClientDataSet ds;
     ds.LoadFromXml(FixedXml(c.decimals, {c.unscaled}));
-    EXPECT_EQ(ds.FieldByName("N").AsLargeInt(), c.expected) << c.unscaled << " scale " << c.decimals;
+    EXPECT_EQ(ds.FieldByName("N").AsLargeInt(), c.expected)
+        << c.unscaled << " scale " << c.decimals;
   }
   TClientDataSet ds;
   ds.LoadFromXml(FixedXml(0, {123456789012345678}));

@@ -284,9 +284,20 @@ TEST_F(RemoteE2eTest, CommentsAndLineBreaksKeepTheirMeaning) {
 
 TEST_F(RemoteE2eTest, ParametersArriveAsTheDirectRouteBindsThem) {
   db_->Execute("create table f (id integer, d double precision, s varchar(10), n integer)");
-  const double values[] = {0.1,     1e-5,     1e15,     6663333333333.334, 2.5,  -1234.0625,
-                           1.0 / 3, 1e300,    5e-324,   1.7976931348623157e308, -2.2250738585072014e-308,
-                           123456789.123456789, 0.30000000000000004, 99999999999999.9375};
+  const double values[] = {0.1,
+                           1e-5,
+                           1e15,
+                           6663333333333.334,
+                           2.5,
+                           -1234.0625,
+                           1.0 / 3,
+                           1e300,
+                           5e-324,
+                           1.7976931348623157e308,
+                           -2.2250738585072014e-308,
+                           123456789.123456789,
+                           0.30000000000000004,
+                           99999999999999.9375};
   std::vector<std::string> expected;
   int id = 0;
   for (double v : values) {

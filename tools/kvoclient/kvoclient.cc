@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "client/sql_markers.h"
 #include "config/scramble.h"
 #include "config/text_lines.h"
-#include "client/sql_markers.h"
 #include "kvo/client/kvo_client.h"
 #include "platform/codepage.h"
 #include "tools/kvoclient/http.h"

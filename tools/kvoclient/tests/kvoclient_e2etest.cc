@@ -208,8 +208,7 @@ TEST_F(KvoclientTest, ThroughTheProxy) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     // Every command names the request and shows the proxy's refusal.
-    EXPECT_NE(r.err.find("kvoclient: " + url_ + "/ikvowebserver.dll/"), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find("kvoclient: " + url_ + "/ikvowebserver.dll/"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(" 401 "), std::string::npos) << r.err;
   }
 }
@@ -383,9 +382,11 @@ TEST_F(KvoclientTest, ValuesAreShownExactly) {
        "00:00:00\", \"TF\": \"2024-03-07 10:11:12.5000\", \"S\": \"NULL\", \"N\": null, "
        "\"B\": \"\\\\x\"}\n]\n"},
       {"table",
-       "D                  | T             | TS                  | TF                       | S     "
+       "D                  | T             | TS                  | TF                       | S    "
+       " "
        "| N    | B\n"
-       "-------------------+---------------+---------------------+--------------------------+-------"
+       "-------------------+---------------+---------------------+--------------------------+------"
+       "-"
        "+------+----\n"
        "0.3333333333333333 | 13:45:10.1230 | 2024-03-07 00:00:00 | 2024-03-07 10:11:12.5000 | "
        "\\NULL | NULL | \\\\x\n(1 row)\n"},
@@ -428,14 +429,14 @@ TEST_F(KvoclientTest, NothingIsSentThatTheServerWouldChange) {
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
-  Outcome count = Kvoclient(Args({"sql", "select count(*) from clientes", "--format", "csv"}), env_);
+  Outcome count =
+      Kvoclient(Args({"sql", "select count(*) from clientes", "--format", "csv"}), env_);
   EXPECT_EQ(count.out, "COUNT\r\n3\r\n") << "nothing was inserted";
   // The direct route binds the marker wherever it stands.
-  Outcome direct =
-      Kvoclient(Args({"sql", "select id from clientes where id>:x", "--param", "x=2", "--format",
-                      "csv"},
-                     false),
-                env_);
+  Outcome direct = Kvoclient(
+      Args({"sql", "select id from clientes where id>:x", "--param", "x=2", "--format", "csv"},
+           false),
+      env_);
   EXPECT_EQ(direct.out, "ID\r\n3\r\n") << direct.err;
 }
 
@@ -457,19 +458,37 @@ TEST_F(KvoclientTest, RequestsFailAlikeAndInTime) {
     int status;
     std::string message;
   } cases[] = {
-      {"sql, refused", {"--url", "http://127.0.0.1:9", "--db", "x", "--user", "u", "sql", "select 1 from t"}, 1,
-       "kvoclient: http://127.0.0.1:9/ikvowebserver.dll/sql: Failed to connect to 127.0.0.1 port 9"},
-      {"version, refused", {"--url", "http://127.0.0.1:9", "version"}, 1,
-       "kvoclient: http://127.0.0.1:9/ikvowebserver.dll/versaokvo: Failed to connect to 127.0.0.1 port 9"},
-      {"sql, silent", {"--url", silentUrl, "--timeout", "0.5", "--db", "x", "--user", "u", "sql", "select 1 from t"}, 1,
+      {"sql, refused",
+       {"--url", "http://127.0.0.1:9", "--db", "x", "--user", "u", "sql", "select 1 from t"},
+       1,
+       "kvoclient: http://127.0.0.1:9/ikvowebserver.dll/sql: Failed to connect to 127.0.0.1 port "
+       "9"},
+      {"version, refused",
+       {"--url", "http://127.0.0.1:9", "version"},
+       1,
+       "kvoclient: http://127.0.0.1:9/ikvowebserver.dll/versaokvo: Failed to connect to 127.0.0.1 "
+       "port 9"},
+      {"sql, silent",
+       {"--url", silentUrl, "--timeout", "0.5", "--db", "x", "--user", "u", "sql",
+        "select 1 from t"},
+       1,
        "timed out"},
       {"version, silent", {"--url", silentUrl, "--timeout", "0.5", "version"}, 1, "timed out"},
-      {"ftp", {"--url", "ftp://127.0.0.1:9", "version"}, 2, "--url must be an http:// or https:// address"},
-      {"format on version", {"--url", url_, "--format", "csv", "version"}, 2,
+      {"ftp",
+       {"--url", "ftp://127.0.0.1:9", "version"},
+       2,
+       "--url must be an http:// or https:// address"},
+      {"format on version",
+       {"--url", url_, "--format", "csv", "version"},
+       2,
        "--format applies to sql and tables only"},
-      {"a bad timeout", {"--url", url_, "--timeout", "soon", "version"}, 2,
+      {"a bad timeout",
+       {"--url", url_, "--timeout", "soon", "version"},
+       2,
        "--timeout needs a number of seconds"},
-      {"no version of a missing file", {"--url", url_, "version", "file", "C:\\nope\\missing.exe"}, 1,
+      {"no version of a missing file",
+       {"--url", url_, "version", "file", "C:\\nope\\missing.exe"},
+       1,
        "kvoclient: no version information (missing file or none)\n"},
   };
   for (const auto& c : cases) {

@@ -168,7 +168,7 @@ class TClientDataSet;
 // Close and Open and across loading a new packet with the same columns (the same statement run
 // again keeps the same field objects). When a packet with other columns is loaded, the earlier
 // fields stay alive but read as stale (they throw) until the data set is destroyed or, for a
-// query, its statement changes; only then are they freed.
+// remote data set or query, its statement changes; only then are they freed.
 class KVO_CLIENT_API TField {
  public:
   // Only a data set makes its fields.

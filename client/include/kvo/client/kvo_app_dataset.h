@@ -30,13 +30,14 @@ struct TWordPosition {
   size_t First = 0, Last = 0;
   bool operator==(const TWordPosition&) const = default;
 };
-KVO_CLIENT_API std::optional<TWordPosition> FindWholeWord(std::string_view text, std::string_view pattern,
-                                           bool ignoreCase, std::string_view delimiters);
+KVO_CLIENT_API std::optional<TWordPosition> FindWholeWord(std::string_view text,
+                                                          std::string_view pattern, bool ignoreCase,
+                                                          std::string_view delimiters);
 // `text` with the first (or, with `replaceAll`, every) whole occurrence of `oldPattern`
 // replaced by `newText`; inserted text is never searched again.
 KVO_CLIENT_API std::string ReplaceWholeWord(std::string_view text, std::string_view oldPattern,
-                             std::string_view newText, bool replaceAll, bool ignoreCase,
-                             std::string_view delimiters);
+                                            std::string_view newText, bool replaceAll,
+                                            bool ignoreCase, std::string_view delimiters);
 // The SQL literal of a number: "0.0000" (four decimals, rounded, always ".").
 KVO_CLIENT_API std::string FloatToSQL(double value);
 
@@ -116,6 +117,7 @@ class KVO_CLIENT_API TKVOAppDataSet : public TClientDataSet {
  private:
   std::unique_ptr<detail::HttpClient> http_;
   std::string lastAnswer_;
+  std::string lastStatement_;
 };
 
 // The SQL literal of one parameter, as ExpandParams writes it. NULL and a value never assigned
