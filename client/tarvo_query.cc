@@ -3,7 +3,7 @@
 
 #include "client/ib_access.h"
 #include "client/sql_markers.h"
-#include "client/text.h"
+#include "platform/ascii.h"
 #include "fb/fb.h"
 #include "packet/packet.h"
 
@@ -126,7 +126,7 @@ TIBClientDataSet::Bound TIBClientDataSet::Bind() const {
   for (const SqlMarker& m : FindSqlMarkers(CommandText)) {
     const TParam* param = nullptr;
     for (const TParam& p : Params) {
-      if (SameTextAscii(p.Name, m.name)) {
+      if (platform::SameTextAscii(p.Name, m.name)) {
         param = &p;
         break;
       }
