@@ -86,7 +86,9 @@ struct TNull {
   bool operator==(const TNull&) const = default;
 };
 
-// A parameter or field value. Text is Windows-1252 bytes (also binary data).
+// A parameter or field value. Text is Windows-1252 bytes (also binary data), except on the
+// direct route of a database whose Params name a character set (lc_ctype): text is then in
+// that set, as Firebird gives it (a CHAR(10) of UTF8 on a UTF8 connection is 40 bytes wide).
 using TVariant = std::variant<TUnassigned, TNull, bool, int64_t, double, std::string, TDateTime>;
 
 // The ordinary text form of a value: integers in decimal, text unchanged, True or False,
