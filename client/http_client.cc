@@ -1,9 +1,9 @@
 #include "client/http_client.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "client/curl_library.h"
-
 #include "platform/error.h"
 
 namespace kvo::client {
@@ -41,8 +41,19 @@ struct ListDeleter {
   void operator()(curl_slist* list) const { Curl().slist_free_all(list); }
 };
 
+struct Body {
+  std::string bytes;
+  size_t limit = 0;
+  bool tooLarge = false;
+};
+
 size_t CollectBody(char* data, size_t size, size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
+  auto& body = *static_cast<Body*>(target);
+  if (size * count > body.limit - body.bytes.size()) {
+    body.tooLarge = true;
+    return 0;  // curl stops the transfer
+  }
+  body.bytes.append(data, size * count);
   return size * count;
 }
 
@@ -62,25 +73,35 @@ void Check(CURLcode code) {
 
 }  // namespace
 
-std::string HttpClient::Post(const std::string& url, const std::string& body) const {
+HttpAnswer HttpClient::Request(const std::string& url, const std::string* formBody) const {
   const CurlLibrary& c = Curl();
   std::unique_ptr<CURL, EasyDeleter> curl(c.easy_init());
   if (!curl) throw Error("Cannot create the HTTP client");
   CURL* h = curl.get();
-  std::unique_ptr<curl_slist, ListDeleter> headers(
-      c.slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
-  // The body goes with the request, not after an interim answer.
-  headers.reset(c.slist_append(headers.release(), "Expect:"));
-  if (!headers) throw Error("Cannot create the HTTP client");
-
-  std::string answer, status;
+  std::unique_ptr<curl_slist, ListDeleter> headers;
+  Body answer;
+  answer.limit = Limits.MaxAnswerBytes;
+  std::string status;
   char errorText[CURL_ERROR_SIZE] = {0};
+  if (formBody) {
+    headers.reset(c.slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
+    // The body goes with the request, not after an interim answer.
+    if (headers) headers.reset(c.slist_append(headers.release(), "Expect:"));
+    if (!headers) throw Error("Cannot create the HTTP client");
+    Check(c.easy_setopt(h, CURLOPT_POST, 1L));
+    Check(c.easy_setopt(h, CURLOPT_POSTFIELDS, formBody->data()));
+    Check(c.easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                           static_cast<curl_off_t>(formBody->size())));
+    Check(c.easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
+  }
   Check(c.easy_setopt(h, CURLOPT_URL, url.c_str()));
-  Check(c.easy_setopt(h, CURLOPT_POST, 1L));
-  Check(c.easy_setopt(h, CURLOPT_POSTFIELDS, body.data()));
-  Check(c.easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())));
-  Check(c.easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
   Check(c.easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L));
+  // Anything but http and https (ftp://, file://) fails at once instead of being tried.
+  Check(c.easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
+  Check(c.easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(std::max(0.0, Limits.ConnectTimeoutSeconds) * 1000)));
+  Check(c.easy_setopt(h, CURLOPT_TIMEOUT_MS,
+                         static_cast<long>(std::max(0.0, Limits.TimeoutSeconds) * 1000)));
   Check(c.easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
   Check(c.easy_setopt(h, CURLOPT_ERRORBUFFER, errorText));
   Check(c.easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBody));
@@ -103,6 +124,10 @@ std::string HttpClient::Post(const std::string& url, const std::string& body) co
   }
 
   CURLcode code = c.easy_perform(h);
+  if (answer.tooLarge) {
+    throw Error("The answer is larger than " + std::to_string(Limits.MaxAnswerBytes) +
+                " bytes, the limit of this client");
+  }
   long statusCode = 0;
   c.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &statusCode);
   // A refusing proxy closes the connection on the unread request body, which can cut its own
@@ -111,10 +136,19 @@ std::string HttpClient::Post(const std::string& url, const std::string& body) co
   if (code != CURLE_OK && !refused) {
     throw Error(errorText[0] ? errorText : c.easy_strerror(code));
   }
-  if (refused) {
+  if (code != CURLE_OK) {
     throw Error(status.empty() ? "HTTP status " + std::to_string(statusCode) : status);
   }
-  return answer;
+  return HttpAnswer{statusCode, std::move(status), std::move(answer.bytes)};
+}
+
+std::string HttpClient::Post(const std::string& url, const std::string& body) const {
+  HttpAnswer answer = Request(url, &body);
+  if (answer.status < 200 || answer.status > 299) {
+    throw Error(answer.statusLine.empty() ? "HTTP status " + std::to_string(answer.status)
+                                          : answer.statusLine);
+  }
+  return std::move(answer.body);
 }
 
 }  // namespace detail
