@@ -2,6 +2,7 @@
 #include "kvo/client/tarvo_query.h"
 
 #include "client/sql_markers.h"
+#include "fbpacket/fb_packet.h"
 #include "platform/ascii.h"
 #include "fb/fb.h"
 #include "packet/packet.h"

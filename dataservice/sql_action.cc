@@ -10,6 +10,7 @@
 #include "dataservice/statement_log.h"
 #include "fb/fb.h"
 #include "packet/compress.h"
+#include "fbpacket/fb_packet.h"
 #include "packet/packet.h"
 #include "platform/ascii.h"
 #include "platform/stream.h"

@@ -1,6 +1,5 @@
 // Reads an open Firebird result set into a packet.
-#include "fb/fb.h"
-#include "packet/packet.h"
+#include "fbpacket/fb_packet.h"
 
 namespace kvo::packet {
 
