@@ -9,23 +9,29 @@
 
 namespace kvo::client {
 
-std::string EncodeFormBody(const TFormFields& fields) {
+std::string EncodeFormValue(std::string_view value) {
   static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : value) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+      out += static_cast<char>(c);
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string EncodeFormBody(const TFormFields& fields) {
   std::string body;
   for (const auto& [name, value] : fields) {
     body += name;
     body += '=';
-    for (unsigned char c : value) {
-      if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-        body += static_cast<char>(c);
-      } else if (c == ' ') {
-        body += '+';
-      } else {
-        body += '%';
-        body += hex[c >> 4];
-        body += hex[c & 15];
-      }
-    }
+    body += EncodeFormValue(value);
     body += '&';
   }
   return body;
@@ -69,30 +75,44 @@ void Check(CURLcode code) {
 }  // namespace
 
 std::string HttpClient::Post(const std::string& url, const std::string& body) const {
+  HttpAnswer answer = Send(url, &body);
+  if (answer.status < 200 || answer.status > 299) {
+    throw Error(answer.statusLine.empty() ? "HTTP status " + std::to_string(answer.status)
+                                          : answer.statusLine);
+  }
+  return std::move(answer.body);
+}
+
+HttpAnswer HttpClient::Send(const std::string& url, const std::string* formBody) const {
   GlobalInit();
   std::unique_ptr<CURL, EasyDeleter> curl(curl_easy_init());
   if (!curl) throw Error("Cannot create the HTTP client");
   CURL* h = curl.get();
-  std::unique_ptr<curl_slist, ListDeleter> headers(
-      curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
-  // The body goes with the request, not after an interim answer.
-  headers.reset(curl_slist_append(headers.release(), "Expect:"));
-  if (!headers) throw Error("Cannot create the HTTP client");
+  std::unique_ptr<curl_slist, ListDeleter> headers;
+  if (formBody) {
+    headers.reset(curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
+    // The body goes with the request, not after an interim answer.
+    headers.reset(curl_slist_append(headers.release(), "Expect:"));
+    if (!headers) throw Error("Cannot create the HTTP client");
+  }
 
-  std::string answer, status;
+  HttpAnswer answer;
   char errorText[CURL_ERROR_SIZE] = {0};
   Check(curl_easy_setopt(h, CURLOPT_URL, url.c_str()));
-  Check(curl_easy_setopt(h, CURLOPT_POST, 1L));
-  Check(curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data()));
-  Check(curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())));
-  Check(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
+  if (formBody) {
+    Check(curl_easy_setopt(h, CURLOPT_POST, 1L));
+    Check(curl_easy_setopt(h, CURLOPT_POSTFIELDS, formBody->data()));
+    Check(curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                           static_cast<curl_off_t>(formBody->size())));
+    Check(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
+  }
   Check(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L));
   Check(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
   Check(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText));
   Check(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBody));
-  Check(curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer));
+  Check(curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer.body));
   Check(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, CollectStatus));
-  Check(curl_easy_setopt(h, CURLOPT_HEADERDATA, &status));
+  Check(curl_easy_setopt(h, CURLOPT_HEADERDATA, &answer.statusLine));
   // An empty proxy text turns off curl's use of http_proxy, ALL_PROXY and the like.
   if (Proxy.Host.empty()) {
     Check(curl_easy_setopt(h, CURLOPT_PROXY, ""));
@@ -109,16 +129,12 @@ std::string HttpClient::Post(const std::string& url, const std::string& body) co
   }
 
   CURLcode code = curl_easy_perform(h);
-  long statusCode = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &statusCode);
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer.status);
   // A refusing proxy closes the connection on the unread request body, which can cut its own
   // answer short: a refusal status already received says more than the broken transfer.
-  bool refused = statusCode != 0 && (statusCode < 200 || statusCode > 299);
+  bool refused = answer.status != 0 && (answer.status < 200 || answer.status > 299);
   if (code != CURLE_OK && !refused) {
     throw Error(errorText[0] ? errorText : curl_easy_strerror(code));
-  }
-  if (refused) {
-    throw Error(status.empty() ? "HTTP status " + std::to_string(statusCode) : status);
   }
   return answer;
 }
