@@ -6,6 +6,7 @@
 
 #include "app/helpers.h"
 #include "config/paths.h"
+#include "config/server_settings.h"
 #include "dataservice/actions.h"
 #include "dataservice/statement_log.h"
 #include "fb/fb.h"
@@ -13,6 +14,7 @@
 #include "fbpacket/fb_packet.h"
 #include "packet/packet.h"
 #include "platform/ascii.h"
+#include "platform/error.h"
 #include "platform/stream.h"
 
 namespace kvo::dataservice {
@@ -47,6 +49,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     try {
       const cgi::FieldList& fields = request.ContentFields();
       const std::string q = fields.Value("q");
+      app::RequireAllowedDatabase(fields.Value("db"));
       connection.emplace(fb::Attachment::Open(
           fields.Value("db"), {"user_name=" + fields.Value("u"), "password=" + fields.Value("p")}));
       if (IsSelect(q)) {
@@ -57,7 +60,9 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
         std::optional<packet::Packet> result;
         {
           fb::ResultSet rows = statement.Open();
-          result.emplace(packet::BuildPacket(rows, statement.OutputColumns()));
+          result.emplace(
+              packet::BuildPacket(rows, statement.OutputColumns(),
+                                  config::ServerSettings::Read().MaxPacketBytes.value_or(0)));
           rows.Close();
         }
         if (platform::SameTextAscii(fields.Value("z"), "true")) {
@@ -91,7 +96,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
           statement.Execute();
           transaction->Commit();
         } catch (const std::exception& e) {
-          const std::string message = e.what();
+          const std::string message = MessageOf(e);
           if (transaction && transaction->Active()) transaction->Rollback();
           CloseQuietly(connection);
           log.Add(message);
@@ -99,7 +104,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
         }
       }
     } catch (const std::exception& e) {
-      const std::string message = e.what();
+      const std::string message = MessageOf(e);
       CloseQuietly(connection);
       // Once the binary answer's headers are out, a failure can only be logged.
       if (!headersSent) response.SetContent(app::BuildErrorPage(message));
@@ -109,7 +114,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     // Closing commits what is still open, before the transaction object could roll it back.
     if (connection && connection->IsOpen()) connection->Close();
   } catch (const std::exception& e) {
-    response.SetContent(app::BuildErrorPage(e.what()));
+    response.SetContent(app::BuildErrorPage(MessageOf(e)));
   }
 }
 

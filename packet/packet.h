@@ -124,6 +124,8 @@ class Packet {
   void ReserveRows(size_t rows);
   // Bytes held by rows and heap (for measurements).
   size_t MemoryBytes() const { return slots_.capacity() + heap_.capacity(); }
+  // Bytes taken by the values so far (rows and heap, without spare capacity).
+  size_t UsedBytes() const { return rowCount_ * rowSize_ + heap_.size(); }
 
  private:
   friend class detail::Slots;
