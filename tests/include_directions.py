@@ -13,7 +13,8 @@ import sys
 
 # The configuration-file readers: plain files with no knowledge of requests, shared by the
 # services and the client library.
-CONFIG_FILES = {"profile_file", "text_lines", "scramble", "server_settings", "paths"}
+CONFIG_FILES = {"profile_file", "text_lines", "scramble", "server_settings", "allowed_databases",
+                "paths"}
 
 # Who may include whom. A layer always may include itself.
 ALLOWED = {
