@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -9,29 +10,23 @@
 
 namespace kvo::client {
 
-std::string EncodeFormValue(std::string_view value) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : value) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-      out += static_cast<char>(c);
-    } else if (c == ' ') {
-      out += '+';
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
 std::string EncodeFormBody(const TFormFields& fields) {
+  static const char hex[] = "0123456789ABCDEF";
   std::string body;
   for (const auto& [name, value] : fields) {
     body += name;
     body += '=';
-    body += EncodeFormValue(value);
+    for (unsigned char c : value) {
+      if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+        body += static_cast<char>(c);
+      } else if (c == ' ') {
+        body += '+';
+      } else {
+        body += '%';
+        body += hex[c >> 4];
+        body += hex[c & 15];
+      }
+    }
     body += '&';
   }
   return body;
@@ -53,8 +48,19 @@ void GlobalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+struct Body {
+  std::string bytes;
+  size_t limit = 0;
+  bool tooLarge = false;
+};
+
 size_t CollectBody(char* data, size_t size, size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
+  auto& body = *static_cast<Body*>(target);
+  if (size * count > body.limit - body.bytes.size()) {
+    body.tooLarge = true;
+    return 0;  // curl stops the transfer
+  }
+  body.bytes.append(data, size * count);
   return size * count;
 }
 
@@ -74,45 +80,41 @@ void Check(CURLcode code) {
 
 }  // namespace
 
-std::string HttpClient::Post(const std::string& url, const std::string& body) const {
-  HttpAnswer answer = Send(url, &body);
-  if (answer.status < 200 || answer.status > 299) {
-    throw Error(answer.statusLine.empty() ? "HTTP status " + std::to_string(answer.status)
-                                          : answer.statusLine);
-  }
-  return std::move(answer.body);
-}
-
-HttpAnswer HttpClient::Send(const std::string& url, const std::string* formBody) const {
+HttpAnswer HttpClient::Request(const std::string& url, const std::string* formBody) const {
   GlobalInit();
   std::unique_ptr<CURL, EasyDeleter> curl(curl_easy_init());
   if (!curl) throw Error("Cannot create the HTTP client");
   CURL* h = curl.get();
   std::unique_ptr<curl_slist, ListDeleter> headers;
+  Body answer;
+  answer.limit = Limits.MaxAnswerBytes;
+  std::string status;
+  char errorText[CURL_ERROR_SIZE] = {0};
   if (formBody) {
     headers.reset(curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
     // The body goes with the request, not after an interim answer.
-    headers.reset(curl_slist_append(headers.release(), "Expect:"));
+    if (headers) headers.reset(curl_slist_append(headers.release(), "Expect:"));
     if (!headers) throw Error("Cannot create the HTTP client");
-  }
-
-  HttpAnswer answer;
-  char errorText[CURL_ERROR_SIZE] = {0};
-  Check(curl_easy_setopt(h, CURLOPT_URL, url.c_str()));
-  if (formBody) {
     Check(curl_easy_setopt(h, CURLOPT_POST, 1L));
     Check(curl_easy_setopt(h, CURLOPT_POSTFIELDS, formBody->data()));
     Check(curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
                            static_cast<curl_off_t>(formBody->size())));
     Check(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
   }
+  Check(curl_easy_setopt(h, CURLOPT_URL, url.c_str()));
   Check(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L));
+  // Anything but http and https (ftp://, file://) fails at once instead of being tried.
+  Check(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
+  Check(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(std::max(0.0, Limits.ConnectTimeoutSeconds) * 1000)));
+  Check(curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
+                         static_cast<long>(std::max(0.0, Limits.TimeoutSeconds) * 1000)));
   Check(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
   Check(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText));
   Check(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBody));
-  Check(curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer.body));
+  Check(curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer));
   Check(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, CollectStatus));
-  Check(curl_easy_setopt(h, CURLOPT_HEADERDATA, &answer.statusLine));
+  Check(curl_easy_setopt(h, CURLOPT_HEADERDATA, &status));
   // An empty proxy text turns off curl's use of http_proxy, ALL_PROXY and the like.
   if (Proxy.Host.empty()) {
     Check(curl_easy_setopt(h, CURLOPT_PROXY, ""));
@@ -129,14 +131,31 @@ HttpAnswer HttpClient::Send(const std::string& url, const std::string* formBody)
   }
 
   CURLcode code = curl_easy_perform(h);
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer.status);
+  if (answer.tooLarge) {
+    throw Error("The answer is larger than " + std::to_string(Limits.MaxAnswerBytes) +
+                " bytes, the limit of this client");
+  }
+  long statusCode = 0;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &statusCode);
   // A refusing proxy closes the connection on the unread request body, which can cut its own
   // answer short: a refusal status already received says more than the broken transfer.
-  bool refused = answer.status != 0 && (answer.status < 200 || answer.status > 299);
+  bool refused = statusCode != 0 && (statusCode < 200 || statusCode > 299);
   if (code != CURLE_OK && !refused) {
     throw Error(errorText[0] ? errorText : curl_easy_strerror(code));
   }
-  return answer;
+  if (code != CURLE_OK) {
+    throw Error(status.empty() ? "HTTP status " + std::to_string(statusCode) : status);
+  }
+  return HttpAnswer{statusCode, std::move(status), std::move(answer.bytes)};
+}
+
+std::string HttpClient::Post(const std::string& url, const std::string& body) const {
+  HttpAnswer answer = Request(url, &body);
+  if (answer.status < 200 || answer.status > 299) {
+    throw Error(answer.statusLine.empty() ? "HTTP status " + std::to_string(answer.status)
+                                          : answer.statusLine);
+  }
+  return std::move(answer.body);
 }
 
 }  // namespace detail

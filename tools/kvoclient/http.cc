@@ -1,4 +1,5 @@
-// kvoclient's plain requests, made by the client library's HTTP client.
+// kvoclient's requests go through the client library's HTTP client, so that every command
+// follows the same rules and reports failures alike.
 #include "tools/kvoclient/http.h"
 
 #include <string_view>
@@ -9,10 +10,6 @@
 
 namespace kvo::kvoclient {
 
-namespace {
-
-// The message of the server's failure pages: the frame's "Internal Application Error" page and
-// the HTML error page of the data actions; empty for anything else.
 std::string ServerMessage(const std::string& body) {
   const std::string_view starts[][2] = {
       {"<font face=Arial color=#990000 size=6>", "</font>"},
@@ -24,33 +21,57 @@ std::string ServerMessage(const std::string& body) {
     if (from == std::string::npos) continue;
     from += start.size();
     size_t to = body.find(end, from);
-    if (to != std::string::npos) return body.substr(from, to - from);
+    if (to != std::string::npos) return platform::Cp1252ToUtf8(body.substr(from, to - from));
   }
   return "";
 }
 
-}  // namespace
-
 std::string FormEncode(std::string_view value) {
-  return client::EncodeFormValue(value);
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : value) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+      out += static_cast<char>(c);
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string RequestFailure(const std::string& url, const std::string& message) {
+  return url + ": " + message;
 }
 
 HttpAnswer HttpRequest(const std::string& url, bool post, const std::string& formBody,
-                       const ProxySettings& proxy) {
+                       const ProxySettings& proxy, const Timeouts& timeouts) {
   client::detail::HttpClient http;
   if (!proxy.host.empty()) {
     http.Proxy.Host = proxy.host;
     http.Proxy.Port = proxy.port;
-    http.Proxy.BasicAuthentication = !proxy.user.empty();
-    http.Proxy.Username = proxy.user;
-    http.Proxy.Password = proxy.password;
+    if (!proxy.user.empty()) {
+      http.Proxy.BasicAuthentication = true;
+      http.Proxy.Username = proxy.user;
+      http.Proxy.Password = proxy.password;
+    }
   }
-  client::detail::HttpAnswer received = http.Send(url, post ? &formBody : nullptr);
+  http.Limits.ConnectTimeoutSeconds = timeouts.connect;
+  http.Limits.TimeoutSeconds = timeouts.total;
+  client::detail::HttpAnswer received;
+  try {
+    received = http.Request(url, post ? &formBody : nullptr);
+  } catch (const Error& e) {
+    throw Error(RequestFailure(url, e.what()));
+  }
   if (received.status < 200 || received.status > 299) {
-    std::string message = "The server answered \"" + received.statusLine + "\"";
+    std::string message = received.statusLine;
     std::string detail = ServerMessage(received.body);
-    if (!detail.empty()) message += ": " + platform::Cp1252ToUtf8(detail);
-    throw Error(message);
+    if (!detail.empty()) message += ": " + detail;
+    throw Error(RequestFailure(url, message));
   }
   return HttpAnswer{received.status, std::move(received.body)};
 }
