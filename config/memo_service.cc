@@ -91,7 +91,7 @@ void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Data
     }
     response.SetContent(JoinLines(LoadLines(path)));
   } catch (const std::exception& e) {
-    response.SetContent(e.what());
+    response.SetFailureContent(e.what());
   }
 }
 

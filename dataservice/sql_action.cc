@@ -103,21 +103,21 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
           if (transaction && transaction->Active()) transaction->Rollback();
           CloseQuietly(connection);
           log.Add(message);
-          response.SetContent(app::BuildErrorPage(message));
+          response.SetFailureContent(app::BuildErrorPage(message));
         }
       }
     } catch (const std::exception& e) {
       const std::string message = e.what();
       CloseQuietly(connection);
       // Once the binary answer's headers are out, a failure can only be logged.
-      if (!headersSent) response.SetContent(app::BuildErrorPage(message));
+      if (!headersSent) response.SetFailureContent(app::BuildErrorPage(message));
       log.Add(message);
     }
     log.Save();
     // Closing commits what is still open, before the transaction object could roll it back.
     if (connection && connection->IsOpen()) connection->Close();
   } catch (const std::exception& e) {
-    response.SetContent(app::BuildErrorPage(e.what()));
+    response.SetFailureContent(app::BuildErrorPage(e.what()));
   }
 }
 

@@ -64,7 +64,7 @@ void UserManagerAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     }
     services.Detach();
   } catch (const std::exception& e) {
-    response.SetContent(std::string("Erro: ") + e.what());
+    response.SetFailureContent(std::string("Erro: ") + e.what());
   }
 }
 

@@ -81,7 +81,7 @@ void TesteAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     };
     response.SetContent(config::JoinLines(lines));
   } catch (const std::exception& e) {
-    response.SetContent(e.what());
+    response.SetFailureContent(e.what());
   }
 }
 

@@ -21,4 +21,8 @@ std::string Utf16ToCp1252(std::u16string_view text, bool lookAlike = true);
 // Windows-1252 to UTF-16.
 std::u16string Cp1252ToUtf16(std::string_view text);
 
+// True when `text` is well-formed UTF-8: shortest forms only, no surrogates, nothing above
+// U+10FFFF. The empty text and plain ASCII are UTF-8.
+bool IsValidUtf8(std::string_view text);
+
 }  // namespace kvo::platform

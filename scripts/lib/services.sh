@@ -73,6 +73,8 @@ svc_spawn() {
 
 # fb_start DIR: a private server with its own configuration under DIR/fb. Sets FB_PORT,
 # FB_PASSWORD, FB_CLIENT (the client configuration folder), FB_DATADIR.
+# Optional: FB_RUN_AS=USER runs the server as that user (started as root; the server's folders
+# become that user's), FB_RESTRICT_TO_DATA=1 lets it open databases only under FB_DATADIR.
 fb_start() {
   local dir=$1/fb
   local srv=$dir/server
@@ -98,6 +100,10 @@ RemoteBindAddress = 127.0.0.1
 SecurityDatabase = $srv/security3.fdb
 IpcName = $ipc
 CONF
+  if [[ -n ${FB_RESTRICT_TO_DATA:-} ]]; then
+    # A database name posted by a caller can then name no other file of this machine.
+    echo "DatabaseAccess = Restrict $FB_DATADIR" >>"$srv/firebird.conf"
+  fi
   cat >"$srv/databases.conf" <<CONF
 security.db = $srv/security3.fdb
 {
@@ -134,8 +140,14 @@ SQL
     chmod 600 "$srv/sysdba.password"
   fi
 
+  local as_user=()
+  if [[ -n ${FB_RUN_AS:-} ]]; then
+    # The server writes its security database, lock files and databases: they are its own.
+    chown -R "$FB_RUN_AS:" "$srv" "$dir/data" || return 1
+    as_user=(setpriv --reuid="$FB_RUN_AS" --regid="$FB_RUN_AS" --init-groups --)
+  fi
   FIREBIRD=$srv FIREBIRD_LOCK=$srv/lock svc_spawn "$srv/firebird.pid" "$srv/server.log" \
-    /usr/sbin/firebird
+    "${as_user[@]}" /usr/sbin/firebird
   local i
   for ((i = 0; i < 100; i++)); do
     if ! svc_alive "$(<"$srv/firebird.pid")"; then
@@ -184,13 +196,17 @@ http_link_binary() {
 }
 
 # http_start DIR BINARY [PORT]: lighttpd on 127.0.0.1:PORT (a free one by default). The CGI
-# folder links the binary under both script names. Sets HTTP_PORT, HTTP_URL, HTTP_DRIVES.
+# folder links the binary under both script names. Sets HTTP_PORT, HTTP_URL, HTTP_DRIVES and
+# HTTP_WWW (the document root: pages there share the program's origin).
+# Optional: HTTP_RUN_AS=USER has lighttpd (started as root) drop to that user after binding its
+# port, so that it and the program it starts run unprivileged.
 # Needs FB_CLIENT (fb_start first).
 http_start() {
   local dir=$1/http binary=$2
   HTTP_PORT=${3:-$(svc_free_port)} || return 1
   mkdir -p "$dir/www" "$dir/cgi" "$dir/drives" "$dir/log" "$dir/upload" || return 1
   HTTP_DRIVES=${HTTP_DRIVES_OVERRIDE:-$dir/drives}
+  HTTP_WWW=$dir/www
   http_link_binary "$dir/cgi" "$binary"
   # A test-only program that shows the environment the web server gives a CGI program.
   if [[ -n ${HTTP_WITH_ENV_CGI:-} ]]; then
@@ -208,9 +224,14 @@ server.errorlog = "$dir/log/error.log"
 server.breakagelog = "$dir/log/cgi-stderr.log"
 server.upload-dirs = ( "$dir/upload" )
 accesslog.filename = "$dir/log/access.log"
-server.max-request-size = 2097151
 include "$dir/kvowebserver.conf"
 CONF
+  if [[ -n ${HTTP_RUN_AS:-} ]]; then
+    # Request bodies are buffered in the upload folder by the unprivileged server.
+    chown "$HTTP_RUN_AS:" "$dir/upload" || return 1
+    printf 'server.username = "%s"\nserver.groupname = "%s"\n' "$HTTP_RUN_AS" \
+      "$(id -gn "$HTTP_RUN_AS")" >>"$dir/lighttpd.conf"
+  fi
   if [[ -n ${HTTP_WITH_ENV_CGI:-} ]]; then
     echo '$HTTP["url"] =~ "^/kvo/printenv\.cgi" { cgi.assign = ( ".cgi" => "" ) }' \
       >>"$dir/lighttpd.conf"
@@ -294,6 +315,7 @@ export KVO_FB_PASSWORD='$FB_PASSWORD'
 export KVO_FB_DATADIR='$FB_DATADIR'
 export KVO_HTTP_URL='$HTTP_URL'
 export KVO_HTTP_DRIVES='$HTTP_DRIVES'
+export KVO_HTTP_WWW='$HTTP_WWW'
 export KVO_PROXY_HOST='127.0.0.1'
 export KVO_PROXY_PORT='$PROXY_PORT'
 export KVO_PROXY_USER='$PROXY_USER'
