@@ -68,7 +68,7 @@ TEST(RdpAction, HostileValuesStayInTheirPlace) {
       {"domain_rdp", "a%0D%0Ab%5C%27", "Domain = \"\"", "Domain = \"a\\r\\nb\\\\\\'\""},
       {"width_rdp", "1;alert(1)", "Width = ;", "Width = ;"},
       {"height_rdp", "-", "Height = ;", "Height = ;"},
-      {"height_rdp", "12+", "Height = ;", "Height = ;"},
+      {"height_rdp", "12%2B", "Height = ;", "Height = ;"},
       {"width_obj", "1%22+onload=%22alert(1)", "width=\"\"",
        "width=\"1&quot; onload=&quot;alert(1)\""},
       {"height_obj", "%3E%3Cscript%3E%26%27%0A", "height=\"\"",

@@ -223,6 +223,8 @@ server.port = $HTTP_PORT
 server.errorlog = "$dir/log/error.log"
 server.breakagelog = "$dir/log/cgi-stderr.log"
 server.upload-dirs = ( "$dir/upload" )
+# Pages of the document root (browser tests put theirs there) are served as HTML.
+mimetype.assign = ( ".html" => "text/html" )
 accesslog.filename = "$dir/log/access.log"
 include "$dir/kvowebserver.conf"
 CONF
