@@ -124,6 +124,13 @@ Providers = Remote,Loopback
 RemoteServicePort = $FB_PORT
 CONF
   cp -f "$KVO_FB_LIBDIR/firebird.msg" "$FB_CLIENT/firebird.msg"
+  # A plain alias ("db=kvodemo") is resolved by the client before it travels; unknown there, it
+  # would become a path in the caller's working directory.
+  if [[ -f $dir/aliases.conf ]]; then
+    cp -f "$dir/aliases.conf" "$FB_CLIENT/databases.conf"
+  else
+    rm -f "$FB_CLIENT/databases.conf"
+  fi
 
   if [[ ! -s $srv/security3.fdb ]]; then
     FIREBIRD=$srv FIREBIRD_LOCK=$srv/lock isql-fb -q >"$srv/isql-security.log" 2>&1 <<SQL
@@ -229,8 +236,8 @@ accesslog.filename = "$dir/log/access.log"
 include "$dir/kvowebserver.conf"
 CONF
   if [[ -n ${HTTP_RUN_AS:-} ]]; then
-    # Request bodies are buffered in the upload folder by the unprivileged server.
-    chown "$HTTP_RUN_AS:" "$dir/upload" || return 1
+    # The unprivileged server opens its logs and buffers request bodies in the upload folder.
+    chown -R "$HTTP_RUN_AS:" "$dir/upload" "$dir/log" || return 1
     printf 'server.username = "%s"\nserver.groupname = "%s"\n' "$HTTP_RUN_AS" \
       "$(id -gn "$HTTP_RUN_AS")" >>"$dir/lighttpd.conf"
   fi
