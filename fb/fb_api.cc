@@ -1,8 +1,8 @@
 #include "fb/fb_api.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "platform/ascii.h"
 #include "platform/codepage.h"
 
 namespace kvo::fb::api {
@@ -101,8 +101,7 @@ ParamBlock DatabaseParams(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    std::string name = line.substr(0, eq);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string name = platform::AsciiLowered(line.substr(0, eq));
     // Names may come with the leading "isc_dpb_" of the client's constants.
     if (name.rfind("isc_dpb_", 0) == 0) name.erase(0, 8);
     for (const Known& k : kKnown) {
