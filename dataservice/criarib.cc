@@ -2,6 +2,7 @@
 // NOME of a query to C:\tabela.txt. No guard of its own: failures reach the default handling.
 #include <string>
 
+#include "app/helpers.h"
 #include "config/text_lines.h"
 #include "dataservice/actions.h"
 #include "platform/ascii.h"
@@ -29,6 +30,7 @@ size_t NomeColumn(const fb::ResultSet& rows) {
 
 void RunStatement(const std::string& database, const std::string& params,
                   const std::string& statement) {
+  app::RequireAllowedDatabase(database);
   fb::Attachment attachment = fb::Attachment::Open(database, config::SplitLines(params));
   fb::Transaction transaction = attachment.StartTransaction();
   if (!MentionsSelect(statement)) {

@@ -6,12 +6,14 @@
 
 #include "app/helpers.h"
 #include "config/paths.h"
+#include "config/server_settings.h"
 #include "dataservice/actions.h"
 #include "dataservice/statement_log.h"
 #include "fb/fb.h"
 #include "packet/compress.h"
 #include "packet/packet.h"
 #include "platform/ascii.h"
+#include "platform/error.h"
 #include "platform/stream.h"
 
 namespace kvo::dataservice {
@@ -46,6 +48,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     try {
       const cgi::FieldList& fields = request.ContentFields();
       const std::string q = fields.Value("q");
+      app::RequireAllowedDatabase(fields.Value("db"));
       connection.emplace(fb::Attachment::Open(
           fields.Value("db"), {"user_name=" + fields.Value("u"), "password=" + fields.Value("p")}));
       if (IsSelect(q)) {
@@ -56,7 +59,9 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
         std::optional<packet::Packet> result;
         {
           fb::ResultSet rows = statement.Open();
-          result.emplace(packet::BuildPacket(rows, statement.OutputColumns()));
+          result.emplace(
+              packet::BuildPacket(rows, statement.OutputColumns(),
+                                  config::ServerSettings::Read().MaxPacketBytes.value_or(0)));
           rows.Close();
         }
         if (platform::SameTextAscii(fields.Value("z"), "true")) {
@@ -90,7 +95,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
           statement.Execute();
           transaction->Commit();
         } catch (const std::exception& e) {
-          const std::string message = e.what();
+          const std::string message = MessageOf(e);
           if (transaction && transaction->Active()) transaction->Rollback();
           CloseQuietly(connection);
           log.Add(message);
@@ -98,7 +103,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
         }
       }
     } catch (const std::exception& e) {
-      const std::string message = e.what();
+      const std::string message = MessageOf(e);
       CloseQuietly(connection);
       // Once the binary answer's headers are out, a failure can only be logged.
       if (!headersSent) response.SetFailureContent(app::BuildErrorPage(message));
@@ -108,7 +113,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     // Closing commits what is still open, before the transaction object could roll it back.
     if (connection && connection->IsOpen()) connection->Close();
   } catch (const std::exception& e) {
-    response.SetFailureContent(app::BuildErrorPage(e.what()));
+    response.SetFailureContent(app::BuildErrorPage(MessageOf(e)));
   }
 }
 

@@ -1,6 +1,7 @@
 #include "fb/fb_api.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/ascii.h"
 #include "platform/codepage.h"
@@ -49,6 +50,16 @@ Error MakeError(IStatus* status) {
   return Error(text, std::move(codes));
 }
 
+KeepProcessSignals::KeepProcessSignals() {
+  sigaction(SIGTERM, nullptr, &term_);
+  sigaction(SIGINT, nullptr, &interrupt_);
+}
+
+KeepProcessSignals::~KeepProcessSignals() {
+  sigaction(SIGTERM, &term_, nullptr);
+  sigaction(SIGINT, &interrupt_, nullptr);
+}
+
 ParamBlock::ParamBlock(unsigned kind) {
   Status status;
   builder_.reset(Util()->getXpbBuilder(&status, kind, nullptr, 0));
@@ -82,7 +93,7 @@ const unsigned char* ParamBlock::data() {
   return builder_->getBuffer(&status);
 }
 
-ParamBlock DatabaseParams(const std::vector<std::string>& lines) {
+ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly) {
   struct Known {
     const char* name;
     unsigned char tag;
@@ -98,6 +109,8 @@ ParamBlock DatabaseParams(const std::vector<std::string>& lines) {
   // Our texts are Windows-1252; the client takes names as UTF-8 only when told so, and refuses
   // non-ASCII bytes otherwise.
   dpb.Tag(isc_dpb_utf8_filename);
+  // Before the caller's lines, none of which can name this tag.
+  if (serverOnly || ServerAttachRequired()) dpb.String(isc_dpb_config, kServerOnlyConfig);
   for (const std::string& line : lines) {
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
@@ -134,3 +147,19 @@ ISC_TIME EncodeTime(const Time& t) {
 }
 
 }  // namespace kvo::fb::api
+
+namespace kvo::fb {
+
+namespace {
+std::atomic<bool> serverAttachRequired{false};
+}  // namespace
+
+void RequireServerAttach(bool on) noexcept {
+  serverAttachRequired = on;
+}
+
+bool ServerAttachRequired() noexcept {
+  return serverAttachRequired;
+}
+
+}  // namespace kvo::fb
