@@ -76,6 +76,9 @@ class ParamBlock {
 // The attach-time parameters from "name=value" lines (unknown names ignored), SQL dialect 3.
 ParamBlock DatabaseParams(const std::vector<std::string>& lines);
 
+// The connection character set that the lines name ("lc_ctype"), upper-cased; empty for none.
+std::string ConnectionCharSet(const std::vector<std::string>& lines);
+
 // Exact numeric, date and time conversions of the client's wire formats.
 Date DecodeDate(ISC_DATE d);
 Time DecodeTime(ISC_TIME t);
