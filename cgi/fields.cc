@@ -2,22 +2,12 @@
 
 #include <cstdio>
 
+#include "platform/ascii.h"
 #include "platform/error.h"
 
 namespace kvo::cgi {
 
 namespace {
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -32,7 +22,7 @@ std::string FieldList::Value(std::string_view name) const {
   for (const auto& item : items) {
     size_t eq = item.find('=');
     if (eq == std::string::npos) continue;
-    if (EqualNoCase(std::string_view(item).substr(0, eq), name)) return item.substr(eq + 1);
+    if (platform::SameTextAscii(std::string_view(item).substr(0, eq), name)) return item.substr(eq + 1);
   }
   return {};
 }

@@ -9,6 +9,7 @@
 #include "kvo/client/tarvo.h"
 #include "kvo/client/tarvo_query.h"
 #include "platform/error.h"
+#include "platform/file_errors.h"
 #include "platform/files.h"
 #include "platform/winpath.h"
 
@@ -85,9 +86,7 @@ void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Data
     // A name that would lead out of the memo directory is answered as a memo that does not
     // exist, so the answer tells nothing about files elsewhere.
     if (!IsMemoName(cnpj)) {
-      throw Error("Cannot open file \"" + platform::WindowsFullPath(path) + "\". " +
-                      platform::SystemReason(ENOENT),
-                  "EFOpenError");
+      throw platform::CannotOpenFile(path, ENOENT);
     }
     response.SetContent(JoinLines(LoadLines(path)));
   } catch (const std::exception& e) {

@@ -12,6 +12,7 @@
 #include "fb/fb.h"
 #include "packet/compress.h"
 #include "packet/packet.h"
+#include "platform/ascii.h"
 #include "platform/stream.h"
 
 namespace kvo::dataservice {
@@ -21,19 +22,9 @@ namespace {
 const char kXmlDeclaration[] =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?> ";
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
-// Trimmed of blanks and control characters at both ends, lower-cased, it starts with "select".
+// Trimmed of blanks and control characters at both ends, it starts with "select" in any case.
 bool IsSelect(std::string_view q) {
-  size_t b = 0, e = q.size();
-  while (b < e && static_cast<unsigned char>(q[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(q[e - 1]) <= ' ') --e;
-  return Lower(q.substr(b, std::min<size_t>(e - b, 6))) == "select";
+  return platform::StartsWithAscii(platform::TrimControls(q), "select");
 }
 
 // Ends the connection on a failure path: what the request wrote is rolled back, and a failure
@@ -72,7 +63,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
           result.emplace(packet::BuildPacket(rows, statement.OutputColumns()));
           rows.Close();
         }
-        if (Lower(fields.Value("z")) == "true") {
+        if (platform::SameTextAscii(fields.Value("z"), "true")) {
           platform::MemoryStream compressed;
           {
             platform::MemoryStream binary;

@@ -11,31 +11,15 @@
 #include <optional>
 
 #include "config/text_lines.h"
+#include "platform/replace_file.h"
+#include "platform/unique_fd.h"
 #include "platform/winpath.h"
 
 namespace kvo::dataservice {
 
 namespace {
 
-// An open descriptor, closed with the object (closing also drops its lock).
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
+constexpr mode_t kLogMode = 0644;
 
 std::string Format(std::time_t t, const char* pattern) {
   std::tm tm{};
@@ -43,16 +27,6 @@ std::string Format(std::time_t t, const char* pattern) {
   char buf[64];
   size_t n = std::strftime(buf, sizeof buf, pattern, &tm);
   return std::string(buf, n);
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
 }
 
 // Counts lines as the log is read back: each CR LF, lone CR or lone LF ends one, and bytes
@@ -185,31 +159,34 @@ void StatementLog::Merge() {
 
   // Without the lock the entries are still appended, as the single-request log would; only
   // the remembered line count is left alone then.
-  Fd lock(::open((folder + "Log.lck").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  if (lock.get() >= 0) {
-    while (::flock(lock.get(), LOCK_EX) != 0 && errno == EINTR) {
+  platform::UniqueFd lock(
+      ::open((folder + "Log.lck").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kLogMode));
+  if (lock.Get() >= 0) {
+    while (::flock(lock.Get(), LOCK_EX) != 0 && errno == EINTR) {
     }
   }
   std::optional<LogState> state;
-  if (lock.get() >= 0) state = ReadState(lock.get());
+  if (lock.Get() >= 0) state = ReadState(lock.Get());
 
-  std::optional<Fd> file;
-  file.emplace(::open(log.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (file->get() < 0) {
+  platform::UniqueFd file;
+  file.Reset(::open(log.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, kLogMode));
+  if (!file) {
     // A log the program may append to but not read is still appended to.
-    file.emplace(::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    if (file->get() < 0) return;
+    file.Reset(::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (!file) return;
   }
   struct stat st {};
-  if (::fstat(file->get(), &st) != 0) return;
+  if (::fstat(file.Get(), &st) != 0) return;
 
   std::optional<uint64_t> lines;
   if (state && state->Describes(st)) lines = state->lines;
-  if (!lines) lines = CountLines(file->get());
+  if (!lines) lines = CountLines(file.Get());
 
   if (lines && *lines >= kRotateAt && Rotate(folder, log, std::time(nullptr))) {
-    file.emplace(::open(log.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (file->get() < 0 || ::fstat(file->get(), &st) != 0) return;
+    file.Reset(::open(log.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kLogMode));
+    if (!file || ::fstat(file.Get(), &st) != 0) return;
+    // The rotated name and the new log must survive a crash together.
+    platform::SyncFolderOf(log);
     lines = 0;
   }
 
@@ -218,7 +195,7 @@ void StatementLog::Merge() {
   std::string bytes;
   if (st.st_size > 0) {
     char last = 0;
-    if (::pread(file->get(), &last, 1, st.st_size - 1) == 1) {
+    if (::pread(file.Get(), &last, 1, st.st_size - 1) == 1) {
       if (last == '\r')
         bytes = "\n";
       else if (last != '\n')
@@ -227,12 +204,12 @@ void StatementLog::Merge() {
   }
   const size_t prefix = bytes.size();
   bytes += config::JoinLines(entries_);
-  if (!WriteAll(file->get(), bytes) || ::fdatasync(file->get()) != 0) {
+  if (platform::WriteAll(file.Get(), bytes) != 0 || ::fdatasync(file.Get()) != 0) {
     // A full disk keeps the log as it was rather than with half an entry.
-    (void)!::ftruncate(file->get(), st.st_size);
+    (void)!::ftruncate(file.Get(), st.st_size);
     return;
   }
-  if (lock.get() < 0 || !lines) return;
+  if (lock.Get() < 0 || !lines) return;
   LineCounter added;
   added.Feed(std::string_view(bytes).substr(prefix));
   LogState now;
@@ -240,7 +217,7 @@ void StatementLog::Merge() {
   now.inode = static_cast<uint64_t>(st.st_ino);
   now.size = static_cast<uint64_t>(st.st_size) + bytes.size();
   now.lines = *lines + added.lines();
-  WriteState(lock.get(), now);
+  WriteState(lock.Get(), now);
 }
 
 }  // namespace kvo::dataservice

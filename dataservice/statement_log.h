@@ -27,7 +27,6 @@ class StatementLog {
 
   // Appends "dd/mm/yyyy hh:nn:ss - " and `text` (a statement exactly as received, or a message).
   void Add(std::string_view text);
-  const std::vector<std::string>& Entries() const { return entries_; }
 
   // Appends the entries to the file as the header says. Never throws.
   void Save() noexcept;

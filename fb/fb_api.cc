@@ -1,8 +1,8 @@
 #include "fb/fb_api.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "platform/ascii.h"
 #include "platform/codepage.h"
 
 namespace kvo::fb::api {
@@ -89,8 +89,7 @@ namespace {
 std::string ParamName(const std::string& line) {
   size_t eq = line.find('=');
   if (eq == std::string::npos) return {};
-  std::string name = line.substr(0, eq);
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string name = platform::AsciiLowered(line.substr(0, eq));
   if (name.rfind("isc_dpb_", 0) == 0) name.erase(0, 8);
   return name;
 }
@@ -102,8 +101,7 @@ std::string ConnectionCharSet(const std::vector<std::string>& lines) {
   // The client takes the last of repeated parameters.
   for (const std::string& line : lines) {
     if (ParamName(line) != "lc_ctype") continue;
-    charSet = line.substr(line.find('=') + 1);
-    for (char& c : charSet) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    charSet = platform::AsciiUppered(line.substr(line.find('=') + 1));
   }
   return charSet;
 }

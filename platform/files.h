@@ -4,10 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace kvo::platform {
+#include "platform/file_errors.h"
 
-// The operating system's description of an errno value ("No such file or directory").
-std::string SystemReason(int errnoValue);
+namespace kvo::platform {
 
 // True when a file (not a folder) exists at the Windows path.
 bool FileExists(std::string_view windowsPath);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "platform/unique_fd.h"
 #include "platform/winpath.h"
 
 namespace kvo::platform {
@@ -55,23 +56,18 @@ class FileSource : public Source {
  public:
   // Only regular files: a FIFO or a device named by a caller must not block or stream forever.
   explicit FileSource(const std::string& hostPath) {
-    fd_ = ::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    fd_.Reset(::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
-    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0)
+    if (fd_ && ::fstat(fd_.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0)
       size_ = static_cast<uint64_t>(st.st_size);
   }
-  ~FileSource() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
 
-  bool Usable() const { return fd_ >= 0 && size_ > 0; }
+  bool Usable() const { return fd_ && size_ > 0; }
   bool Read(uint64_t offset, void* out, size_t count) const override {
     if (offset > size_ || count > size_ - offset) return false;
     auto* p = static_cast<char*>(out);
     while (count > 0) {
-      ssize_t n = ::pread(fd_, p, count, static_cast<off_t>(offset));
+      ssize_t n = ::pread(fd_.Get(), p, count, static_cast<off_t>(offset));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;  // shrunk under us, or an I/O error
       p += n;
@@ -82,7 +78,7 @@ class FileSource : public Source {
   }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
   uint64_t size_ = 0;
 };
 
