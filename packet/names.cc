@@ -38,7 +38,7 @@ void MakeAttrNames(std::vector<Field>& fields) {
     if (base.empty()) base = "COLUMN";
     // Namespace-aware readers take an attribute named xmlns for a namespace declaration and
     // then see no rows; like a name that cannot start an XML name, it gets a leading "_".
-    if (!IsNameStart(static_cast<unsigned char>(base[0])) || Folded(base) == "XMLNS")
+    if (!IsNameStart(static_cast<unsigned char>(base[0])) || platform::SameTextAscii(base, "xmlns"))
       base.insert(0, 1, '_');
     std::string name = base;
     for (int n = 1; isTaken(name); ++n) name = base + "_" + std::to_string(n);
