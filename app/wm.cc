@@ -5,6 +5,7 @@
 #include "config/actions.h"
 #include "dataservice/actions.h"
 #include "pages/actions.h"
+#include "platform/error.h"
 #include "platform/ascii.h"
 
 namespace kvo::app {
@@ -75,7 +76,7 @@ bool TWM::HandleRequest(cgi::TWebRequest& request, cgi::TWebResponse& response) 
   try {
     handled = Dispatch(request, response);
   } catch (const std::exception& e) {
-    response.InternalErrorPage(e.what());
+    response.InternalErrorPage(MessageOf(e));
     return false;
   }
   if (handled && !response.Sent()) response.SendResponse();

@@ -116,7 +116,8 @@ std::string TWebRequest::ReadString(size_t count) {
 const FieldList& TWebRequest::QueryFields() {
   if (!query_) {
     query_ = std::make_unique<FieldList>();
-    SplitFields(StringVariable(rvQuery), "&\r\n", "\r\n", query_->items);
+    queryText_ = StringVariable(rvQuery);
+    query_->Parse(queryText_, "&\r\n", "\r\n");
   }
   return *query_;
 }
@@ -126,10 +127,10 @@ const FieldList& TWebRequest::ContentFields() {
     content_ = std::make_unique<FieldList>();
     const int32_t length = IntegerVariable(rvContentLength);
     if (length > 0) {
-      std::string text = body_;
-      if (text.size() < static_cast<size_t>(length))
-        text += ReadString(static_cast<size_t>(length) - text.size());
-      SplitFields(text, "&\r\n", "\r\n", content_->items);
+      // The list refers to the body itself: a body is never held twice.
+      if (body_.size() < static_cast<size_t>(length))
+        body_ += ReadString(static_cast<size_t>(length) - body_.size());
+      content_->Parse(body_, "&\r\n", "\r\n");
     }
   }
   return *content_;

@@ -24,6 +24,8 @@ std::string FetchFirstValue(std::string_view databaseName, const std::vector<std
   client::TTarvoIBTransaction transaction;
   client::TTarvoIBDatabase database;
   database.LoginPrompt = false;
+  // The login is the caller's: never the embedded engine, which takes any password.
+  database.ServerOnly = true;
   database.DatabaseName = std::string(databaseName);
   for (const std::string& line : params) database.Params.Add(line);
   database.SetConnected(true);
@@ -90,7 +92,7 @@ void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Data
     }
     response.SetContent(JoinLines(LoadLines(path)));
   } catch (const std::exception& e) {
-    response.SetContent(e.what());
+    response.SetContent(MessageOf(e));
   }
 }
 

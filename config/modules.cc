@@ -112,9 +112,17 @@ void Walk(const std::string& windowsPath, const std::string& hostPath, TextLines
   {
     std::unique_ptr<DIR, DirCloser> dir(::opendir("."));
     if (!dir) throw platform::CannotOpenFolder(windowsPath, errno);
-    errno = 0;
-    while (const dirent* d = ::readdir(dir.get())) entries.push_back(Classify(d->d_name));
-    if (errno != 0) throw platform::CannotOpenFolder(windowsPath, errno);
+    // Only readdir's own errno counts: Classify's stat of a dangling or looping link fails
+    // too, and such a link is listed like a file.
+    while (true) {
+      errno = 0;
+      const dirent* d = ::readdir(dir.get());
+      if (!d) {
+        if (errno != 0) throw platform::CannotOpenFolder(windowsPath, errno);
+        break;
+      }
+      entries.push_back(Classify(d->d_name));
+    }
   }
   for (const Entry& e : entries)
     if (e.kind == Entry::PlainDirectory)
@@ -177,14 +185,20 @@ std::string DescribeModule(const std::string& hostPath, std::chrono::millisecond
     // copy waiting forever (nobody is left to kill it at the deadline).
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(1);
-    // The module's own output must not reach the answer on standard output.
+    // The module's own output must not reach the answer on standard output, and a process the
+    // module starts must not hold the server's standard error (the web server's log) or any
+    // other descriptor open: the copy keeps its standard streams on /dev/null and the answer's
+    // pipe as descriptor 3, nothing else.
     const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (devNull >= 0) {
-      ::dup2(devNull, 0);
-      ::dup2(devNull, 1);
-    }
-    const std::string answer = DescribeModuleInProcess(hostPath);
-    if (platform::WriteAll(writeEnd.Get(), answer) != 0) ::_exit(1);
+    if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(devNull, 1) < 0 || ::dup2(devNull, 2) < 0 ||
+        (writeEnd.Get() != 3 && ::dup2(writeEnd.Get(), 3) < 0))
+      ::_exit(1);
+    ::close_range(4, ~0u, 0);
+    // The answer ends with a NUL (no description holds one): the reader stops there and needs
+    // no end of file, which a process the module left running would withhold.
+    std::string answer = DescribeModuleInProcess(hostPath);
+    answer += '\0';
+    if (platform::WriteAll(3, answer) != 0) ::_exit(1);
     // No exit handlers: they belong to the server, not to this copy of it.
     ::_exit(0);
   }
@@ -203,11 +217,13 @@ std::string DescribeModule(const std::string& hostPath, std::chrono::millisecond
     char buffer[4096];
     const ssize_t n = ::read(readEnd.Get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      complete = n == 0;
+    if (n <= 0) break;  // the copy died before its answer was whole
+    answer.append(buffer, static_cast<size_t>(n));
+    if (const size_t end = answer.find('\0'); end != std::string::npos) {
+      answer.resize(end);
+      complete = true;
       break;
     }
-    answer.append(buffer, static_cast<size_t>(n));
   }
   if (!complete) ::kill(child, SIGKILL);
   int status = 0;

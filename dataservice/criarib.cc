@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/helpers.h"
 #include "config/text_lines.h"
 #include "dataservice/actions.h"
 #include "platform/ascii.h"
@@ -30,6 +31,7 @@ size_t NomeColumn(const fb::ResultSet& rows) {
 
 void RunStatement(const std::string& database, const std::string& params,
                   const std::string& statement) {
+  app::RequireAllowedDatabase(database);
   const bool write = !MentionsSelect(statement);
   std::vector<std::string> lines = config::SplitLines(params);
   // A statement that writes carries Windows-1252 literals for the server to convert to each

@@ -7,12 +7,14 @@
 
 #include "app/helpers.h"
 #include "config/paths.h"
+#include "config/server_settings.h"
 #include "dataservice/actions.h"
 #include "dataservice/statement_log.h"
 #include "fb/fb.h"
 #include "packet/compress.h"
 #include "packet/packet.h"
 #include "platform/ascii.h"
+#include "platform/error.h"
 #include "platform/stream.h"
 
 namespace kvo::dataservice {
@@ -44,6 +46,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     try {
       const cgi::FieldList& fields = request.ContentFields();
       const std::string q = fields.Value("q");
+      app::RequireAllowedDatabase(fields.Value("db"));
       const bool select = IsSelect(q);
       std::vector<std::string> params = {"user_name=" + fields.Value("u"),
                                          "password=" + fields.Value("p")};
@@ -60,7 +63,9 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
         std::optional<packet::Packet> result;
         {
           fb::ResultSet rows = statement.Open();
-          result.emplace(packet::BuildPacket(rows, statement.OutputColumns()));
+          result.emplace(
+              packet::BuildPacket(rows, statement.OutputColumns(),
+                                  config::ServerSettings::Read().MaxPacketBytes.value_or(0)));
           rows.Close();
         }
         if (platform::SameTextAscii(fields.Value("z"), "true")) {
@@ -95,14 +100,14 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
           // COMMIT or ROLLBACK run as the statement has ended the transaction itself.
           if (transaction->Active()) transaction->Commit();
         } catch (const std::exception& e) {
-          const std::string message = e.what();
+          const std::string message = MessageOf(e);
           CloseAfterFailure(connection);
           log.Add(message);
           response.SetContent(app::BuildErrorPage(message));
         }
       }
     } catch (const std::exception& e) {
-      const std::string message = e.what();
+      const std::string message = MessageOf(e);
       CloseAfterFailure(connection);
       // Once the binary answer's headers are out, a failure can only be logged.
       if (!headersSent) response.SetContent(app::BuildErrorPage(message));
@@ -112,7 +117,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     // Closing commits what is still open, before the transaction object could roll it back.
     if (connection && connection->IsOpen()) connection->Close();
   } catch (const std::exception& e) {
-    response.SetContent(app::BuildErrorPage(e.what()));
+    response.SetContent(app::BuildErrorPage(MessageOf(e)));
   }
 }
 

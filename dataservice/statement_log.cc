@@ -168,22 +168,24 @@ void StatementLog::Merge() {
   std::optional<LogState> state;
   if (lock.Get() >= 0) state = ReadState(lock.Get());
 
-  platform::UniqueFd file;
-  file.Reset(::open(log.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, kLogMode));
+  // Anything but a regular file (a FIFO would block, a device stream has no end) is left
+  // alone, found without blocking.
+  constexpr int kFlags = O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  platform::UniqueFd file(::open(log.c_str(), O_RDWR | O_CREAT | kFlags, kLogMode));
   if (!file) {
     // A log the program may append to but not read is still appended to.
-    file.Reset(::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    file.Reset(::open(log.c_str(), O_WRONLY | kFlags));
     if (!file) return;
   }
   struct stat st {};
-  if (::fstat(file.Get(), &st) != 0) return;
+  if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
 
   std::optional<uint64_t> lines;
   if (state && state->Describes(st)) lines = state->lines;
   if (!lines) lines = CountLines(file.Get());
 
   if (lines && *lines >= kRotateAt && Rotate(folder, log, std::time(nullptr))) {
-    file.Reset(::open(log.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kLogMode));
+    file.Reset(::open(log.c_str(), O_RDWR | O_CREAT | O_EXCL | kFlags, kLogMode));
     if (!file || ::fstat(file.Get(), &st) != 0) return;
     // The rotated name and the new log must survive a crash together.
     platform::SyncFolderOf(log);

@@ -1,6 +1,7 @@
 #include "fb/fb_api.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/ascii.h"
 #include "platform/codepage.h"
@@ -47,6 +48,16 @@ Error MakeError(IStatus* status) {
     if (arg == isc_arg_cstring) ++v;
   }
   return Error(text, std::move(codes));
+}
+
+KeepProcessSignals::KeepProcessSignals() {
+  sigaction(SIGTERM, nullptr, &term_);
+  sigaction(SIGINT, nullptr, &interrupt_);
+}
+
+KeepProcessSignals::~KeepProcessSignals() {
+  sigaction(SIGTERM, &term_, nullptr);
+  sigaction(SIGINT, &interrupt_, nullptr);
 }
 
 ParamBlock::ParamBlock(unsigned kind) {
@@ -106,7 +117,7 @@ std::string ConnectionCharSet(const std::vector<std::string>& lines) {
   return charSet;
 }
 
-ParamBlock DatabaseParams(const std::vector<std::string>& lines) {
+ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly) {
   struct Known {
     const char* name;
     unsigned char tag;
@@ -122,6 +133,8 @@ ParamBlock DatabaseParams(const std::vector<std::string>& lines) {
   // Our texts are Windows-1252; the client takes names as UTF-8 only when told so, and refuses
   // non-ASCII bytes otherwise.
   dpb.Tag(isc_dpb_utf8_filename);
+  // Before the caller's lines, none of which can name this tag.
+  if (serverOnly || ServerAttachRequired()) dpb.String(isc_dpb_config, kServerOnlyConfig);
   for (const std::string& line : lines) {
     // Names may come with the leading "isc_dpb_" of the client's constants.
     std::string name = ParamName(line);
@@ -157,3 +170,19 @@ ISC_TIME EncodeTime(const Time& t) {
 }
 
 }  // namespace kvo::fb::api
+
+namespace kvo::fb {
+
+namespace {
+std::atomic<bool> serverAttachRequired{false};
+}  // namespace
+
+void RequireServerAttach(bool on) noexcept {
+  serverAttachRequired = on;
+}
+
+bool ServerAttachRequired() noexcept {
+  return serverAttachRequired;
+}
+
+}  // namespace kvo::fb

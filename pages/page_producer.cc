@@ -93,30 +93,16 @@ class LinesSource : public Source {
 // such a writer holds cannot be opened.
 class FileSource : public Source {
  public:
-  explicit FileSource(std::string_view windowsPath) : windowsPath_(windowsPath) {
-    auto host = platform::HostPath(windowsPath);
-    if (!host) throw platform::CannotOpenFile(windowsPath, ENOENT);
-    fd_.Reset(::open(host->c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd_) throw platform::CannotOpenFile(windowsPath, errno);
-    struct stat st;
-    if (::fstat(fd_.Get(), &st) != 0) throw platform::CannotOpenFile(windowsPath, errno);
-    if (S_ISDIR(st.st_mode)) throw platform::CannotOpenFile(windowsPath, EISDIR);
-    while (::flock(fd_.Get(), LOCK_SH | LOCK_NB) != 0) {
+  explicit FileSource(std::string_view windowsPath) : file_(windowsPath) {
+    while (::flock(file_.fd(), LOCK_SH | LOCK_NB) != 0) {
       if (errno != EINTR) throw platform::CannotOpenFile(windowsPath, errno);
     }
   }
 
-  size_t Read(char* buffer, size_t count) override {
-    while (true) {
-      ssize_t n = ::read(fd_.Get(), buffer, count);
-      if (n >= 0) return static_cast<size_t>(n);
-      if (errno != EINTR) throw platform::CannotOpenFile(windowsPath_, errno);
-    }
-  }
+  size_t Read(char* buffer, size_t count) override { return file_.Read(buffer, count); }
 
  private:
-  std::string windowsPath_;
-  platform::UniqueFd fd_;  // closing drops the lock
+  platform::ReadableFile file_;  // closing drops the lock
 };
 
 // The reading window: at most kWindowBytes bytes of the template, always ending right after a

@@ -8,9 +8,10 @@ namespace kvo::platform {
 
 namespace {
 
-Error Failure(const char* what, std::string_view windowsPath, int errnoValue, const char* kind) {
+Error Failure(const char* what, std::string_view windowsPath, std::string_view reason,
+              const char* kind) {
   return Error(std::string(what) + " \"" + WindowsFullPath(windowsPath) + "\". " +
-                   SystemReason(errnoValue),
+                   std::string(reason),
                kind);
 }
 
@@ -21,15 +22,19 @@ std::string SystemReason(int errnoValue) {
 }
 
 Error CannotOpenFile(std::string_view windowsPath, int errnoValue) {
-  return Failure("Cannot open file", windowsPath, errnoValue, "EFOpenError");
+  return Failure("Cannot open file", windowsPath, SystemReason(errnoValue), "EFOpenError");
+}
+
+Error CannotOpenFile(std::string_view windowsPath, std::string_view reason) {
+  return Failure("Cannot open file", windowsPath, reason, "EFOpenError");
 }
 
 Error CannotCreateFile(std::string_view windowsPath, int errnoValue) {
-  return Failure("Cannot create file", windowsPath, errnoValue, "EFCreateError");
+  return Failure("Cannot create file", windowsPath, SystemReason(errnoValue), "EFCreateError");
 }
 
 Error CannotOpenFolder(std::string_view windowsPath, int errnoValue) {
-  return Failure("Cannot open folder", windowsPath, errnoValue, "EInOutError");
+  return Failure("Cannot open folder", windowsPath, SystemReason(errnoValue), "EInOutError");
 }
 
 }  // namespace kvo::platform

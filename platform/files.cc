@@ -30,17 +30,31 @@ bool DirectoryExists(std::string_view windowsPath) {
   return StatIs(windowsPath, S_IFDIR);
 }
 
-std::string ReadWholeFile(std::string_view windowsPath) {
+ReadableFile::ReadableFile(std::string_view windowsPath) : windowsPath_(windowsPath) {
   auto host = HostPath(windowsPath);
   if (!host) throw CannotOpenFile(windowsPath, EINVAL);
-  UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) throw CannotOpenFile(windowsPath, errno);
+  fd_.Reset(::open(host->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd_) throw CannotOpenFile(windowsPath, errno);
   struct stat st;
-  if (::fstat(fd.Get(), &st) != 0) throw CannotOpenFile(windowsPath, errno);
+  if (::fstat(fd_.Get(), &st) != 0) throw CannotOpenFile(windowsPath, errno);
   if (S_ISDIR(st.st_mode)) throw CannotOpenFile(windowsPath, EISDIR);
+  if (!S_ISREG(st.st_mode)) throw CannotOpenFile(windowsPath, kNotRegularFile);
+  size_ = static_cast<uint64_t>(st.st_size);
+}
+
+size_t ReadableFile::Read(char* buffer, size_t count) {
+  while (true) {
+    ssize_t n = ::read(fd_.Get(), buffer, count);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) throw CannotOpenFile(windowsPath_, errno);
+  }
+}
+
+std::string ReadWholeFile(std::string_view windowsPath) {
+  ReadableFile file(windowsPath);
   std::string data;
-  if (st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
-  if (const int err = ReadAll(fd.Get(), data)) throw CannotOpenFile(windowsPath, err);
+  if (file.size() > 0) data.reserve(static_cast<size_t>(file.size()));
+  if (const int err = ReadAll(file.fd(), data)) throw CannotOpenFile(windowsPath, err);
   return data;
 }
 
