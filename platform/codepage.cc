@@ -3,6 +3,7 @@
 #include <iconv.h>
 #include <locale.h>
 
+#include <cerrno>
 #include <cstdint>
 
 namespace kvo::platform {
@@ -86,6 +87,60 @@ std::string Cp1252ToUtf8(std::string_view text) {
   out.reserve(text.size());
   for (unsigned char b : text) AppendUtf8(out, ByteToCodePoint(b));
   return out;
+}
+
+std::string EncodingToCp1252(const char* encoding, std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  struct Converter {
+    iconv_t cd;
+    ~Converter() {
+      if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+  } converter{iconv_open("UTF-32LE", encoding)};
+  if (converter.cd == reinterpret_cast<iconv_t>(-1)) {
+    for (char c : text) out += static_cast<unsigned char>(c) < 0x80 ? c : '?';
+    return out;
+  }
+  char* in = const_cast<char*>(text.data());
+  size_t inLeft = text.size();
+  while (inLeft > 0) {
+    uint32_t units[256];
+    char* to = reinterpret_cast<char*>(units);
+    size_t toLeft = sizeof units;
+    size_t rc = iconv(converter.cd, &in, &inLeft, &to, &toLeft);
+    size_t n = (sizeof units - toLeft) / 4;
+    for (size_t i = 0; i < n; ++i) {
+      int byte = CodePointToByte(static_cast<char32_t>(units[i]));
+      out += byte < 0 ? '?' : static_cast<char>(byte);
+    }
+    if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
+      // An undecodable byte (or a sequence cut off at the end) stands for one character.
+      out += '?';
+      ++in;
+      --inLeft;
+      iconv(converter.cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  return out;
+}
+
+bool IsUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    size_t len = b < 0x80             ? 1
+                 : (b & 0xE0) == 0xC0 ? 2
+                 : (b & 0xF0) == 0xE0 ? 3
+                 : (b & 0xF8) == 0xF0 ? 4
+                                      : 0;
+    if (len == 0 || i + len > text.size()) return false;
+    if (len == 2 && b < 0xC2) return false;
+    for (size_t k = 1; k < len; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    i += len;
+  }
+  return true;
 }
 
 std::string Utf8ToCp1252(std::string_view text) {
