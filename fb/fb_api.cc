@@ -93,6 +93,30 @@ const unsigned char* ParamBlock::data() {
   return builder_->getBuffer(&status);
 }
 
+namespace {
+
+// The parameter name of a "name=value" line as the client's constants spell it without their
+// "isc_dpb_" prefix, in lower case; empty for a line without "=".
+std::string ParamName(const std::string& line) {
+  size_t eq = line.find('=');
+  if (eq == std::string::npos) return {};
+  std::string name = platform::AsciiLowered(line.substr(0, eq));
+  if (name.rfind("isc_dpb_", 0) == 0) name.erase(0, 8);
+  return name;
+}
+
+}  // namespace
+
+std::string ConnectionCharSet(const std::vector<std::string>& lines) {
+  std::string charSet;
+  // The client takes the last of repeated parameters.
+  for (const std::string& line : lines) {
+    if (ParamName(line) != "lc_ctype") continue;
+    charSet = platform::AsciiUppered(line.substr(line.find('=') + 1));
+  }
+  return charSet;
+}
+
 ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly) {
   struct Known {
     const char* name;
@@ -112,11 +136,10 @@ ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly
   // Before the caller's lines, none of which can name this tag.
   if (serverOnly || ServerAttachRequired()) dpb.String(isc_dpb_config, kServerOnlyConfig);
   for (const std::string& line : lines) {
-    size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string name = platform::AsciiLowered(line.substr(0, eq));
     // Names may come with the leading "isc_dpb_" of the client's constants.
-    if (name.rfind("isc_dpb_", 0) == 0) name.erase(0, 8);
+    std::string name = ParamName(line);
+    if (name.empty()) continue;
+    size_t eq = line.find('=');
     for (const Known& k : kKnown) {
       if (name == k.name) dpb.String(k.tag, platform::Cp1252ToUtf8(line.substr(eq + 1)));
     }

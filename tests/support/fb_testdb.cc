@@ -23,7 +23,7 @@ std::string ServerPath(const std::string& path) {
   return "localhost/" + Required("KVO_FB_PORT") + ":" + path;
 }
 
-TempDatabase::TempDatabase()
+TempDatabase::TempDatabase(std::string_view charSet)
     : port_(Required("KVO_FB_PORT")),
       user_(Required("KVO_FB_USER")),
       password_(Required("KVO_FB_PASSWORD")) {
@@ -31,7 +31,7 @@ TempDatabase::TempDatabase()
   auto now = std::chrono::steady_clock::now().time_since_epoch().count();
   path_ = Required("KVO_FB_DATADIR") + "/t" + std::to_string(getpid()) + "_" +
           std::to_string(counter++) + "_" + std::to_string(now % 1000000007) + ".fdb";
-  fb::Attachment created = fb::Attachment::Create(connection(), params());
+  fb::Attachment created = fb::Attachment::Create(connection(), params(), charSet);
   // As every served database should be: an attach that meets the database closing after its
   // last detach waits about a second, and tests attach and detach all the time.
   fb::Transaction t = created.StartTransaction();
