@@ -8,6 +8,7 @@
 
 #include "client/http_client.h"
 #include "client/text.h"
+#include "fb/fb.h"
 #include "kvo/client/ui.h"
 #include "packet/compress.h"
 #include "platform/error.h"
@@ -218,6 +219,12 @@ void TKVOAppDataSet::RunRemote(const std::string& sql, bool showWait) {
   ApplyProxy();
   std::string q = ExpandParams(sql);
   Close();
+  // The server would refuse it only after the whole text had travelled, with this message.
+  if (auto refusal = fb::StatementTooLong(q)) {
+    wait.reset();
+    UserInterface().ShowError(refusal->what());
+    return;
+  }
   TFormFields fields = {{"db", DataBaseName}, {"u", User}, {"p", Password}, {"q", q}};
   bool isSelect = LowerAscii(TrimControls(q)).starts_with("select ");
   std::string url = URL + "/" + WebServer + "/sql";

@@ -6,23 +6,13 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
+#include "platform/wincase.h"
 
 namespace kvo::config {
 
 namespace {
 
 constexpr size_t kMaxValue = 2047;
-
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -53,14 +43,14 @@ std::optional<std::string> Lookup(const std::string& path, std::string_view sect
       std::string_view name = Trim(
           line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
       if (inSection) return std::nullopt;  // the first section of that name is the one read
-      inSection = !sectionSeen && EqualNoCase(name, section);
+      inSection = !sectionSeen && platform::EqualNoCase1252(name, section);
       sectionSeen = sectionSeen || inSection;
       continue;
     }
     if (!inSection) continue;
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
-    if (!EqualNoCase(Trim(line.substr(0, eq)), key)) continue;
+    if (!platform::EqualNoCase1252(Trim(line.substr(0, eq)), key)) continue;
     std::string_view value = Trim(line.substr(eq + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())

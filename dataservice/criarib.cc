@@ -75,7 +75,11 @@ size_t NomeColumn(const fb::ResultSet& rows) {
 
 void RunStatement(const std::string& database, const std::string& params,
                   const std::string& statement) {
-  fb::Attachment attachment = fb::Attachment::Open(database, config::SplitLines(params));
+  const config::TextLines paramLines = config::SplitLines(params);
+  // The caller writes the whole parameter text: a line that would be skipped is refused, so a
+  // mistyped name is reported instead of ending in a login refused without a reason.
+  fb::ParseConnectionParams(paramLines);
+  fb::Attachment attachment = fb::Attachment::Open(database, paramLines);
   fb::Transaction transaction = attachment.StartTransaction();
   if (!MentionsSelect(statement)) {
     attachment.Prepare(transaction, statement).Execute();

@@ -155,6 +155,7 @@ Transaction Attachment::StartTransaction() {
 }
 
 void Attachment::ExecuteImmediate(Transaction& transaction, std::string_view sql) {
+  if (auto refusal = StatementTooLong(sql)) throw *refusal;
   std::string text(sql);
   TransactionCore& tx = transaction.core();
   Status status;

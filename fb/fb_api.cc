@@ -1,7 +1,6 @@
 #include "fb/fb_api.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/codepage.h"
 
@@ -83,32 +82,15 @@ const unsigned char* ParamBlock::data() {
 }
 
 ParamBlock DatabaseParams(const std::vector<std::string>& lines) {
-  struct Known {
-    const char* name;
-    unsigned char tag;
-  };
-  static const Known kKnown[] = {
-      {"user_name", isc_dpb_user_name},
-      {"password", isc_dpb_password},
-      {"lc_ctype", isc_dpb_lc_ctype},
-      {"sql_role_name", isc_dpb_sql_role_name},
-  };
+  static const unsigned char kTags[] = {isc_dpb_user_name, isc_dpb_password, isc_dpb_lc_ctype,
+                                        isc_dpb_sql_role_name};
+  const std::vector<ConnectionParam> params = ParseConnectionParams(lines, false);
   ParamBlock dpb(IXpbBuilder::DPB);
   dpb.Int(isc_dpb_sql_dialect, 3);
   // Our texts are Windows-1252; the client takes names as UTF-8 only when told so, and refuses
   // non-ASCII bytes otherwise.
   dpb.Tag(isc_dpb_utf8_filename);
-  for (const std::string& line : lines) {
-    size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string name = line.substr(0, eq);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    // Names may come with the leading "isc_dpb_" of the client's constants.
-    if (name.rfind("isc_dpb_", 0) == 0) name.erase(0, 8);
-    for (const Known& k : kKnown) {
-      if (name == k.name) dpb.String(k.tag, platform::Cp1252ToUtf8(line.substr(eq + 1)));
-    }
-  }
+  for (const ConnectionParam& p : params) dpb.String(kTags[p.name], platform::Cp1252ToUtf8(p.value));
   return dpb;
 }
 

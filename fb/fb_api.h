@@ -73,7 +73,8 @@ class ParamBlock {
   Owned<IXpbBuilder> builder_;
 };
 
-// The attach-time parameters from "name=value" lines (unknown names ignored), SQL dialect 3.
+// The attach-time parameters from "name=value" lines (ParseConnectionParams, other names
+// skipped), SQL dialect 3.
 ParamBlock DatabaseParams(const std::vector<std::string>& lines);
 
 // Exact numeric, date and time conversions of the client's wire formats.
