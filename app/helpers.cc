@@ -1,6 +1,8 @@
 #include "app/helpers.h"
 
+#include "config/allowed_databases.h"
 #include "config/paths.h"
+#include "config/server_settings.h"
 
 namespace kvo::app {
 
@@ -10,10 +12,21 @@ std::string ChooseConfigFile(const cgi::TWebRequest& request) {
   return config::kExtranetConfig;
 }
 
+void RequireAllowedDatabase(std::string_view database) {
+  const std::optional<std::string> allowed = config::ServerSettings::Read().AllowedDatabases;
+  if (!allowed || config::DatabaseAllowed(*allowed, database)) return;
+  // The same answer as a wrong password, so that a refusal tells nothing about the target.
+  throw fb::Error(
+      "Your user name and password are not defined. Ask your database administrator to set up "
+      "a Firebird login.",
+      {335544472});
+}
+
 void ConnectModuleDatabase(fb::Database& database, cgi::TWebRequest& request) {
   database.Disconnect();
   const cgi::FieldList& fields = request.ContentFields();
   database.DatabaseName = fields.Value("db");
+  RequireAllowedDatabase(database.DatabaseName);
   database.Params.clear();
   database.Params.push_back("user_name=" + fields.Value("u"));
   database.Params.push_back("password=" + fields.Value("p"));

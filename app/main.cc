@@ -10,6 +10,7 @@
 #include "app/wm.h"
 #include "cgi/request.h"
 #include "cgi/response.h"
+#include "fb/fb.h"
 #include "platform/error.h"
 
 namespace {
@@ -29,7 +30,7 @@ void Run() {
   } catch (const kvo::Error& e) {
     kvo::cgi::ServerErrorAnswer(out, e.kind(), e.what());
   } catch (const std::bad_alloc& e) {
-    kvo::cgi::ServerErrorAnswer(out, "EOutOfMemory", "Out of memory");
+    kvo::cgi::ServerErrorAnswer(out, "EOutOfMemory", kvo::kOutOfMemory);
   } catch (const std::exception& e) {
     kvo::cgi::ServerErrorAnswer(out, "Exception", e.what());
   }
@@ -41,6 +42,8 @@ int main() {
   (void)kTitle;
   // A caller that goes away must not kill the process before the statement log is written.
   signal(SIGPIPE, SIG_IGN);
+  // Logins come from callers: no environment may route an attach to the embedded engine.
+  kvo::fb::RequireServerAttach(true);
   Run();
   // Everything of ours is released. The Firebird client's exit handlers cost ~50 ms after a
   // remote attach and serve nothing here, so the process ends without them.

@@ -6,20 +6,13 @@
 #include "dataservice/actions.h"
 #include "pages/actions.h"
 #include "platform/winpath.h"
+#include "platform/error.h"
+#include "platform/ascii.h"
 
 namespace kvo::app {
 
-namespace {
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-}  // namespace
-
 bool PathMatches(std::string_view itemPath, std::string_view requestPath) {
-  if (itemPath.size() != requestPath.size()) return false;
-  for (size_t i = 0; i < itemPath.size(); ++i)
-    if (AsciiLower(itemPath[i]) != AsciiLower(requestPath[i])) return false;
-  return true;
+  return platform::SameTextAscii(itemPath, requestPath);
 }
 
 TWM::TWM() {
@@ -86,7 +79,7 @@ bool TWM::HandleRequest(cgi::TWebRequest& request, cgi::TWebResponse& response) 
   try {
     handled = Dispatch(request, response);
   } catch (const std::exception& e) {
-    response.InternalErrorPage(e.what());
+    response.InternalErrorPage(MessageOf(e));
     return false;
   }
   if (handled && !response.Sent()) response.SendResponse();

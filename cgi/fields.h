@@ -8,15 +8,28 @@
 
 namespace kvo::cgi {
 
-// An ordered list of "name=value" texts.
+// The fields of one text ("name=value" entries separated as SplitFields says), kept compact:
+// only the text itself and where its checked part ends, whatever the number of fields. Each
+// lookup splits and decodes again, so reading and splitting a body costs no more memory than
+// the body and the value asked for.
 class FieldList {
  public:
-  std::vector<std::string> items;
+  FieldList() = default;
+  // Splits and decodes `text` (which must outlive the list) once to check it; a decoding failure
+  // throws and the list keeps the fields before the failing one.
+  void Parse(std::string_view text, std::string_view separators, std::string_view whitespace);
 
   // The text after the first "=" of the first entry whose name (before its first "=") equals
   // `name` without regard to ASCII case; entries without "=" never match; empty when missing.
   std::string Value(std::string_view name) const;
-  size_t Count() const { return items.size(); }
+  size_t Count() const { return count_; }
+  // Every field, decoded (for tests and tools; a body of many fields makes a long list).
+  std::vector<std::string> Items() const;
+
+ private:
+  std::string_view text_;
+  std::string_view separators_, whitespace_;
+  size_t count_ = 0;
 };
 
 // Decodes one field: "+" -> blank, "%%" -> "%", "%XX" -> byte. Throws kvo::Error with

@@ -1,5 +1,6 @@
 #include "cgi/request.h"
 
+#include "platform/ascii.h"
 #include "platform/numbers.h"
 
 #include <unistd.h>
@@ -42,17 +43,6 @@ const char* const kVariableNames[kRequestVariableCount] = {"REQUEST_METHOD",
                                                            "HTTP_COOKIE",
                                                            "HTTP_AUTHORIZATION"};
 
-bool EqualsUpper(const std::string& text, const char* upper) {
-  size_t i = 0;
-  for (; upper[i]; ++i) {
-    if (i >= text.size()) return false;
-    char c = text[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    if (c != upper[i]) return false;
-  }
-  return i == text.size();
-}
-
 }  // namespace
 
 CgiInput CgiInput::Process() {
@@ -74,13 +64,13 @@ CgiInput CgiInput::Process() {
 
 TWebRequest::TWebRequest(CgiInput input) : input_(std::move(input)) {
   const std::string method = StringVariable(rvMethod);
-  if (EqualsUpper(method, "GET"))
+  if (platform::SameTextAscii(method, "GET"))
     method_ = TMethodType::mtGet;
-  else if (EqualsUpper(method, "PUT"))
+  else if (platform::SameTextAscii(method, "PUT"))
     method_ = TMethodType::mtPut;
-  else if (EqualsUpper(method, "POST"))
+  else if (platform::SameTextAscii(method, "POST"))
     method_ = TMethodType::mtPost;
-  else if (EqualsUpper(method, "HEAD"))
+  else if (platform::SameTextAscii(method, "HEAD"))
     method_ = TMethodType::mtHead;
   const int32_t length = IntegerVariable(rvContentLength);
   if (length > 0) body_ = ReadString(static_cast<size_t>(length));
@@ -126,7 +116,8 @@ std::string TWebRequest::ReadString(size_t count) {
 const FieldList& TWebRequest::QueryFields() {
   if (!query_) {
     query_ = std::make_unique<FieldList>();
-    SplitFields(StringVariable(rvQuery), "&\r\n", "\r\n", query_->items);
+    queryText_ = StringVariable(rvQuery);
+    query_->Parse(queryText_, "&\r\n", "\r\n");
   }
   return *query_;
 }
@@ -136,10 +127,10 @@ const FieldList& TWebRequest::ContentFields() {
     content_ = std::make_unique<FieldList>();
     const int32_t length = IntegerVariable(rvContentLength);
     if (length > 0) {
-      std::string text = body_;
-      if (text.size() < static_cast<size_t>(length))
-        text += ReadString(static_cast<size_t>(length) - text.size());
-      SplitFields(text, "&\r\n", "\r\n", content_->items);
+      // The list refers to the body itself: a body is never held twice.
+      if (body_.size() < static_cast<size_t>(length))
+        body_ += ReadString(static_cast<size_t>(length) - body_.size());
+      content_->Parse(body_, "&\r\n", "\r\n");
     }
   }
   return *content_;

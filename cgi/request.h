@@ -71,7 +71,8 @@ class TWebRequest {
   // Reads up to `count` more bytes from standard input.
   std::string ReadString(size_t count);
 
-  // Built on first use and kept; a decoding failure throws and leaves the partial list.
+  // Built on first use and kept; a decoding failure throws and leaves the partial list. The
+  // content list refers to the body (RequestBody), which is not changed afterwards.
   const FieldList& QueryFields();
   const FieldList& ContentFields();
 
@@ -82,6 +83,7 @@ class TWebRequest {
   CgiInput input_;
   TMethodType method_ = TMethodType::mtAny;
   std::string body_;
+  std::string queryText_;  // what query_ refers to
   std::unique_ptr<FieldList> query_;
   std::unique_ptr<FieldList> content_;
 };

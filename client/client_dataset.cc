@@ -1,5 +1,5 @@
 // TClientDataSet over one data packet, and its fields.
-#include "client/text.h"
+#include "platform/ascii.h"
 #include "kvo/client/db.h"
 #include "packet/packet.h"
 #include "platform/error.h"
@@ -142,8 +142,8 @@ bool TField::AsBoolean() const {
   if (std::holds_alternative<TNull>(v)) return false;
   if (std::holds_alternative<std::string>(v)) {
     const std::string& s = std::get<std::string>(v);
-    if (SameTextAscii(s, "true")) return true;
-    if (SameTextAscii(s, "false")) return false;
+    if (platform::SameTextAscii(s, "true")) return true;
+    if (platform::SameTextAscii(s, "false")) return false;
   }
   return VariantToInteger(v) != 0;
 }
@@ -256,7 +256,7 @@ TField& TClientDataSet::Fields(size_t index) {
 
 TField* TClientDataSet::FindField(std::string_view name) {
   for (auto& f : fields_) {
-    if (SameTextAscii(f->FieldName(), name)) return f.get();
+    if (platform::SameTextAscii(f->FieldName(), name)) return f.get();
   }
   return nullptr;
 }

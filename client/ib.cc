@@ -59,8 +59,8 @@ bool TIBDatabase::Attached() const {
 }
 
 void TIBDatabase::ConnectCore() {
-  attachment_ =
-      std::make_unique<fb::Attachment>(fb::Attachment::Open(DatabaseName, Params.Lines()));
+  attachment_ = std::make_unique<fb::Attachment>(
+      fb::Attachment::Open(DatabaseName, Params.Lines(), ServerOnly));
 }
 
 void TIBDatabase::DisconnectCore() {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "client/http_client.h"
-#include "client/text.h"
 #include "fb/fb.h"
+#include "platform/ascii.h"
 #include "kvo/client/ui.h"
 #include "packet/compress.h"
 #include "platform/error.h"
@@ -48,8 +48,8 @@ std::optional<TWordPosition> FindWholeWord(std::string_view text, std::string_vi
   if (pattern.empty() || pattern.size() > text.size()) return std::nullopt;
   std::string haystack(text), needle(pattern);
   if (ignoreCase) {
-    haystack = LowerAscii(haystack);
-    needle = LowerAscii(needle);
+    haystack = platform::AsciiLowered(haystack);
+    needle = platform::AsciiLowered(needle);
   }
   size_t from = 0;  // 0-based index where the next search starts
   while (true) {
@@ -182,7 +182,7 @@ std::string TKVOAppDataSet::ExpandParams(std::string_view sql) const {
       for (const TParam& param : Params) {
         size_t end = i + 1 + param.Name.size();
         if (end <= text.size() &&
-            SameTextAscii(std::string_view(text).substr(i + 1, param.Name.size()), param.Name) &&
+            platform::SameTextAscii(std::string_view(text).substr(i + 1, param.Name.size()), param.Name) &&
             (end == text.size() || IsDelimiter(SQLWordDelimiters, text[end]))) {
           hit = index;
           length = end - i;
@@ -213,6 +213,10 @@ std::string TKVOAppDataSet::ExtractServerMessage(std::string_view answer) {
   return std::string(rest.substr(0, stop));
 }
 
+bool IsRemoteSelect(std::string_view sql) {
+  return platform::StartsWithAscii(platform::TrimControls(sql), "select ");
+}
+
 void TKVOAppDataSet::RunRemote(const std::string& sql, bool showWait) {
   std::unique_ptr<TWaitWindow> wait;
   if (showWait) wait = UserInterface().ShowWaitWindow(TWaitWindowLayout{});
@@ -226,7 +230,7 @@ void TKVOAppDataSet::RunRemote(const std::string& sql, bool showWait) {
     return;
   }
   TFormFields fields = {{"db", DataBaseName}, {"u", User}, {"p", Password}, {"q", q}};
-  bool isSelect = LowerAscii(TrimControls(q)).starts_with("select ");
+  bool isSelect = IsRemoteSelect(q);
   std::string url = URL + "/" + WebServer + "/sql";
 
   if (Compressed && isSelect) {

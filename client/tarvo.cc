@@ -2,7 +2,7 @@
 #include "kvo/client/tarvo.h"
 
 #include "client/http_client.h"
-#include "client/text.h"
+#include "platform/ascii.h"
 #include "config/profile_file.h"
 #include "kvo/client/ui.h"
 
@@ -47,7 +47,7 @@ void TTarvoIBDatabase::ConnectCore() {
     detail::HttpClient http;
     answer = http.Post(props_.URL + "/" + props_.WebServer + "/login", EncodeFormBody(fields));
   }
-  std::string lower = LowerAscii(answer);
+  std::string lower = platform::AsciiLowered(answer);
   remoteConnected_ = lower == "true";
   if (lower == "false") {
     UserInterface().ShowError("N\xE3o foi poss\xEDvel conectar. Usu\xE1rio/Senha inv\xE1lidos\r" +

@@ -2,7 +2,7 @@
 #include "kvo/client/tarvo_query.h"
 
 #include "client/sql_markers.h"
-#include "client/text.h"
+#include "platform/ascii.h"
 #include "fb/fb.h"
 #include "packet/packet.h"
 
@@ -121,7 +121,7 @@ void TIBClientDataSet::Open() {
   for (const SqlMarker& m : FindSqlMarkers(CommandText)) {
     const TParam* param = nullptr;
     for (const TParam& p : Params) {
-      if (SameTextAscii(p.Name, m.name)) {
+      if (platform::SameTextAscii(p.Name, m.name)) {
         param = &p;
         break;
       }

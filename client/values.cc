@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "client/text.h"
+#include "platform/ascii.h"
 #include "kvo/client/db.h"
 #include "platform/error.h"
 
@@ -94,7 +94,7 @@ bool ValidDate(const TDate& d) {
 
 // "yyyy-mm-dd" with an optional time after a blank or "T", or a time alone.
 bool ParseDateTime(std::string_view text, TDateTime& out) {
-  text = TrimControls(text);
+  text = platform::TrimControls(text);
   size_t pos = 0;
   TDateTime value;
   if (text.size() >= 3 && (text[1] == ':' || text[2] == ':')) {
@@ -172,7 +172,7 @@ int64_t VariantToInteger(const TVariant& value) {
     }
     case 5: {
       int64_t result = 0;
-      if (!ParseWhole(TrimControls(std::get<std::string>(value)), result)) {
+      if (!ParseWhole(platform::TrimControls(std::get<std::string>(value)), result)) {
         throw Error("'" + std::get<std::string>(value) + "' is not a valid integer value");
       }
       return result;
@@ -194,7 +194,7 @@ double VariantToFloat(const TVariant& value) {
     case 4:
       return std::get<double>(value);
     case 5: {
-      std::string text(TrimControls(std::get<std::string>(value)));
+      std::string text(platform::TrimControls(std::get<std::string>(value)));
       for (char& c : text) {
         if (c == FormatSettings().DecimalSeparator) c = '.';
       }
@@ -284,7 +284,7 @@ TParam& TParams::CreateParam(TFieldType dataType, std::string name, TParamType p
 
 TParam* TParams::FindParam(std::string_view name) {
   for (TParam& p : items_) {
-    if (SameTextAscii(p.Name, name)) return &p;
+    if (platform::SameTextAscii(p.Name, name)) return &p;
   }
   return nullptr;
 }

@@ -9,6 +9,7 @@
 #include "kvo/client/tarvo.h"
 #include "kvo/client/tarvo_query.h"
 #include "platform/error.h"
+#include "platform/file_errors.h"
 #include "platform/files.h"
 #include "platform/winpath.h"
 
@@ -23,6 +24,8 @@ std::string FetchFirstValue(std::string_view databaseName, const std::vector<std
   client::TTarvoIBTransaction transaction;
   client::TTarvoIBDatabase database;
   database.LoginPrompt = false;
+  // The login is the caller's: never the embedded engine, which takes any password.
+  database.ServerOnly = true;
   database.DatabaseName = std::string(databaseName);
   for (const std::string& line : params) database.Params.Add(line);
   database.SetConnected(true);
@@ -75,13 +78,11 @@ void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Data
     // A name that would lead out of the memo directory is answered as a memo that does not
     // exist, so the answer tells nothing about files elsewhere.
     if (!IsMemoName(cnpj)) {
-      throw Error("Cannot open file \"" + platform::WindowsFullPath(path) + "\". " +
-                      platform::SystemReason(ENOENT),
-                  "EFOpenError");
+      throw platform::CannotOpenFile(path, ENOENT);
     }
     response.SetContent(JoinLines(LoadLines(path)));
   } catch (const std::exception& e) {
-    response.SetContent(e.what());
+    response.SetContent(MessageOf(e));
   }
 }
 

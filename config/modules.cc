@@ -21,10 +21,13 @@
 #include "config/paths.h"
 #include "config/profile_file.h"
 #include "config/scramble.h"
+#include "platform/ascii.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/module_library.h"
+#include "platform/replace_file.h"
+#include "platform/unique_fd.h"
 #include "platform/winpath.h"
 
 namespace kvo::config {
@@ -40,39 +43,20 @@ constexpr size_t kMaxDescription = 32767;
 
 constexpr const char* kUnknown = "Desconhecido|0|0";
 
-[[noreturn]] void FolderFailure(std::string_view windowsPath, int err) {
-  throw Error("Cannot open folder \"" + platform::WindowsFullPath(windowsPath) + "\". " +
-                  platform::SystemReason(err),
-              "EInOutError");
-}
-
 // Puts the current directory back when the walk of one directory ends, however it ends.
 class CurrentDirectoryGuard {
  public:
   CurrentDirectoryGuard() : fd_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
   ~CurrentDirectoryGuard() {
-    if (fd_ >= 0) {
-      if (::fchdir(fd_) != 0) {
-        // Nothing sensible is left to do: the next relative path would be wrong either way.
-      }
-      ::close(fd_);
+    if (fd_ && ::fchdir(fd_.Get()) != 0) {
+      // Nothing sensible is left to do: the next relative path would be wrong either way.
     }
   }
   CurrentDirectoryGuard(const CurrentDirectoryGuard&) = delete;
   CurrentDirectoryGuard& operator=(const CurrentDirectoryGuard&) = delete;
 
  private:
-  int fd_;
-};
-
-// An owned file descriptor.
-struct Fd {
-  int fd = -1;
-  ~Fd() { Close(); }
-  void Close() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
+  platform::UniqueFd fd_;
 };
 
 struct DirCloser {
@@ -117,23 +101,28 @@ Entry Classify(const std::string& name) {
 bool IsLibraryName(std::string_view name) {
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos || name.size() - dot != 4) return false;
-  std::string ext(name.substr(dot));
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return ext == ".dll";
+  return platform::SameTextAscii(name.substr(dot), ".dll");
 }
 
 // Walks one directory: `windowsPath` names it in the lines, `hostPath` (absolute) reaches it.
 void Walk(const std::string& windowsPath, const std::string& hostPath, TextLines& lines) {
   CurrentDirectoryGuard restore;
-  if (::chdir(hostPath.c_str()) != 0) FolderFailure(windowsPath, errno);
+  if (::chdir(hostPath.c_str()) != 0) throw platform::CannotOpenFolder(windowsPath, errno);
   std::vector<Entry> entries;
   {
     std::unique_ptr<DIR, DirCloser> dir(::opendir("."));
-    if (!dir) FolderFailure(windowsPath, errno);
-    errno = 0;
-    while (const dirent* d = ::readdir(dir.get())) entries.push_back(Classify(d->d_name));
-    if (errno != 0) FolderFailure(windowsPath, errno);
+    if (!dir) throw platform::CannotOpenFolder(windowsPath, errno);
+    // Only readdir's own errno counts: Classify's stat of a dangling or looping link fails
+    // too, and such a link is listed like a file.
+    while (true) {
+      errno = 0;
+      const dirent* d = ::readdir(dir.get());
+      if (!d) {
+        if (errno != 0) throw platform::CannotOpenFolder(windowsPath, errno);
+        break;
+      }
+      entries.push_back(Classify(d->d_name));
+    }
   }
   for (const Entry& e : entries)
     if (e.kind == Entry::PlainDirectory)
@@ -153,10 +142,10 @@ void Walk(const std::string& windowsPath, const std::string& hostPath, TextLines
 
 std::string AbsoluteHostPath(std::string_view windowsPath) {
   auto host = platform::HostPath(windowsPath);
-  if (!host) FolderFailure(windowsPath, EINVAL);
+  if (!host) throw platform::CannotOpenFolder(windowsPath, EINVAL);
   if (!host->empty() && (*host)[0] == '/') return *host;
   std::vector<char> buffer(4096);
-  if (!::getcwd(buffer.data(), buffer.size())) FolderFailure(windowsPath, errno);
+  if (!::getcwd(buffer.data(), buffer.size())) throw platform::CannotOpenFolder(windowsPath, errno);
   return std::string(buffer.data()) + "/" + *host;
 }
 
@@ -186,8 +175,8 @@ std::string DescribeModuleInProcess(const std::string& hostPath) {
 std::string DescribeModule(const std::string& hostPath, std::chrono::milliseconds timeout) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return DescribeModuleInProcess(hostPath);
-  Fd readEnd{pipeFds[0]};
-  Fd writeEnd{pipeFds[1]};
+  platform::UniqueFd readEnd(pipeFds[0]);
+  platform::UniqueFd writeEnd(pipeFds[1]);
   const pid_t parent = ::getpid();
   const pid_t child = ::fork();
   if (child < 0) return DescribeModuleInProcess(hostPath);
@@ -196,24 +185,24 @@ std::string DescribeModule(const std::string& hostPath, std::chrono::millisecond
     // copy waiting forever (nobody is left to kill it at the deadline).
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(1);
-    // The module's own output must not reach the answer on standard output.
+    // The module's own output must not reach the answer on standard output, and a process the
+    // module starts must not hold the server's standard error (the web server's log) or any
+    // other descriptor open: the copy keeps its standard streams on /dev/null and the answer's
+    // pipe as descriptor 3, nothing else.
     const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (devNull >= 0) {
-      ::dup2(devNull, 0);
-      ::dup2(devNull, 1);
-    }
-    const std::string answer = DescribeModuleInProcess(hostPath);
-    size_t done = 0;
-    while (done < answer.size()) {
-      const ssize_t n = ::write(writeEnd.fd, answer.data() + done, answer.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ::_exit(1);
-      done += static_cast<size_t>(n);
-    }
+    if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(devNull, 1) < 0 || ::dup2(devNull, 2) < 0 ||
+        (writeEnd.Get() != 3 && ::dup2(writeEnd.Get(), 3) < 0))
+      ::_exit(1);
+    ::close_range(4, ~0u, 0);
+    // The answer ends with a NUL (no description holds one): the reader stops there and needs
+    // no end of file, which a process the module left running would withhold.
+    std::string answer = DescribeModuleInProcess(hostPath);
+    answer += '\0';
+    if (platform::WriteAll(3, answer) != 0) ::_exit(1);
     // No exit handlers: they belong to the server, not to this copy of it.
     ::_exit(0);
   }
-  writeEnd.Close();
+  writeEnd.Reset();
   std::string answer;
   bool complete = false;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -221,18 +210,20 @@ std::string DescribeModule(const std::string& hostPath, std::chrono::millisecond
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
-    pollfd p{readEnd.fd, POLLIN, 0};
+    pollfd p{readEnd.Get(), POLLIN, 0};
     const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) break;
     char buffer[4096];
-    const ssize_t n = ::read(readEnd.fd, buffer, sizeof buffer);
+    const ssize_t n = ::read(readEnd.Get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      complete = n == 0;
+    if (n <= 0) break;  // the copy died before its answer was whole
+    answer.append(buffer, static_cast<size_t>(n));
+    if (const size_t end = answer.find('\0'); end != std::string::npos) {
+      answer.resize(end);
+      complete = true;
       break;
     }
-    answer.append(buffer, static_cast<size_t>(n));
   }
   if (!complete) ::kill(child, SIGKILL);
   int status = 0;
@@ -252,35 +243,7 @@ std::string ScanModules(std::string_view root) {
 }
 
 void SaveListFile(std::string_view windowsPath, const TextLines& lines) {
-  auto fail = [&](int err) {
-    throw Error("Cannot create file \"" + platform::WindowsFullPath(windowsPath) + "\". " +
-                    platform::SystemReason(err),
-                "EFCreateError");
-  };
-  auto host = platform::HostPath(windowsPath);
-  if (!host) fail(EINVAL);
-  const std::string temporary = *host + ".tmp" + std::to_string(::getpid());
-  const std::string text = JoinLines(lines);
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) fail(errno);
-  size_t written = 0;
-  int err = 0;
-  while (written < text.size()) {
-    ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : EIO;
-      break;
-    }
-    written += static_cast<size_t>(n);
-  }
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(temporary.c_str(), host->c_str()) != 0) err = errno;
-  if (err != 0) {
-    ::unlink(temporary.c_str());
-    fail(err);
-  }
+  platform::ReplaceWholeFile(windowsPath, JoinLines(lines));
 }
 
 void ListaModulosAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {

@@ -6,11 +6,14 @@
 
 #include "app/helpers.h"
 #include "config/paths.h"
+#include "config/server_settings.h"
 #include "dataservice/actions.h"
 #include "dataservice/statement_log.h"
 #include "fb/fb.h"
 #include "packet/compress.h"
 #include "packet/packet.h"
+#include "platform/ascii.h"
+#include "platform/error.h"
 #include "platform/stream.h"
 
 namespace kvo::dataservice {
@@ -20,19 +23,9 @@ namespace {
 const char kXmlDeclaration[] =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?> ";
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
-// Trimmed of blanks and control characters at both ends, lower-cased, it starts with "select".
+// Trimmed of blanks and control characters at both ends, it starts with "select" in any case.
 bool IsSelect(std::string_view q) {
-  size_t b = 0, e = q.size();
-  while (b < e && static_cast<unsigned char>(q[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(q[e - 1]) <= ' ') --e;
-  return Lower(q.substr(b, std::min<size_t>(e - b, 6))) == "select";
+  return platform::StartsWithAscii(platform::TrimControls(q), "select");
 }
 
 // Closes the connection on a failure path: its own failure would hide the one being reported.
@@ -55,6 +48,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     try {
       const cgi::FieldList& fields = request.ContentFields();
       const std::string q = fields.Value("q");
+      app::RequireAllowedDatabase(fields.Value("db"));
       connection.emplace(fb::Attachment::Open(
           fields.Value("db"), {"user_name=" + fields.Value("u"), "password=" + fields.Value("p")}));
       if (IsSelect(q)) {
@@ -65,10 +59,12 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
         std::optional<packet::Packet> result;
         {
           fb::ResultSet rows = statement.Open();
-          result.emplace(packet::BuildPacket(rows, statement.OutputColumns()));
+          result.emplace(
+              packet::BuildPacket(rows, statement.OutputColumns(),
+                                  config::ServerSettings::Read().MaxPacketBytes.value_or(0)));
           rows.Close();
         }
-        if (Lower(fields.Value("z")) == "true") {
+        if (platform::SameTextAscii(fields.Value("z"), "true")) {
           platform::MemoryStream compressed;
           {
             platform::MemoryStream binary;
@@ -99,7 +95,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
           statement.Execute();
           transaction->Commit();
         } catch (const std::exception& e) {
-          const std::string message = e.what();
+          const std::string message = MessageOf(e);
           if (transaction && transaction->Active()) transaction->Rollback();
           CloseQuietly(connection);
           log.Add(message);
@@ -107,7 +103,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
         }
       }
     } catch (const std::exception& e) {
-      const std::string message = e.what();
+      const std::string message = MessageOf(e);
       CloseQuietly(connection);
       // Once the binary answer's headers are out, a failure can only be logged.
       if (!headersSent) response.SetContent(app::BuildErrorPage(message));
@@ -117,7 +113,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     // Closing commits what is still open, before the transaction object could roll it back.
     if (connection && connection->IsOpen()) connection->Close();
   } catch (const std::exception& e) {
-    response.SetContent(app::BuildErrorPage(e.what()));
+    response.SetContent(app::BuildErrorPage(MessageOf(e)));
   }
 }
 

@@ -9,31 +9,15 @@
 #include <optional>
 
 #include "config/text_lines.h"
+#include "platform/replace_file.h"
+#include "platform/unique_fd.h"
 #include "platform/winpath.h"
 
 namespace kvo::dataservice {
 
 namespace {
 
-// An open descriptor, closed with the object (closing also drops its lock).
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
+constexpr mode_t kLogMode = 0644;
 
 std::string Format(std::time_t t, const char* pattern) {
   std::tm tm{};
@@ -47,64 +31,40 @@ std::string Format(std::time_t t, const char* pattern) {
 // through `failed`.
 std::optional<std::string> ReadFile(const std::string& path, bool& failed) {
   failed = false;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
+  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) {
     failed = errno != ENOENT;
     return std::nullopt;
   }
   std::string bytes;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      failed = true;
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    bytes.append(buf, static_cast<size_t>(n));
-  }
-  return bytes;
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-// A complete file under a temporary name beside `target`; nullopt on failure (nothing left).
-std::optional<std::string> WriteTemporary(const std::string& target, std::string_view bytes) {
-  std::string temp = target + ".tmp" + std::to_string(::getpid());
-  Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (fd.get() < 0) return std::nullopt;
-  if (!WriteAll(fd.get(), bytes) || !fd.Close()) {
-    ::unlink(temp.c_str());
+  if (platform::ReadAll(fd.Get(), bytes) != 0) {
+    failed = true;
     return std::nullopt;
   }
-  return temp;
+  return bytes;
 }
 
 // Saves the rotated copy under the first free name from `now` on: a copy made in the same
 // second (possible only when requests overlap) is never overwritten. link() fails on an
 // existing name, so taking a name and filling it is one step.
 bool SaveRotated(const std::string& folder, std::time_t now, std::string_view bytes) {
-  std::optional<std::string> temp = WriteTemporary(folder + "Log_rotating", bytes);
-  if (!temp) return false;
+  const std::string temp = folder + "Log_rotating.tmp" + std::to_string(::getpid());
+  if (platform::WriteSyncedFile(temp, bytes, kLogMode) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
   bool saved = false;
   for (int i = 0; i < 120 && !saved; ++i) {
     std::string name = folder + "Log_" + StatementLog::RotationStamp(now + i) + ".txt";
-    if (::link(temp->c_str(), name.c_str()) == 0) {
+    if (::link(temp.c_str(), name.c_str()) == 0) {
       saved = true;
     } else if (errno != EEXIST) {
       break;
     }
   }
-  ::unlink(temp->c_str());
+  ::unlink(temp.c_str());
+  // The emptied log is renamed in after this: the copy must be on disk first.
+  if (saved) platform::SyncFolderOf(temp);
   return saved;
 }
 
@@ -158,9 +118,9 @@ void StatementLog::Merge() {
   std::string folder = log.substr(0, log.rfind('/') + 1);
 
   // Without the lock the merge still runs, as the single-request log would.
-  Fd lock(::open((folder + "Log.lck").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  if (lock.get() >= 0) {
-    while (::flock(lock.get(), LOCK_EX) != 0 && errno == EINTR) {
+  platform::UniqueFd lock(::open((folder + "Log.lck").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kLogMode));
+  if (lock) {
+    while (::flock(lock.Get(), LOCK_EX) != 0 && errno == EINTR) {
     }
   }
 
@@ -169,8 +129,8 @@ void StatementLog::Merge() {
   if (unreadable) {
     // A log that exists but cannot be read is not replaced (it would be lost): the entries are
     // appended to it instead.
-    Fd fd(::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    if (fd.get() >= 0) WriteAll(fd.get(), config::JoinLines(entries_));
+    platform::UniqueFd fd(::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (fd) platform::WriteAll(fd.Get(), config::JoinLines(entries_));
     return;
   }
   config::TextLines lines;
@@ -180,9 +140,7 @@ void StatementLog::Merge() {
       SaveRotated(folder, std::time(nullptr), config::JoinLines(lines)))
     lines.clear();
   lines.insert(lines.end(), entries_.begin(), entries_.end());
-  std::optional<std::string> temp = WriteTemporary(log, config::JoinLines(lines));
-  if (!temp) return;
-  if (::rename(temp->c_str(), log.c_str()) != 0) ::unlink(temp->c_str());
+  platform::ReplaceFileDurably(log, config::JoinLines(lines), kLogMode);
 }
 
 }  // namespace kvo::dataservice

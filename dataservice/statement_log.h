@@ -26,7 +26,6 @@ class StatementLog {
 
   // Appends "dd/mm/yyyy hh:nn:ss - " and `text` (a statement exactly as received, or a message).
   void Add(std::string_view text);
-  const std::vector<std::string>& Entries() const { return entries_; }
 
   // Merges the entries into the file as the header says. Never throws.
   void Save() noexcept;

@@ -4,6 +4,7 @@
 #include "app/helpers.h"
 #include "config/text_lines.h"
 #include "dataservice/actions.h"
+#include "platform/error.h"
 
 namespace kvo::dataservice {
 
@@ -36,7 +37,7 @@ void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::D
     dbkvo.Disconnect();
   } catch (const std::exception& e) {
     // The connection stays as it is; it ends with the process.
-    response.SetContent(app::BuildErrorPage(e.what()));
+    response.SetContent(app::BuildErrorPage(MessageOf(e)));
   }
 }
 

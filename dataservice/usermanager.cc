@@ -4,6 +4,7 @@
 
 #include "config/text_lines.h"
 #include "dataservice/actions.h"
+#include "platform/error.h"
 
 namespace kvo::dataservice {
 
@@ -64,7 +65,7 @@ void UserManagerAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     }
     services.Detach();
   } catch (const std::exception& e) {
-    response.SetContent(std::string("Erro: ") + e.what());
+    response.SetContent("Erro: " + MessageOf(e));
   }
 }
 

@@ -116,10 +116,12 @@ Attachment::~Attachment() {
   }
 }
 
-Attachment Attachment::Open(std::string_view database, const std::vector<std::string>& params) {
-  api::ParamBlock dpb = api::DatabaseParams(params);
+Attachment Attachment::Open(std::string_view database, const std::vector<std::string>& params,
+                            bool serverOnly) {
+  api::ParamBlock dpb = api::DatabaseParams(params, serverOnly);
   auto impl = std::make_unique<Impl>();
   std::string name = platform::Cp1252ToUtf8(database);
+  api::KeepProcessSignals signals;
   Status status;
   impl->core->handle.reset(
       api::Provider()->attachDatabase(&status, name.c_str(), dpb.length(), dpb.data()));
@@ -128,11 +130,12 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
 
 Attachment Attachment::Create(std::string_view database, const std::vector<std::string>& params,
                               std::string_view charSet) {
-  api::ParamBlock dpb = api::DatabaseParams(params);
+  api::ParamBlock dpb = api::DatabaseParams(params, false);
   dpb.Int(isc_dpb_page_size, 8192);
   dpb.String(isc_dpb_set_db_charset, charSet);
   auto impl = std::make_unique<Impl>();
   std::string name = platform::Cp1252ToUtf8(database);
+  api::KeepProcessSignals signals;
   Status status;
   impl->core->handle.reset(
       api::Provider()->createDatabase(&status, name.c_str(), dpb.length(), dpb.data()));

@@ -1,5 +1,6 @@
 // The "name=value" lines that describe a connection, read once for every attach.
 #include "fb/fb.h"
+#include "platform/ascii.h"
 
 namespace kvo::fb {
 
@@ -12,9 +13,7 @@ std::string_view TrimBlanks(std::string_view s) {
 }
 
 bool Known(std::string_view name, ConnectionParam::Name& which) {
-  std::string lower(name);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  const std::string lower = platform::AsciiLowered(name);
   // Names may come with the leading "isc_dpb_" of the client's constants.
   std::string_view n = lower;
   if (n.starts_with("isc_dpb_")) n.remove_prefix(8);

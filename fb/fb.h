@@ -224,7 +224,10 @@ class Attachment {
   // it) with the parameter lines that ParseConnectionParams takes (other names skipped). SQL
   // dialect 3. The database name and the values are Windows-1252 and travel as UTF-8
   // (isc_dpb_utf8_filename). Throws Error.
-  static Attachment Open(std::string_view database, const std::vector<std::string>& params);
+  // With `serverOnly` (or the process-wide guard, see RequireServerAttach) the attach goes
+  // through a database server even for a plain file path.
+  static Attachment Open(std::string_view database, const std::vector<std::string>& params,
+                         bool serverOnly = false);
   // Creates a database (for tests and the demo): page size 8192, the given character set.
   static Attachment Create(std::string_view database, const std::vector<std::string>& params,
                            std::string_view charSet = "WIN1252");
@@ -263,8 +266,10 @@ struct UserRecord {
 // User names and passwords are Windows-1252 text and travel as the client expects them.
 class ServiceManager {
  public:
+  // `serverOnly` as for Attachment::Open: a host-less "service_mgr" would otherwise reach the
+  // embedded engine, which accepts any password.
   static ServiceManager Open(std::string_view service, std::string_view user,
-                             std::string_view password);
+                             std::string_view password, bool serverOnly = false);
   ServiceManager(ServiceManager&&) noexcept;
   ServiceManager& operator=(ServiceManager&&) noexcept;
   ~ServiceManager();
@@ -303,6 +308,13 @@ class Database {
  private:
   std::optional<Attachment> attachment_;
 };
+
+// The process-wide guard: once on, every attach, database creation and services attach of this
+// process goes through a database server (the remote and loopback providers only), whatever the
+// client configuration or FIREBIRD say. The embedded engine opens a database file without
+// checking the password, so a program that serves other people's logins turns this on first.
+void RequireServerAttach(bool on) noexcept;
+bool ServerAttachRequired() noexcept;
 
 // Ends the client library's work before the process exits with _exit (see app/main.cc).
 void ShutdownClient() noexcept;

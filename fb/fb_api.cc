@@ -1,6 +1,7 @@
 #include "fb/fb_api.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/codepage.h"
 
@@ -48,6 +49,16 @@ Error MakeError(IStatus* status) {
   return Error(text, std::move(codes));
 }
 
+KeepProcessSignals::KeepProcessSignals() {
+  sigaction(SIGTERM, nullptr, &term_);
+  sigaction(SIGINT, nullptr, &interrupt_);
+}
+
+KeepProcessSignals::~KeepProcessSignals() {
+  sigaction(SIGTERM, &term_, nullptr);
+  sigaction(SIGINT, &interrupt_, nullptr);
+}
+
 ParamBlock::ParamBlock(unsigned kind) {
   Status status;
   builder_.reset(Util()->getXpbBuilder(&status, kind, nullptr, 0));
@@ -81,7 +92,7 @@ const unsigned char* ParamBlock::data() {
   return builder_->getBuffer(&status);
 }
 
-ParamBlock DatabaseParams(const std::vector<std::string>& lines) {
+ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly) {
   static const unsigned char kTags[] = {isc_dpb_user_name, isc_dpb_password, isc_dpb_lc_ctype,
                                         isc_dpb_sql_role_name};
   const std::vector<ConnectionParam> params = ParseConnectionParams(lines, false);
@@ -90,7 +101,10 @@ ParamBlock DatabaseParams(const std::vector<std::string>& lines) {
   // Our texts are Windows-1252; the client takes names as UTF-8 only when told so, and refuses
   // non-ASCII bytes otherwise.
   dpb.Tag(isc_dpb_utf8_filename);
-  for (const ConnectionParam& p : params) dpb.String(kTags[p.name], platform::Cp1252ToUtf8(p.value));
+  // Before the caller's lines, none of which can name this tag.
+  if (serverOnly || ServerAttachRequired()) dpb.String(isc_dpb_config, kServerOnlyConfig);
+  for (const ConnectionParam& p : params)
+    dpb.String(kTags[p.name], platform::Cp1252ToUtf8(p.value));
   return dpb;
 }
 
@@ -117,3 +131,19 @@ ISC_TIME EncodeTime(const Time& t) {
 }
 
 }  // namespace kvo::fb::api
+
+namespace kvo::fb {
+
+namespace {
+std::atomic<bool> serverAttachRequired{false};
+}  // namespace
+
+void RequireServerAttach(bool on) noexcept {
+  serverAttachRequired = on;
+}
+
+bool ServerAttachRequired() noexcept {
+  return serverAttachRequired;
+}
+
+}  // namespace kvo::fb

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <firebird/Interface.h>
+#include <signal.h>
 
 #include <memory>
 #include <string>
@@ -59,6 +60,22 @@ using Ref = std::unique_ptr<T, ReleaseDeleter>;
 template <typename T>
 using Owned = std::unique_ptr<T, DisposeDeleter>;
 
+// The client library installs its own SIGINT and SIGTERM handlers at its first attach (a failed
+// one too). Those keep a web server's SIGTERM from ending a process that is blocked anywhere
+// but in the client, so every attach is made inside one of these: it puts back, when it goes,
+// the handlers that the program had before the call.
+class KeepProcessSignals {
+ public:
+  KeepProcessSignals();
+  ~KeepProcessSignals();
+  KeepProcessSignals(const KeepProcessSignals&) = delete;
+  KeepProcessSignals& operator=(const KeepProcessSignals&) = delete;
+
+ private:
+  struct sigaction term_;
+  struct sigaction interrupt_;
+};
+
 // Builds a DPB or SPB. kind: IXpbBuilder::DPB, SPB_ATTACH, SPB_START.
 class ParamBlock {
  public:
@@ -74,8 +91,12 @@ class ParamBlock {
 };
 
 // The attach-time parameters from "name=value" lines (ParseConnectionParams, other names
-// skipped), SQL dialect 3.
-ParamBlock DatabaseParams(const std::vector<std::string>& lines);
+// skipped), SQL dialect 3; with `serverOnly` or the process-wide guard on, the provider choice
+// that keeps the embedded engine out.
+ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly);
+
+// The client configuration line carried by a guarded attach (isc_dpb_config, isc_spb_config).
+inline constexpr std::string_view kServerOnlyConfig = "Providers=Remote,Loopback";
 
 // Exact numeric, date and time conversions of the client's wire formats.
 Date DecodeDate(ISC_DATE d);

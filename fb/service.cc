@@ -86,14 +86,16 @@ ServiceManager::~ServiceManager() {
 }
 
 ServiceManager ServiceManager::Open(std::string_view service, std::string_view user,
-                                    std::string_view password) {
+                                    std::string_view password, bool serverOnly) {
   api::ParamBlock spb(api::IXpbBuilder::SPB_ATTACH);
   spb.String(isc_spb_user_name, platform::Cp1252ToUtf8(user));
   spb.String(isc_spb_password, platform::Cp1252ToUtf8(password));
   spb.Tag(isc_spb_utf8_filename);
+  if (serverOnly || ServerAttachRequired()) spb.String(isc_spb_config, api::kServerOnlyConfig);
   auto impl = std::make_unique<Impl>();
   std::string name = platform::Cp1252ToUtf8(service);
   try {
+    api::KeepProcessSignals signals;
     Status status;
     impl->service.reset(
         api::Provider()->attachServiceManager(&status, name.c_str(), spb.length(), spb.data()));

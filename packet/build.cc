@@ -1,6 +1,9 @@
 // Reads an open Firebird result set into a packet.
+#include <string>
+
 #include "fb/fb.h"
 #include "packet/packet.h"
+#include "platform/error.h"
 
 namespace kvo::packet {
 
@@ -79,12 +82,21 @@ Packet BuildPacket(fb::ResultSet& resultSet) {
   return BuildPacket(resultSet, resultSet.Columns());
 }
 
-Packet BuildPacket(fb::ResultSet& resultSet, const std::vector<fb::Column>& columns) {
+Packet BuildPacket(fb::ResultSet& resultSet, const std::vector<fb::Column>& columns,
+                   uint64_t maxBytes) {
   Packet packet(FieldsFor(columns));
   const std::vector<Field>& fields = packet.Fields();
   const size_t n = fields.size();
+  // Checked after every row and every blob, so the excess is at most one row's fixed part or
+  // one blob.
+  auto checkSize = [&] {
+    if (maxBytes > 0 && packet.UsedBytes() > maxBytes)
+      throw Error("The result is larger than this server allows (MaxPacketBytes = " +
+                  std::to_string(maxBytes) + ").");
+  };
   while (resultSet.Fetch()) {
     packet.AddRow();
+    checkSize();
     for (size_t c = 0; c < n; ++c) {
       if (resultSet.IsNull(c)) continue;
       switch (fields[c].type) {
@@ -126,10 +138,12 @@ Packet BuildPacket(fb::ResultSet& resultSet, const std::vector<fb::Column>& colu
           size_t start = packet.Heap().size();
           resultSet.ReadBlob(c, packet.Heap());
           packet.FinishBytes(c, start);
+          checkSize();
           break;
         }
       }
     }
+    checkSize();
   }
   return packet;
 }

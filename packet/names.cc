@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "packet/packet.h"
+#include "platform/ascii.h"
 
 namespace kvo::packet {
 
@@ -20,20 +21,13 @@ bool IsNameChar(unsigned char c) {
   return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7;
 }
 
-std::string Folded(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
-
 }  // namespace
 
 void MakeAttrNames(std::vector<Field>& fields) {
   std::vector<std::string> taken;
   taken.reserve(fields.size());
   auto isTaken = [&](const std::string& name) {
-    std::string f = Folded(name);
+    std::string f = platform::AsciiUppered(name);
     for (const std::string& t : taken)
       if (t == f) return true;
     return false;
@@ -45,7 +39,7 @@ void MakeAttrNames(std::vector<Field>& fields) {
     if (!IsNameStart(static_cast<unsigned char>(base[0]))) base.insert(0, 1, '_');
     std::string name = base;
     for (int n = 1; isTaken(name); ++n) name = base + "_" + std::to_string(n);
-    taken.push_back(Folded(name));
+    taken.push_back(platform::AsciiUppered(name));
     field.attrName = std::move(name);
   }
 }

@@ -125,6 +125,8 @@ class Packet {
   void ReserveRows(size_t rows);
   // Bytes held by rows and heap (for measurements).
   size_t MemoryBytes() const { return slots_.capacity() + heap_.capacity(); }
+  // Bytes taken by the values so far (rows and heap, without spare capacity).
+  size_t UsedBytes() const { return rowCount_ * rowSize_ + heap_.size(); }
 
  private:
   friend class detail::Slots;
@@ -144,9 +146,12 @@ class Packet {
 
 // Reads every remaining row of an open result set into a packet. `columns` describes the
 // result's columns (with Column::precision where looked up); by default the result set's own.
-// Throws what the result set throws.
+// Throws what the result set throws. With `maxBytes` above 0, stops fetching as soon as the
+// packet's values take more than that many bytes (Packet::UsedBytes) and throws kvo::Error
+// "The result is larger than this server allows (MaxPacketBytes = <maxBytes>)."
 Packet BuildPacket(fb::ResultSet& resultSet);
-Packet BuildPacket(fb::ResultSet& resultSet, const std::vector<fb::Column>& columns);
+Packet BuildPacket(fb::ResultSet& resultSet, const std::vector<fb::Column>& columns,
+                   uint64_t maxBytes = 0);
 // The packet fields for Firebird columns (types mapped as docs/packet-format.md says).
 std::vector<Field> FieldsFor(const std::vector<fb::Column>& columns);
 

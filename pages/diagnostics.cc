@@ -5,6 +5,7 @@
 #include "config/profile_file.h"
 #include "config/text_lines.h"
 #include "pages/actions.h"
+#include "platform/error.h"
 #include "platform/files.h"
 #include "platform/winpath.h"
 
@@ -61,7 +62,7 @@ void TesteAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     };
     response.SetContent(config::JoinLines(lines));
   } catch (const std::exception& e) {
-    response.SetContent(e.what());
+    response.SetContent(MessageOf(e));
   }
 }
 

@@ -10,8 +10,10 @@
 
 #include "cgi/fields.h"
 #include "platform/error.h"
+#include "platform/file_errors.h"
 #include "platform/files.h"
 #include "platform/wincase.h"
+#include "platform/unique_fd.h"
 #include "platform/winpath.h"
 
 namespace kvo::pages {
@@ -70,46 +72,21 @@ class LinesSource : public Source {
   size_t offset_ = 0;  // within the line and its CR LF
 };
 
-[[noreturn]] void OpenFailure(std::string_view windowsPath, int err) {
-  throw Error("Cannot open file \"" + platform::WindowsFullPath(windowsPath) + "\". " +
-                  platform::SystemReason(err),
-              "EFOpenError");
-}
-
 // The template file, open for reading under a shared lock for as long as it is rendered: a
 // writer that takes the lock exclusively cannot change it under the renderer, and a file that
 // such a writer holds cannot be opened.
 class FileSource : public Source {
  public:
-  explicit FileSource(std::string_view windowsPath) : windowsPath_(windowsPath) {
-    auto host = platform::HostPath(windowsPath);
-    if (!host) OpenFailure(windowsPath, ENOENT);
-    fd_ = ::open(host->c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) OpenFailure(windowsPath, errno);
-    struct stat st;
-    if (::fstat(fd_, &st) != 0) OpenFailure(windowsPath, errno);
-    if (S_ISDIR(st.st_mode)) OpenFailure(windowsPath, EISDIR);
-    while (::flock(fd_, LOCK_SH | LOCK_NB) != 0) {
-      if (errno != EINTR) OpenFailure(windowsPath, errno);
+  explicit FileSource(std::string_view windowsPath) : file_(windowsPath) {
+    while (::flock(file_.fd(), LOCK_SH | LOCK_NB) != 0) {
+      if (errno != EINTR) throw platform::CannotOpenFile(windowsPath, errno);
     }
   }
-  ~FileSource() override {
-    if (fd_ >= 0) ::close(fd_);  // closing drops the lock
-  }
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
 
-  size_t Read(char* buffer, size_t count) override {
-    while (true) {
-      ssize_t n = ::read(fd_, buffer, count);
-      if (n >= 0) return static_cast<size_t>(n);
-      if (errno != EINTR) OpenFailure(windowsPath_, errno);
-    }
-  }
+  size_t Read(char* buffer, size_t count) override { return file_.Read(buffer, count); }
 
  private:
-  std::string windowsPath_;
-  int fd_ = -1;
+  platform::ReadableFile file_;  // closing drops the lock
 };
 
 // The reading window: at most kWindowBytes bytes of the template, always ending right after a

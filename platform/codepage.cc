@@ -121,6 +121,10 @@ std::string Utf8ToCp1252(std::string_view text) {
       else
         cp = (cp << 6) | (c & 0x3F);
     }
+    // An overlong form (C0 AE for ".") is broken UTF-8 like any other: taken at face value it
+    // would smuggle a separator or a dot past checks made on the undecoded name.
+    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (ok && (cp < kLeast[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
     if (!ok) {
       out += '?';
       ++i;

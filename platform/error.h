@@ -2,6 +2,8 @@
 // (an error page, "Erro: " and the message, the body itself), so it is never decorated.
 #pragma once
 
+#include <exception>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -18,5 +20,14 @@ class Error : public std::runtime_error {
  private:
   std::string kind_;
 };
+
+inline constexpr const char* kOutOfMemory = "Out of memory";
+
+// The text a caller sees for any failure: a memory failure reads kOutOfMemory wherever it
+// happens, never the standard library's name for it.
+inline std::string MessageOf(const std::exception& e) {
+  if (dynamic_cast<const std::bad_alloc*>(&e)) return kOutOfMemory;
+  return e.what();
+}
 
 }  // namespace kvo

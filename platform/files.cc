@@ -5,31 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/error.h"
+#include "platform/file_errors.h"
+#include "platform/unique_fd.h"
 #include "platform/winpath.h"
 
 namespace kvo::platform {
 
 namespace {
-
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-[[noreturn]] void OpenFailure(std::string_view windowsPath, int err) {
-  throw Error("Cannot open file \"" + WindowsFullPath(windowsPath) + "\". " + SystemReason(err),
-              "EFOpenError");
-}
-
-[[noreturn]] void CreateFailure(std::string_view windowsPath, int err) {
-  throw Error("Cannot create file \"" + WindowsFullPath(windowsPath) + "\". " + SystemReason(err),
-              "EFCreateError");
-}
 
 bool StatIs(std::string_view windowsPath, mode_t kind) {
   auto host = HostPath(windowsPath);
@@ -39,10 +23,6 @@ bool StatIs(std::string_view windowsPath, mode_t kind) {
 
 }  // namespace
 
-std::string SystemReason(int errnoValue) {
-  return std::strerror(errnoValue);
-}
-
 bool FileExists(std::string_view windowsPath) {
   return StatIs(windowsPath, S_IFREG);
 }
@@ -50,44 +30,41 @@ bool DirectoryExists(std::string_view windowsPath) {
   return StatIs(windowsPath, S_IFDIR);
 }
 
-std::string ReadWholeFile(std::string_view windowsPath) {
+ReadableFile::ReadableFile(std::string_view windowsPath) : windowsPath_(windowsPath) {
   auto host = HostPath(windowsPath);
-  if (!host) OpenFailure(windowsPath, EINVAL);
-  Fd f;
-  f.fd = ::open(host->c_str(), O_RDONLY | O_CLOEXEC);
-  if (f.fd < 0) OpenFailure(windowsPath, errno);
+  if (!host) throw CannotOpenFile(windowsPath, EINVAL);
+  fd_.Reset(::open(host->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd_) throw CannotOpenFile(windowsPath, errno);
   struct stat st;
-  if (::fstat(f.fd, &st) != 0) OpenFailure(windowsPath, errno);
-  if (S_ISDIR(st.st_mode)) OpenFailure(windowsPath, EISDIR);
-  std::string data;
-  if (st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
-  char buffer[65536];
+  if (::fstat(fd_.Get(), &st) != 0) throw CannotOpenFile(windowsPath, errno);
+  if (S_ISDIR(st.st_mode)) throw CannotOpenFile(windowsPath, EISDIR);
+  if (!S_ISREG(st.st_mode)) throw CannotOpenFile(windowsPath, kNotRegularFile);
+  size_ = static_cast<uint64_t>(st.st_size);
+}
+
+size_t ReadableFile::Read(char* buffer, size_t count) {
   while (true) {
-    ssize_t n = ::read(f.fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) OpenFailure(windowsPath, errno);
-    if (n == 0) break;
-    data.append(buffer, static_cast<size_t>(n));
+    ssize_t n = ::read(fd_.Get(), buffer, count);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) throw CannotOpenFile(windowsPath_, errno);
   }
+}
+
+std::string ReadWholeFile(std::string_view windowsPath) {
+  ReadableFile file(windowsPath);
+  std::string data;
+  if (file.size() > 0) data.reserve(static_cast<size_t>(file.size()));
+  if (const int err = ReadAll(file.fd(), data)) throw CannotOpenFile(windowsPath, err);
   return data;
 }
 
 void WriteWholeFile(std::string_view windowsPath, std::string_view bytes) {
   auto host = HostPath(windowsPath);
-  if (!host) CreateFailure(windowsPath, EINVAL);
-  Fd f;
-  f.fd = ::open(host->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (f.fd < 0) CreateFailure(windowsPath, errno);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(f.fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw Error("Stream write error", "EWriteError");
-    done += static_cast<size_t>(n);
-  }
-  int fd = f.fd;
-  f.fd = -1;
-  if (::close(fd) != 0) throw Error("Stream write error", "EWriteError");
+  if (!host) throw CannotCreateFile(windowsPath, EINVAL);
+  UniqueFd fd(::open(host->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd) throw CannotCreateFile(windowsPath, errno);
+  if (WriteAll(fd.Get(), bytes) != 0 || fd.Close() != 0)
+    throw Error("Stream write error", "EWriteError");
 }
 
 }  // namespace kvo::platform

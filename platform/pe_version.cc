@@ -7,13 +7,24 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/codepage.h"
+#include "platform/unique_fd.h"
 #include "platform/winpath.h"
 
 namespace kvo::platform {
 
 namespace {
+
+// The little-endian 32-bit value at `at` of bytes already read.
+uint32_t LittleU32(std::string_view b, size_t at) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(b[at])) |
+         (static_cast<uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8) |
+         (static_cast<uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16) |
+         (static_cast<uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24);
+}
 
 // A file or an image in memory, read in small checked pieces so that a huge or hostile file
 // never costs more than the pieces the walk needs.
@@ -30,10 +41,9 @@ class Source {
     return true;
   }
   bool U32(uint64_t offset, uint32_t& value) const {
-    unsigned char b[4];
+    char b[4];
     if (!Read(offset, b, 4)) return false;
-    value = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-            (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    value = LittleU32(std::string_view(b, 4), 0);
     return true;
   }
 };
@@ -55,23 +65,18 @@ class FileSource : public Source {
  public:
   // Only regular files: a FIFO or a device named by a caller must not block or stream forever.
   explicit FileSource(const std::string& hostPath) {
-    fd_ = ::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    fd_.Reset(::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
-    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0)
+    if (fd_ && ::fstat(fd_.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0)
       size_ = static_cast<uint64_t>(st.st_size);
   }
-  ~FileSource() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
 
-  bool Usable() const { return fd_ >= 0 && size_ > 0; }
+  bool Usable() const { return fd_ && size_ > 0; }
   bool Read(uint64_t offset, void* out, size_t count) const override {
     if (offset > size_ || count > size_ - offset) return false;
     auto* p = static_cast<char*>(out);
     while (count > 0) {
-      ssize_t n = ::pread(fd_, p, count, static_cast<off_t>(offset));
+      ssize_t n = ::pread(fd_.Get(), p, count, static_cast<off_t>(offset));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;  // shrunk under us, or an I/O error
       p += n;
@@ -82,7 +87,7 @@ class FileSource : public Source {
   }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
   uint64_t size_ = 0;
 };
 
@@ -133,35 +138,51 @@ class Image {
       return false;
     const uint64_t resourceEntry = optional + directoriesAt + 8 * kResourceDirectory;
     if (!source_.U32(resourceEntry, resourceRva_) || resourceRva_ == 0) return false;
-    sectionTable_ = optional + optionalSize;
-    sectionCount_ = sectionCount;
+    // The section table is read once: every later read looks its section up in memory, so the
+    // walk costs the same whatever the number of sections.
+    const uint64_t sectionTable = optional + optionalSize;
+    if (sectionCount == 0) return true;
     // A section table that runs past the end of the file is no image, even if the section
     // wanted comes early in it.
-    unsigned char last;
-    return sectionCount_ == 0 ||
-           source_.Read(sectionTable_ + 40 * uint64_t{sectionCount_} - 1, &last, 1);
+    std::string table(40 * size_t{sectionCount}, '\0');
+    if (!source_.Read(sectionTable, table.data(), table.size())) return false;
+    sections_.resize(sectionCount);
+    for (size_t i = 0; i < sectionCount; ++i) {
+      sections_[i].virtualAddress = LittleU32(table, 40 * i + 12);
+      sections_[i].rawSize = LittleU32(table, 40 * i + 16);
+      sections_[i].rawPointer = LittleU32(table, 40 * i + 20);
+    }
+    return true;
+  }
+
+  // The first section (in table order) whose file-backed part holds `count` bytes at a
+  // relative virtual address, or nullptr.
+  const Section* SectionFor(uint64_t rva, size_t count) const {
+    for (const Section& s : sections_) {
+      if (rva >= s.virtualAddress && rva - s.virtualAddress <= s.rawSize &&
+          count <= s.rawSize - (rva - s.virtualAddress))
+        return &s;
+    }
+    return nullptr;
   }
 
   // Reads `count` bytes at a relative virtual address from the file-backed part of the section
   // that holds all of them.
   bool ReadRva(uint64_t rva, void* out, size_t count) const {
-    for (uint32_t i = 0; i < sectionCount_; ++i) {
-      Section s;
-      const uint64_t at = sectionTable_ + uint64_t{40} * i;
-      if (!source_.U32(at + 12, s.virtualAddress) || !source_.U32(at + 16, s.rawSize) ||
-          !source_.U32(at + 20, s.rawPointer))
-        return false;
-      if (rva >= s.virtualAddress && rva - s.virtualAddress <= s.rawSize &&
-          count <= s.rawSize - (rva - s.virtualAddress))
-        return source_.Read(uint64_t{s.rawPointer} + (rva - s.virtualAddress), out, count);
-    }
-    return false;
+    const Section* s = SectionFor(rva, count);
+    return s && source_.Read(uint64_t{s->rawPointer} + (rva - s->virtualAddress), out, count);
+  }
+  // How many bytes at `rva`, at most `wanted`, the section holding its first `least` bytes has.
+  size_t Available(uint64_t rva, size_t least, size_t wanted) const {
+    const Section* s = SectionFor(rva, least);
+    if (!s) return 0;
+    const uint64_t left = uint64_t{s->rawSize} - (rva - s->virtualAddress);
+    return left < wanted ? static_cast<size_t>(left) : wanted;
   }
   bool RvaU32(uint64_t rva, uint32_t& value) const {
-    unsigned char b[4];
+    char b[4];
     if (!ReadRva(rva, b, 4)) return false;
-    value = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-            (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    value = LittleU32(std::string_view(b, 4), 0);
     return true;
   }
 
@@ -170,8 +191,7 @@ class Image {
  private:
   const Source& source_;
   uint32_t resourceRva_ = 0;
-  uint64_t sectionTable_ = 0;
-  uint32_t sectionCount_ = 0;
+  std::vector<Section> sections_;
 };
 
 struct DirectoryEntry {
@@ -188,11 +208,16 @@ std::optional<DirectoryEntry> FindEntry(const Image& image, uint32_t offset, Cho
   unsigned char header[16];
   if (!image.ReadRva(rva, header, sizeof header)) return std::nullopt;
   const uint32_t count = (header[12] | (header[13] << 8)) + (header[14] | (header[15] << 8));
-  for (uint32_t i = 0; i < count; ++i) {
+  // The entries are read in one piece, as far as the section holding them goes; an entry
+  // beyond it ends the walk as a failed read would.
+  const size_t available = image.Available(rva + 16, 8, 8 * size_t{count}) / 8;
+  std::string entries(8 * available, '\0');
+  if (available > 0 && !image.ReadRva(rva + 16, entries.data(), entries.size()))
+    return std::nullopt;
+  for (uint32_t i = 0; i < available; ++i) {
     DirectoryEntry e;
-    if (!image.RvaU32(rva + 16 + 8 * uint64_t{i}, e.name) ||
-        !image.RvaU32(rva + 20 + 8 * uint64_t{i}, e.target))
-      return std::nullopt;
+    e.name = LittleU32(entries, 8 * size_t{i});
+    e.target = LittleU32(entries, 8 * size_t{i} + 4);
     if (choose(e, i)) return e;
   }
   return std::nullopt;

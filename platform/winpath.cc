@@ -164,7 +164,8 @@ std::string Resolve(std::string base, const std::vector<std::string>& components
         if (const Listing* listing = ListFolder(base)) {
           auto it = listing->names.find(LookupKey(component));
           if (it != listing->names.end()) {
-            base += "/" + it->second;
+            base += '/';
+            base += it->second;
             continue;
           }
         }
@@ -172,7 +173,9 @@ std::string Resolve(std::string base, const std::vector<std::string>& components
       // Nothing below a missing folder exists: the rest keeps the program's spelling.
       found = false;
     }
-    base += "/" + written;
+    // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict for "/" + std::string.
+    base += '/';
+    base += written;
   }
   return base;
 }
@@ -238,7 +241,10 @@ std::string WindowsFullPath(std::string_view windowsPath) {
     out = WindowsPathOf(CurrentDirectory());
     while (!out.empty() && out.back() == '\\') out.pop_back();
   }
-  for (const auto& c : p.components) out += "\\" + c;
+  for (const auto& c : p.components) {
+    out += '\\';
+    out += c;
+  }
   if (p.components.empty()) out += "\\";
   return out;
 }

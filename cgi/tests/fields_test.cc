@@ -72,13 +72,48 @@ TEST(SplitFields, FailureKeepsFieldsBeforeIt) {
 
 TEST(FieldList, ValueByName) {
   FieldList list;
-  list.items = {"a=1", "a=2", "DB=x", "novalue", "e=", "k=v=w"};
+  list.Parse("a=1&a=2&DB=x&novalue&e=&k=v=w", "&\r\n", "\r\n");
   EXPECT_EQ(list.Value("a"), "1");
   EXPECT_EQ(list.Value("db"), "x");
   EXPECT_EQ(list.Value("novalue"), "");
   EXPECT_EQ(list.Value("e"), "");
   EXPECT_EQ(list.Value("k"), "v=w");
   EXPECT_EQ(list.Value("missing"), "");
+}
+
+// The list keeps no decoded copies; each lookup must still see the fields exactly as the
+// splitting does, escapes in names included.
+TEST(FieldList, LookupsDecodeLikeTheSplit) {
+  struct Case {
+    std::string text, name, value;
+    size_t count;
+  } cases[] = {
+      {"a%3D1=2", "a", "1=2", 1},
+      {"%61=1&a=2", "A", "1", 2},
+      {"a+b=c+d", "a b", "c d", 1},
+      {"x=%%41&y=%41", "x", "%41", 2},
+      {"\"q=a&b\"&q=2", "q", "a&b", 3},  // the "&" after a closing quote starts an empty field
+      {"\r\n\r\nq=1\n\nq=2\r", "q", "1", 2},
+      {"&&&&&&q=last", "q", "last", 7},
+      {"q", "q", "", 1},
+      {"", "q", "", 0},
+  };
+  for (const auto& c : cases) {
+    FieldList list;
+    list.Parse(c.text, "&\r\n", "\r\n");
+    EXPECT_EQ(list.Value(c.name), c.value) << "text: " << c.text;
+    EXPECT_EQ(list.Count(), c.count) << "text: " << c.text;
+    EXPECT_EQ(list.Items(), Split(c.text)) << "text: " << c.text;
+  }
+}
+
+TEST(FieldList, FailureKeepsFieldsBeforeIt) {
+  FieldList list;
+  EXPECT_THROW(list.Parse("a=1&b=%zz&a=2&c=3", "&\r\n", "\r\n"), Error);
+  EXPECT_EQ(list.Count(), 1u);
+  EXPECT_EQ(list.Items(), std::vector<std::string>{"a=1"});
+  EXPECT_EQ(list.Value("a"), "1");
+  EXPECT_EQ(list.Value("c"), "");
 }
 
 }  // namespace

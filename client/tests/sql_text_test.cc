@@ -241,6 +241,25 @@ std::string ErrorPage(const std::string& message) {
   return page;
 }
 
+// kvoclient decides with this whether rows come back, so it must answer as the dataset does.
+TEST(IsRemoteSelectTest, Table) {
+  struct Case {
+    const char* sql;
+    bool select;
+  } cases[] = {
+      {"select * from t", true},
+      {"  \r\n\tSELECT 1 from rdb$database", true},
+      {"select   1", true},
+      {"select   ", false},  // trimmed, the blank after the keyword is gone
+      {"select", false},
+      {"select\t1", false},
+      {"selectx from t", false},
+      {"update t set a = 1 where b in (select c from d)", false},
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsRemoteSelect(c.sql), c.select) << c.sql;
+}
+
 TEST(ExtractServerMessageTest, Table) {
   const std::string start = "<p align=center><strong><font face=Arial color=#990000 size=6>";
   struct Case {

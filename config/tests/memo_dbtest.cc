@@ -1,6 +1,7 @@
 // /memo on the private Firebird server, run as a CGI child with its own drives folder and no
 // client settings file there, so the directory lookup runs directly.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <optional>
@@ -73,6 +74,10 @@ TEST_F(MemoTest, SendsTheMemoWithCrLfLines) {
 TEST_F(MemoTest, AFileThatCannotBeReadAnswersWithTheMessage) {
   db_->Execute("insert into config_memo values ('C:\\Memos')");
   Put("C/Memos/folder.rtf/x", "");
+  // A FIFO would hang an open that blocks, and a device would stream without end.
+  ASSERT_EQ(mkfifo((drives_.path() + "/C/Memos/fifo.rtf").c_str(), 0666), 0);
+  std::filesystem::create_symlink("/dev/zero", drives_.path() + "/C/Memos/zero.rtf");
+  std::filesystem::create_symlink("nowhere.rtf", drives_.path() + "/C/Memos/dangling.rtf");
   struct Case {
     const char* what;
     std::optional<std::string> cnpj;
@@ -81,6 +86,10 @@ TEST_F(MemoTest, AFileThatCannotBeReadAnswersWithTheMessage) {
       {"missing", "99999999000199", Missing("C:\\Memos\\99999999000199.rtf")},
       {"no cnpj field", std::nullopt, Missing("C:\\Memos\\.rtf")},
       {"a folder", "folder", "Cannot open file \"C:\\Memos\\folder.rtf\". Is a directory"},
+      {"a FIFO", "fifo", "Cannot open file \"C:\\Memos\\fifo.rtf\". Not a regular file"},
+      {"a link to a device", "zero",
+       "Cannot open file \"C:\\Memos\\zero.rtf\". Not a regular file"},
+      {"a dangling link", "dangling", Missing("C:\\Memos\\dangling.rtf")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

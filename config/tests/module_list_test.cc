@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 #include "config/scramble.h"
 #include "platform/error.h"
 #include "tests/support/cgi_runner.h"
+#include "tests/support/processes.h"
 
 namespace kvo::config {
 namespace {
@@ -179,6 +181,44 @@ TEST_F(ModuleTree, WalksTheTreeAndStoresTheList) {
   testing::WriteFile(listFile, "C:\\x\\a.dll|A|1|2\nsegunda");
   EXPECT_EQ(Request(), std::make_pair(std::string("Status: 200 OK"),
                                       std::string("C:\\x\\a.dll|A|1|2\r\nsegunda\r\n")));
+}
+
+// Links that lead nowhere are listed like files; a module that leaves a process running
+// behind it is answered as soon as it has answered; names that are not UTF-8 at their shortest
+// show "?" for each byte.
+TEST_F(ModuleTree, BrokenLinksAndModulesThatLeaveProcessesBehind) {
+  const std::string m =
+      "KVO/KVO.Net/M\xC3\xB3"
+      "dulos/";
+  fs::create_directories(Host("KVO/KVO.Net/Config"));
+  fs::create_directories(Host(m + "Sub"));
+  fs::create_symlink("nowhere.txt", Host(m + "quebrado.txt"));
+  fs::create_symlink("laco", Host(m + "laco"));
+  fs::create_symlink("nowhere.dll", Host(m + "Sub/perdido.dll"));
+  PutModule(m + "Sub/fundo.dll", "spawner");
+  Put(m + "Sub/\xC0\xAE\xC0\xAE");
+  std::map<std::string, std::string> tails = {
+      {"quebrado.txt", "quebrado.txt|0|0"}, {"laco", "laco|0|0"},
+      {"perdido.dll", "Desconhecido|0|0"},  {"fundo.dll", "Spawner|5|6"},
+      {"\xC0\xAE\xC0\xAE", "????|0|0"},
+  };
+  std::string expected;
+  for (const std::string folder : {"Sub", ""})
+    for (const auto& name : Listing(m + folder))
+      if (tails.count(name))
+        expected += root + (folder.empty() ? "" : "\\" + folder) + "\\" +
+                    (name[0] == '\xC0' ? "????" : name) + "|" + tails[name] + "\r\n";
+
+  const std::string marker = "KVO_TEST_MARKER=modules-" + std::to_string(getpid());
+  auto r = testing::PostCgi("/listakvomodulos", "",
+                            {{"REMOTE_HOST", "client.example"},
+                             {"KVO_TEST_MARKER", marker.substr(marker.find('=') + 1)}});
+  EXPECT_EQ(r.output.substr(0, r.output.find("\r\n")), "Status: 200 OK");
+  EXPECT_EQ(ScrambleText(r.Body(), kScrambleKey), expected);
+  EXPECT_EQ(testing::ReadFile(listFile), expected);
+  // The module's helper outlives the request (it is the module's); it was not waited for.
+  for (pid_t pid : testing::ProcessesWith(marker)) kill(pid, SIGKILL);
+  fs::remove(Host(m + "laco"));  // the clean-up's walk would stumble on the loop
 }
 
 TEST_F(ModuleTree, ConfiguredPathsAndAnEmptyRoot) {

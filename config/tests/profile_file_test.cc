@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "config/text_lines.h"
 #include "platform/error.h"
@@ -24,6 +27,16 @@ TEST_F(ConfigFiles, MissingFileGivesDefaults) {
   EXPECT_EQ(ini.ReadText("KVO.Net", "RDPPrinters", "1"), "1");
   EXPECT_EQ(ini.ReadNumber("KVO.Mobile", "FTPPorta", 0), 0);
   EXPECT_TRUE(ini.ReadFlag("General", "x", true));
+}
+
+// A configuration file that is a FIFO or a device reads as missing, at once.
+TEST_F(ConfigFiles, ANonRegularFileGivesDefaults) {
+  std::filesystem::create_directories(dir.path() + "/C");
+  ASSERT_EQ(mkfifo((dir.path() + "/C/k.ini").c_str(), 0666), 0);
+  EXPECT_EQ(ini.ReadText("KVO.Net", "RDPPrinters", "1"), "1");
+  std::filesystem::remove(dir.path() + "/C/k.ini");
+  std::filesystem::create_symlink("/dev/zero", dir.path() + "/C/k.ini");
+  EXPECT_EQ(ini.ReadNumber("KVO.Mobile", "FTPPorta", 7), 7);
 }
 
 TEST_F(ConfigFiles, TextRules) {

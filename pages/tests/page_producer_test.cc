@@ -246,6 +246,9 @@ TEST_F(TemplateFiles, OpenFailures) {
   EXPECT_EQ(message("D:\\site\\missing.html"),
             "Cannot open file \"D:\\site\\missing.html\". No such file or directory");
   EXPECT_EQ(message("D:\\site\\folder"), "Cannot open file \"D:\\site\\folder\". Is a directory");
+  ASSERT_EQ(::mkfifo((drives.path() + "/D/site/fifo.html").c_str(), 0666), 0);
+  EXPECT_EQ(message("D:\\site\\fifo.html"),
+            "Cannot open file \"D:\\site\\fifo.html\". Not a regular file");
 
   // A writer holding the file exclusively shuts the renderer out.
   int fd = ::open((drives.path() + "/D/site/held.html").c_str(), O_RDWR);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "tests/support/cgi_runner.h"
+#include "tests/support/hostile_pe.h"
 
 namespace kvo::platform {
 namespace {
@@ -112,6 +113,33 @@ TEST(PeVersion, FileVersionTextByWindowsPath) {
        {"", "C:\\Bin\\missing.exe", "C:\\Bin", "C:\\Bin\\empty.exe", "C:\\Bin\\kvo.exe\\x"})
     EXPECT_EQ(FileVersionText(path), "") << path;
   unsetenv("KVO_DRIVES");
+}
+
+// A file with as many sections and resource entries as the format allows, its version
+// resource behind them all, is read in one pass, through the program as a caller names it.
+TEST(PeVersion, HostileLayoutIsReadInOnePass) {
+  const std::string real = Load("pt_x86_64");
+  const size_t at = real.find(Utf16("VS_VERSION_INFO")) - 6;
+  const std::string version = real.substr(
+      at, static_cast<unsigned char>(real[at]) | (static_cast<unsigned char>(real[at + 1]) << 8));
+  testing::TempDir drives;
+  testing::WriteFile(drives.path() + "/C/tabela.txt", testing::HostilePe(64u << 20, version));
+  testing::WriteFile(drives.path() + "/C/empty.txt", testing::HostilePe(0));
+  struct Case {
+    const char* file;
+    std::string answer;
+  } cases[] = {
+      {"C:\\tabela.txt", "3.1.4.1 (vers\xE3o)"},
+      {"C:\\empty.txt", ""},
+  };
+  for (const auto& c : cases) {
+    auto r = testing::RunCgi({{"REQUEST_METHOD", "GET"},
+                              {"SERVER_PROTOCOL", "HTTP/1.1"},
+                              {"PATH_INFO", "/versaoarquivo"},
+                              {"QUERY_STRING", std::string("f=") + c.file},
+                              {"KVO_DRIVES", drives.path()}});
+    EXPECT_EQ(r.Body(), c.answer) << c.file;
+  }
 }
 
 // Where the pieces of a fixture are, found the simple way, so that damage can be aimed.

@@ -2,8 +2,11 @@
 #include "platform/winpath.h"
 
 #include <gtest/gtest.h>
+
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <filesystem>
 
 #include "platform/codepage.h"
 #include "platform/error.h"
@@ -172,6 +175,36 @@ TEST_F(PathLayer, FileMessagesNameTheWindowsPath) {
   }
 }
 
+// Whatever a configuration or a request names, reading it neither blocks nor streams without
+// end: only regular files (also through a link) are read.
+TEST_F(PathLayer, OnlyRegularFilesAreRead) {
+  testing::WriteFile(dir.path() + "/C/f/regular.txt", "text");
+  std::filesystem::create_symlink("regular.txt", dir.path() + "/C/f/link.txt");
+  std::filesystem::create_symlink("/dev/zero", dir.path() + "/C/f/zero.txt");
+  std::filesystem::create_symlink("/dev/null", dir.path() + "/C/f/null.txt");
+  ASSERT_EQ(mkfifo((dir.path() + "/C/f/fifo.txt").c_str(), 0666), 0);
+  struct Case {
+    const char* name;
+    std::string result;
+  } cases[] = {
+      {"regular.txt", "text"},
+      {"link.txt", "text"},
+      {"fifo.txt", "Cannot open file \"C:\\f\\fifo.txt\". Not a regular file"},
+      {"zero.txt", "Cannot open file \"C:\\f\\zero.txt\". Not a regular file"},
+      {"null.txt", "Cannot open file \"C:\\f\\null.txt\". Not a regular file"},
+  };
+  for (const auto& c : cases) {
+    std::string result;
+    try {
+      result = ReadWholeFile(std::string("C:\\f\\") + c.name);
+    } catch (const Error& e) {
+      result = e.what();
+      EXPECT_EQ(e.kind(), "EFOpenError");
+    }
+    EXPECT_EQ(result, c.result) << c.name;
+  }
+}
+
 TEST_F(PathLayer, FilesRoundTripThroughMappedNames) {
   testing::WriteFile(dir.path() + "/C/keep", "");
   WriteWholeFile(
@@ -216,6 +249,25 @@ TEST(CodePage, RoundTripsAndReplacements) {
   EXPECT_EQ(Utf16ToCp1252(u"\u4E2D"), "?");
   EXPECT_EQ(Utf16ToCp1252(u"\u0141", false), "?");
   EXPECT_EQ(Cp1252ToUtf16("\xE9\x80"), u"\u00E9\u20AC");
+}
+
+// Every byte of a sequence that is not the shortest UTF-8 of a character becomes "?", so an
+// encoded dot or separator never comes back as one.
+TEST(CodePage, BrokenUtf8BecomesOneQuestionMarkPerByte) {
+  struct Case {
+    std::string utf8, cp1252;
+  } cases[] = {
+      {"\xC0\xAE", "??"},                // overlong "."
+      {"\xC1\x9C", "??"},                // overlong "\\"
+      {"a\xC0\xAFz", "a??z"},            // overlong "/"
+      {"\xE0\x80\xAE", "???"},           // three-byte overlong "."
+      {"\xF0\x80\x80\xAE", "????"},      // four-byte overlong "."
+      {"\xED\xA0\x80", "???"},           // a surrogate
+      {"\xF4\x90\x80\x80", "????"},      // beyond U+10FFFF
+      {"\xC2\xA0\xC3\xA9", "\xA0\xE9"},  // the shortest forms stay
+      {"\xE2\x82\xAC", "\x80"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Utf8ToCp1252(c.utf8), c.cp1252) << c.utf8;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,7 +32,12 @@ std::optional<std::string> Env(const char* name) {
   return std::string(v);
 }
 
-CgiResult RunCgi(const std::map<std::string, std::string>& env, const std::string& stdinBytes) {
+namespace {
+
+// Runs the program with `stdinBytes` written to a pipe, or with `stdinFd` (when not -1) as its
+// standard input.
+CgiResult Run(const std::map<std::string, std::string>& env, const std::string& stdinBytes,
+              int stdinFd) {
   std::map<std::string, std::string> full = env;
   for (const char* inherited : {"KVO_DRIVES", "FIREBIRD", "FIREBIRD_LOCK", "FIREBIRD_TMP"})
     if (!full.count(inherited))
@@ -47,7 +53,7 @@ CgiResult RunCgi(const std::map<std::string, std::string>& env, const std::strin
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
-    dup2(in[0], 0);
+    dup2(stdinFd >= 0 ? stdinFd : in[0], 0);
     dup2(out[1], 1);
     char* argv[] = {const_cast<char*>(KVO_SERVER_BINARY), nullptr};
     execve(KVO_SERVER_BINARY, argv, envp.data());
@@ -90,19 +96,47 @@ CgiResult RunCgi(const std::map<std::string, std::string>& env, const std::strin
   if (inOpen) close(in[1]);
   close(out[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  result.peakKb = usage.ru_maxrss;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
 
-CgiResult PostCgi(const std::string& path, const std::string& body,
-                  std::map<std::string, std::string> extraEnv) {
+std::map<std::string, std::string> PostEnv(const std::string& path, size_t length,
+                                           std::map<std::string, std::string> extraEnv) {
   extraEnv.emplace("REQUEST_METHOD", "POST");
   extraEnv.emplace("SERVER_PROTOCOL", "HTTP/1.1");
   extraEnv.emplace("PATH_INFO", path);
-  extraEnv.emplace("CONTENT_LENGTH", std::to_string(body.size()));
+  extraEnv.emplace("CONTENT_LENGTH", std::to_string(length));
   extraEnv.emplace("CONTENT_TYPE", "application/x-www-form-urlencoded");
-  return RunCgi(extraEnv, body);
+  return extraEnv;
+}
+
+}  // namespace
+
+CgiResult RunCgi(const std::map<std::string, std::string>& env, const std::string& stdinBytes) {
+  return Run(env, stdinBytes, -1);
+}
+
+CgiResult RunCgiFromFile(const std::map<std::string, std::string>& env,
+                         const std::string& stdinFile) {
+  int fd = open(stdinFile.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("cannot open " + stdinFile);
+  CgiResult result = Run(env, "", fd);
+  close(fd);
+  return result;
+}
+
+CgiResult PostCgiFile(const std::string& path, const std::string& bodyFile,
+                      std::map<std::string, std::string> extraEnv) {
+  const auto size = std::filesystem::file_size(bodyFile);
+  return RunCgiFromFile(PostEnv(path, size, std::move(extraEnv)), bodyFile);
+}
+
+CgiResult PostCgi(const std::string& path, const std::string& body,
+                  std::map<std::string, std::string> extraEnv) {
+  return RunCgi(PostEnv(path, body.size(), std::move(extraEnv)), body);
 }
 
 TempDir::TempDir() {

@@ -11,6 +11,7 @@ namespace kvo::testing {
 struct CgiResult {
   std::string output;  // everything the program wrote to standard output
   int exitCode = -1;
+  long peakKb = 0;  // the program's peak resident memory (kilobytes)
   // The body: what follows the first empty line (CR LF CR LF) of the output.
   std::string Body() const;
   // The header block (up to and including the empty line).
@@ -22,9 +23,18 @@ struct CgiResult {
 // in the current directory.
 CgiResult RunCgi(const std::map<std::string, std::string>& env, const std::string& stdinBytes = "");
 
+// RunCgi with the file `stdinFile` as standard input. For memory measurements: a forked
+// child's peak includes what the parent held at the fork, so a large body is better not held.
+CgiResult RunCgiFromFile(const std::map<std::string, std::string>& env,
+                         const std::string& stdinFile);
+
 // A POST of a form body to PATH_INFO `path`, SERVER_PROTOCOL HTTP/1.1.
 CgiResult PostCgi(const std::string& path, const std::string& body,
                   std::map<std::string, std::string> extraEnv = {});
+
+// PostCgi with the body read from the file `bodyFile`.
+CgiResult PostCgiFile(const std::string& path, const std::string& bodyFile,
+                      std::map<std::string, std::string> extraEnv = {});
 
 // The value of a variable of the test environment, or nullopt. Tests that need a service call
 // RequireEnv, which skips the test, or fails it when KVO_REQUIRE_SERVICES=1 (scripts/test).

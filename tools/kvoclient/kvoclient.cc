@@ -16,7 +16,9 @@
 #include "config/text_lines.h"
 #include "fb/fb.h"
 #include "kvo/client/kvo_client.h"
+#include "platform/ascii.h"
 #include "platform/codepage.h"
+#include "platform/unique_fd.h"
 #include "tools/kvoclient/http.h"
 #include "tools/kvoclient/output.h"
 #include "tools/kvoclient/progress.h"
@@ -164,15 +166,12 @@ Options ParseOptions(int argc, const char* const* argv) {
 
 // A line typed on the terminal without echo.
 std::string PromptSecret(const std::string& prompt, const char* envName) {
-  int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
-  if (fd < 0) {
+  platform::UniqueFd tty(::open("/dev/tty", O_RDWR | O_CLOEXEC));
+  if (!tty) {
     throw Error(std::string("no password: set the environment variable ") + envName +
                 " or run kvoclient on a terminal");
   }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  const int fd = tty.Get();
   termios saved{};
   const bool isTerminal = tcgetattr(fd, &saved) == 0;
   if (isTerminal) {
@@ -290,24 +289,6 @@ class CommandLineUserInterface : public client::TUserInterface {
   };
 };
 
-// The client library's test for a select on the remote route.
-bool LooksLikeSelect(std::string_view sql) {
-  size_t start = 0;
-  while (start < sql.size() && static_cast<unsigned char>(sql[start]) <= ' ') ++start;
-  std::string head(sql.substr(start, 7));
-  for (char& c : head)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return head == "select ";
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
 bool EndsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
@@ -353,7 +334,7 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
   for (const auto& [name, value] : o.params) {
     bool found = false;
     for (client::TParam& p : query.Params) {
-      if (SameName(p.Name, ToWire(name))) {
+      if (platform::SameTextAscii(p.Name, ToWire(name))) {
         p.SetAsString(ToWire(value));
         found = true;
       }
@@ -368,7 +349,7 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
 
   const std::string sql = query.SQL().Text();
   if (bag.Active) {
-    if (!LooksLikeSelect(sql)) {
+    if (!client::IsRemoteSelect(sql)) {
       // The server runs it; the library reads no rows of a statement that does not begin
       // with "select ".
       query.OpenRemote();

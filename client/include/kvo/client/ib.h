@@ -51,6 +51,10 @@ class TIBDatabase : public TComponent {
   // Kept for programs that set it; this library has no login dialog, so the connection always
   // uses Params as they stand.
   bool LoginPrompt = false;
+  // True: the attach goes through a database server even for a plain file path, never through
+  // the embedded engine (which does not check the password). A program that attaches with other
+  // people's logins sets it.
+  bool ServerOnly = false;
 
   TNotifyEvent BeforeConnect, AfterConnect, BeforeDisconnect, AfterDisconnect;
 

@@ -40,6 +40,10 @@ std::string ReplaceWholeWord(std::string_view text, std::string_view oldPattern,
 // The SQL literal of a number: "0.0000" (four decimals, rounded, always ".").
 std::string FloatToSQL(double value);
 
+// Whether the remote route reads rows of `sql`: trimmed of blanks and control characters, it
+// begins with "select " in any letter case. Other statements run on the server without rows.
+bool IsRemoteSelect(std::string_view sql);
+
 // What ApplyProxy gave the HTTP client.
 struct THttpProxySettings {
   std::string Host;

@@ -1,0 +1,55 @@
+#include "platform/replace_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file_errors.h"
+#include "platform/unique_fd.h"
+#include "platform/winpath.h"
+
+namespace kvo::platform {
+
+int WriteSyncedFile(const std::string& hostPath, std::string_view bytes, mode_t mode) noexcept {
+  UniqueFd fd(::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+  if (!fd) return errno;
+  int err = WriteAll(fd.Get(), bytes);
+  if (err == 0 && ::fsync(fd.Get()) != 0) err = errno;
+  const int closeErr = fd.Close();
+  return err != 0 ? err : closeErr;
+}
+
+void SyncFolderOf(const std::string& hostPath) noexcept {
+  const size_t slash = hostPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : hostPath.substr(0, slash);
+  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd) ::fsync(fd.Get());
+}
+
+int ReplaceFileDurably(const std::string& hostPath, std::string_view bytes, mode_t mode) noexcept {
+  std::string temporary;
+  try {
+    temporary = hostPath + ".tmp" + std::to_string(::getpid());
+  } catch (...) {
+    return ENOMEM;
+  }
+  int err = WriteSyncedFile(temporary, bytes, mode);
+  if (err == 0 && ::rename(temporary.c_str(), hostPath.c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(temporary.c_str());
+    return err;
+  }
+  SyncFolderOf(hostPath);
+  return 0;
+}
+
+void ReplaceWholeFile(std::string_view windowsPath, std::string_view bytes) {
+  const auto host = HostPath(windowsPath);
+  if (!host) throw CannotCreateFile(windowsPath, EINVAL);
+  if (const int err = ReplaceFileDurably(*host, bytes)) throw CannotCreateFile(windowsPath, err);
+}
+
+}  // namespace kvo::platform
