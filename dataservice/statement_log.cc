@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,12 +29,18 @@ std::string Format(std::time_t t, const char* pattern) {
 }
 
 // Reads a whole file; nullopt when it does not exist; throws nothing, reports other failures
-// through `failed`.
+// through `failed`. Anything but a regular file (a FIFO would block, a device stream without
+// end) is a failure, found without blocking.
 std::optional<std::string> ReadFile(const std::string& path, bool& failed) {
   failed = false;
-  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd) {
     failed = errno != ENOENT;
+    return std::nullopt;
+  }
+  struct stat st;
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    failed = true;
     return std::nullopt;
   }
   std::string bytes;
@@ -129,8 +136,11 @@ void StatementLog::Merge() {
   if (unreadable) {
     // A log that exists but cannot be read is not replaced (it would be lost): the entries are
     // appended to it instead.
-    platform::UniqueFd fd(::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    if (fd) platform::WriteAll(fd.Get(), config::JoinLines(entries_));
+    platform::UniqueFd fd(
+        ::open(log.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    if (fd && ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode))
+      platform::WriteAll(fd.Get(), config::JoinLines(entries_));
     return;
   }
   config::TextLines lines;

@@ -124,8 +124,9 @@ class ResultSet {
   Time GetTime(size_t column) const;
   Timestamp GetTimestamp(size_t column) const;
   bool GetBool(size_t column) const;
-  // The whole BLOB of the current row; appended to `out` (which is not cleared).
-  void ReadBlob(size_t column, std::string& out) const;
+  // The whole BLOB of the current row; appended to `out` (which is not cleared). Reading stops
+  // early, leaving what came so far, once `out` holds more than `stopAbove` bytes.
+  void ReadBlob(size_t column, std::string& out, size_t stopAbove = SIZE_MAX) const;
   // Any column as text, the way the client components show it (numbers with their scale,
   // dates yyyy-mm-dd, ...); NULL as the empty text.
   std::string GetAsText(size_t column) const;

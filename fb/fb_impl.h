@@ -78,7 +78,7 @@ struct Row {
   Time GetTime(size_t column) const;
   Timestamp GetTimestamp(size_t column) const;
   bool GetBool(size_t column) const;
-  void ReadBlob(size_t column, std::string& out) const;
+  void ReadBlob(size_t column, std::string& out, size_t stopAbove = SIZE_MAX) const;
   std::string GetAsText(size_t column) const;
 
  private:

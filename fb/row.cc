@@ -214,7 +214,7 @@ bool Row::GetBool(size_t column) const {
   return *(data() + layout->offsets[column]) != 0;
 }
 
-void Row::ReadBlob(size_t column, std::string& out) const {
+void Row::ReadBlob(size_t column, std::string& out, size_t stopAbove) const {
   Check(column, {SqlType::Blob}, "a blob");
   if (IsNull(column)) return;
   ISC_QUAD id = Load<ISC_QUAD>(data() + layout->offsets[column]);
@@ -231,6 +231,7 @@ void Row::ReadBlob(size_t column, std::string& out) const {
     int rc = blob->getSegment(&status, sizeof chunk, chunk, &got);
     if (rc == api::IStatus::RESULT_NO_DATA) break;
     out.append(chunk, got);
+    if (out.size() > stopAbove) break;
   }
   Status status;
   blob->close(&status);

@@ -287,8 +287,8 @@ Timestamp ResultSet::GetTimestamp(size_t c) const {
 bool ResultSet::GetBool(size_t c) const {
   return impl_->Current().GetBool(c);
 }
-void ResultSet::ReadBlob(size_t c, std::string& out) const {
-  impl_->Current().ReadBlob(c, out);
+void ResultSet::ReadBlob(size_t c, std::string& out, size_t stopAbove) const {
+  impl_->Current().ReadBlob(c, out, stopAbove);
 }
 std::string ResultSet::GetAsText(size_t c) const {
   return impl_->Current().GetAsText(c);

@@ -136,7 +136,13 @@ Packet BuildPacket(fb::ResultSet& resultSet, const std::vector<fb::Column>& colu
         case FieldType::Binary: {
           // Straight into the packet's heap: a blob is never held twice.
           size_t start = packet.Heap().size();
-          resultSet.ReadBlob(c, packet.Heap());
+          // With a limit, the read stops once the packet is past it (at most one segment
+          // beyond), so one huge blob is never held whole.
+          const size_t room = maxBytes == 0 ? SIZE_MAX
+                              : packet.UsedBytes() >= maxBytes
+                                  ? 0
+                                  : static_cast<size_t>(maxBytes - packet.UsedBytes());
+          resultSet.ReadBlob(c, packet.Heap(), room > SIZE_MAX - start ? SIZE_MAX : start + room);
           packet.FinishBytes(c, start);
           checkSize();
           break;

@@ -57,5 +57,35 @@ TEST(MaxPacketBytes, ALargerResultIsRefusedAndLogged) {
   }
 }
 
+// One blob larger than the limit is not read whole before the refusal.
+TEST(MaxPacketBytes, AHugeBlobIsNotReadWhole) {
+  KVO_REQUIRE_FIREBIRD();
+  if (testing::kAddressSanitizer) GTEST_SKIP() << "the sanitizer's memory is not the program's";
+  TempDatabase db;
+  db.Execute("create table t (b blob sub_type 0)");
+  const size_t size = 32u << 20;
+  {
+    fb::Attachment a = db.Attach();
+    fb::Transaction tx = a.StartTransaction();
+    a.Prepare(tx, "insert into t values (?)").Execute({fb::Bytes{std::string(size, 'y')}});
+    tx.Commit();
+    a.Close();
+  }
+  testing::TempDir drives;
+  testing::WriteFile(drives.path() + "/C/KVO/KVO.Net/Config/KVO.Server.Config",
+                     "[Server]\r\nMaxPacketBytes=1000000\r\n");
+  auto post = [&](const std::string& q) {
+    return testing::PostCgi(
+        "/sql", Form({{"db", db.connection()}, {"u", db.user()}, {"p", db.password()}, {"q", q}}),
+        {{"KVO_DRIVES", drives.path()}});
+  };
+  const long reference = post("select 1 from rdb$database").peakKb;
+  auto r = post("select b from t");
+  EXPECT_NE(r.Body().find("(MaxPacketBytes = 1000000)"), std::string::npos)
+      << r.Body().substr(0, 300);
+  EXPECT_LT(r.peakKb - reference, static_cast<long>(size / 1024 / 4))
+      << "peak " << r.peakKb << " KB, a one-row select's " << reference << " KB";
+}
+
 }  // namespace
 }  // namespace kvo::dataservice

@@ -1,6 +1,7 @@
 // The statement log without a database: time stamps, rotation, failures that are ignored.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -74,6 +75,21 @@ TEST_F(StatementLogTest, ANulByteInAnEntryLosesNothing) {
   std::string bytes = testing::ReadFile(folder_ + "Log.txt");
   EXPECT_NE(std::string::npos, bytes.find(std::string("select '\0' from x\r\n", 19)));
   EXPECT_EQ(" - next\r\n", bytes.substr(bytes.size() - 9));
+}
+
+// A log that is a FIFO or a device is neither waited on nor read nor replaced.
+TEST_F(StatementLogTest, ANonRegularLogIsLeftAlone) {
+  std::filesystem::create_directories(folder_);
+  ASSERT_EQ(mkfifo((folder_ + "fifo").c_str(), 0666), 0);
+  for (const char* target : {"fifo", "/dev/zero", "/dev/null"}) {
+    SCOPED_TRACE(target);
+    std::filesystem::remove(folder_ + "Log.txt");
+    std::filesystem::create_symlink(target, folder_ + "Log.txt");
+    StatementLog log(config::kStatementLog);
+    log.Add("select 1 from rdb$database");
+    log.Save();
+    EXPECT_TRUE(std::filesystem::is_symlink(folder_ + "Log.txt"));
+  }
 }
 
 TEST_F(StatementLogTest, AMissingFolderIsIgnored) {

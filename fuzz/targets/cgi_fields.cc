@@ -2,6 +2,7 @@
 // through a whole CGI request whose environment and body come from the input.
 //
 // Input: line 1 = QUERY_STRING, line 2 = CONTENT_LENGTH, line 3 = CONTENT_TYPE, rest = body.
+#include <cstdlib>
 #include <optional>
 
 #include "cgi/fields.h"
@@ -15,10 +16,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kvo::cgi::DecodeField(text);
   } catch (const kvo::Error&) {
   }
-  try {
+  {
+    // The compact list must see exactly the fields the split gives, after a failure too, and
+    // find a name's value where a lookup in the split fields finds it.
     std::vector<std::string> out;
-    kvo::cgi::SplitFields(text, "&\r\n", "\r\n", out);
-  } catch (const kvo::Error&) {
+    kvo::cgi::FieldList list;
+    try {
+      kvo::cgi::SplitFields(text, "&\r\n", "\r\n", out);
+    } catch (const kvo::Error&) {
+    }
+    try {
+      list.Parse(text, "&\r\n", "\r\n");
+    } catch (const kvo::Error&) {
+    }
+    if (list.Items() != out || list.Count() != out.size()) std::abort();
+    if (!out.empty()) {
+      const std::string& first = out.front();
+      const std::string name = first.substr(0, first.find('='));
+      if (first.find('=') != std::string::npos && list.Value(name) != first.substr(name.size() + 1))
+        std::abort();
+    }
   }
   try {
     std::vector<std::string> out;

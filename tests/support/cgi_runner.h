@@ -8,6 +8,21 @@
 
 namespace kvo::testing {
 
+// True in the sanitizer build, where the address sanitizer owns the program's memory: it
+// reserves more address space than any limit allows and keeps freed blocks, so memory figures
+// and address-space limits mean nothing there.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+
 struct CgiResult {
   std::string output;  // everything the program wrote to standard output
   int exitCode = -1;
