@@ -1,7 +1,10 @@
 // TClientDataSet over one data packet, and its fields.
-#include "platform/ascii.h"
+#include <algorithm>
+#include <optional>
+
 #include "kvo/client/db.h"
 #include "packet/packet.h"
+#include "platform/ascii.h"
 #include "platform/error.h"
 
 namespace kvo::client {
@@ -46,6 +49,33 @@ TTime TimeOf(const packet::Time& t) {
   return TTime{t.hour, t.minute, t.second, t.fraction};
 }
 
+// An exact number's text ("-123.45") rounded to the nearest integer, halves to even as the
+// conversion through double rounded them; nullopt beyond 64 bits.
+std::optional<int64_t> RoundFixedText(std::string_view text) {
+  bool negative = !text.empty() && text[0] == '-';
+  if (negative) text.remove_prefix(1);
+  size_t point = text.find('.');
+  std::string_view whole = text.substr(0, point);
+  std::string_view decimals = point == std::string_view::npos ? "" : text.substr(point + 1);
+  uint64_t magnitude = 0;
+  for (char c : whole) {
+    if (magnitude > (UINT64_MAX - 9) / 10) return std::nullopt;
+    magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (!decimals.empty()) {
+    bool above = decimals[0] > '5' || (decimals[0] == '5' && decimals.find_first_not_of('0', 1) !=
+                                                                 std::string_view::npos);
+    bool half = decimals[0] == '5' && !above;
+    if (above || (half && magnitude % 2 == 1)) ++magnitude;
+  }
+  if (negative) {
+    if (magnitude > uint64_t{1} << 63) return std::nullopt;
+    return static_cast<int64_t>(0 - magnitude);
+  }
+  if (magnitude > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
+  return static_cast<int64_t>(magnitude);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -53,6 +83,10 @@ TTime TimeOf(const packet::Time& t) {
 
 bool TField::IsNull() const {
   dataSet_.CheckActive();
+  if (stale_) {
+    throw Error(dataSet_.NamePrefix() + "Field '" + name_ +
+                "' belongs to an earlier result with other columns");
+  }
   if (dataSet_.IsEmpty()) return true;
   return dataSet_.Data().IsNull(dataSet_.current_, index_);
 }
@@ -115,17 +149,24 @@ std::string TField::AsString() const {
 int64_t TField::AsLargeInt() const {
   TVariant v = Value();
   if (type_ == TFieldType::ftBCD && std::holds_alternative<std::string>(v)) {
-    return VariantToInteger(VariantToFloat(v));
+    // Through double, 18 digits would lose their last ones.
+    const std::string& text = std::get<std::string>(v);
+    std::optional<int64_t> whole = RoundFixedText(text);
+    if (!whole) throw Error("Value " + text + " of field '" + name_ + "' is out of range");
+    return *whole;
   }
   return VariantToInteger(v);
 }
 
 int32_t TField::AsInteger() const {
-  int64_t v = AsLargeInt();
-  if (v < INT32_MIN || v > INT32_MAX) {
-    throw Error("Value " + std::to_string(v) + " of field '" + name_ + "' is out of range");
+  TVariant v = Value();
+  int64_t whole = AsLargeInt();
+  if (whole < INT32_MIN || whole > INT32_MAX) {
+    std::string shown =
+        std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : std::to_string(whole);
+    throw Error("Value " + shown + " of field '" + name_ + "' is out of range");
   }
-  return static_cast<int32_t>(v);
+  return static_cast<int32_t>(whole);
 }
 
 double TField::AsFloat() const {
@@ -192,7 +233,6 @@ void TClientDataSet::Open() {
 void TClientDataSet::Close() {
   if (!active_) return;
   active_ = false;
-  fields_.clear();
   current_ = 0;
   bof_ = eof_ = true;
 }
@@ -233,7 +273,7 @@ std::string TClientDataSet::XmlData() const {
 }
 
 void TClientDataSet::BindFields() {
-  fields_.clear();
+  std::vector<std::unique_ptr<TField>> fresh;
   const auto& fields = packet_->Fields();
   for (size_t i = 0; i < fields.size(); ++i) {
     const packet::Field& f = fields[i];
@@ -241,9 +281,28 @@ void TClientDataSet::BindFields() {
     int size = type == TFieldType::ftBCD               ? f.decimals
                : (f.type == packet::FieldType::String) ? f.width
                                                        : 0;
-    fields_.push_back(
+    fresh.push_back(
         std::make_unique<TField>(TField::Key(), *this, i, f.name, type, size, f.required));
   }
+  auto same = [](const TField& a, const TField& b) {
+    return a.name_ == b.name_ && a.type_ == b.type_ && a.size_ == b.size_ &&
+           a.required_ == b.required_;
+  };
+  bool keep = fresh.size() == fields_.size() &&
+              std::equal(fresh.begin(), fresh.end(), fields_.begin(),
+                         [&](const auto& a, const auto& b) { return same(*a, *b); });
+  if (keep) return;
+  // Programs may still hold references to the old fields: they stay alive, marked stale.
+  for (auto& f : fields_) {
+    f->stale_ = true;
+    staleFields_.push_back(std::move(f));
+  }
+  fields_ = std::move(fresh);
+}
+
+void TClientDataSet::ReleaseStaleFields() {
+  staleFields_.clear();
+  if (!active_) fields_.clear();
 }
 
 TField& TClientDataSet::Fields(size_t index) {
@@ -255,6 +314,7 @@ TField& TClientDataSet::Fields(size_t index) {
 }
 
 TField* TClientDataSet::FindField(std::string_view name) {
+  if (!active_) return nullptr;
   for (auto& f : fields_) {
     if (platform::SameTextAscii(f->FieldName(), name)) return f.get();
   }

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -47,8 +48,19 @@ void GlobalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+struct Body {
+  std::string bytes;
+  size_t limit = 0;
+  bool tooLarge = false;
+};
+
 size_t CollectBody(char* data, size_t size, size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
+  auto& body = *static_cast<Body*>(target);
+  if (size * count > body.limit - body.bytes.size()) {
+    body.tooLarge = true;
+    return 0;  // curl stops the transfer
+  }
+  body.bytes.append(data, size * count);
   return size * count;
 }
 
@@ -68,25 +80,35 @@ void Check(CURLcode code) {
 
 }  // namespace
 
-std::string HttpClient::Post(const std::string& url, const std::string& body) const {
+HttpAnswer HttpClient::Request(const std::string& url, const std::string* formBody) const {
   GlobalInit();
   std::unique_ptr<CURL, EasyDeleter> curl(curl_easy_init());
   if (!curl) throw Error("Cannot create the HTTP client");
   CURL* h = curl.get();
-  std::unique_ptr<curl_slist, ListDeleter> headers(
-      curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
-  // The body goes with the request, not after an interim answer.
-  headers.reset(curl_slist_append(headers.release(), "Expect:"));
-  if (!headers) throw Error("Cannot create the HTTP client");
-
-  std::string answer, status;
+  std::unique_ptr<curl_slist, ListDeleter> headers;
+  Body answer;
+  answer.limit = Limits.MaxAnswerBytes;
+  std::string status;
   char errorText[CURL_ERROR_SIZE] = {0};
+  if (formBody) {
+    headers.reset(curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"));
+    // The body goes with the request, not after an interim answer.
+    if (headers) headers.reset(curl_slist_append(headers.release(), "Expect:"));
+    if (!headers) throw Error("Cannot create the HTTP client");
+    Check(curl_easy_setopt(h, CURLOPT_POST, 1L));
+    Check(curl_easy_setopt(h, CURLOPT_POSTFIELDS, formBody->data()));
+    Check(curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                           static_cast<curl_off_t>(formBody->size())));
+    Check(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
+  }
   Check(curl_easy_setopt(h, CURLOPT_URL, url.c_str()));
-  Check(curl_easy_setopt(h, CURLOPT_POST, 1L));
-  Check(curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data()));
-  Check(curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())));
-  Check(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
   Check(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L));
+  // Anything but http and https (ftp://, file://) fails at once instead of being tried.
+  Check(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
+  Check(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(std::max(0.0, Limits.ConnectTimeoutSeconds) * 1000)));
+  Check(curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
+                         static_cast<long>(std::max(0.0, Limits.TimeoutSeconds) * 1000)));
   Check(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
   Check(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText));
   Check(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBody));
@@ -109,6 +131,10 @@ std::string HttpClient::Post(const std::string& url, const std::string& body) co
   }
 
   CURLcode code = curl_easy_perform(h);
+  if (answer.tooLarge) {
+    throw Error("The answer is larger than " + std::to_string(Limits.MaxAnswerBytes) +
+                " bytes, the limit of this client");
+  }
   long statusCode = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &statusCode);
   // A refusing proxy closes the connection on the unread request body, which can cut its own
@@ -117,10 +143,19 @@ std::string HttpClient::Post(const std::string& url, const std::string& body) co
   if (code != CURLE_OK && !refused) {
     throw Error(errorText[0] ? errorText : curl_easy_strerror(code));
   }
-  if (refused) {
+  if (code != CURLE_OK) {
     throw Error(status.empty() ? "HTTP status " + std::to_string(statusCode) : status);
   }
-  return answer;
+  return HttpAnswer{statusCode, std::move(status), std::move(answer.bytes)};
+}
+
+std::string HttpClient::Post(const std::string& url, const std::string& body) const {
+  HttpAnswer answer = Request(url, &body);
+  if (answer.status < 200 || answer.status > 299) {
+    throw Error(answer.statusLine.empty() ? "HTTP status " + std::to_string(answer.status)
+                                          : answer.statusLine);
+  }
+  return std::move(answer.body);
 }
 
 }  // namespace detail

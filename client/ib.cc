@@ -1,6 +1,7 @@
 // The Firebird connection and transaction components.
 #include <algorithm>
 
+#include "client/ib_access.h"
 #include "fb/fb.h"
 #include "kvo/client/ib.h"
 
@@ -18,7 +19,7 @@ TIBDatabase::~TIBDatabase() {
   } catch (...) {
     // A destructor has nobody to report to; the attachment is closed all the same.
   }
-  attachment_.reset();
+  connection_.reset();
   for (TDatabaseClient* client : clients_) client->linked_ = nullptr;
 }
 
@@ -49,24 +50,24 @@ void TIBDatabase::RemoveClient(TDatabaseClient& client) {
   if (client.linked_ == this) client.linked_ = nullptr;
 }
 
-fb::Attachment& TIBDatabase::Attachment() {
-  if (!Attached()) throw Error("Cannot perform operation -- DB is not open");
-  return *attachment_;
+fb::Attachment& detail::IBAccess::Attachment(TIBDatabase& database) {
+  if (!database.Attached()) throw Error("Cannot perform operation -- DB is not open");
+  return database.connection_->attachment;
 }
 
 bool TIBDatabase::Attached() const {
-  return attachment_ && attachment_->IsOpen();
+  return connection_ && connection_->attachment.IsOpen();
 }
 
 void TIBDatabase::ConnectCore() {
-  attachment_ = std::make_unique<fb::Attachment>(
-      fb::Attachment::Open(DatabaseName, Params.Lines(), ServerOnly));
+  connection_ = std::make_unique<Connection>(
+      Connection{fb::Attachment::Open(DatabaseName, Params.Lines(), ServerOnly)});
 }
 
 void TIBDatabase::DisconnectCore() {
-  if (!attachment_) return;
-  std::unique_ptr<fb::Attachment> attachment = std::move(attachment_);
-  attachment->Close();
+  if (!connection_) return;
+  std::unique_ptr<Connection> connection = std::move(connection_);
+  connection->attachment.Close();
 }
 
 bool TIBDatabase::ConnectedCore() const {
@@ -79,26 +80,26 @@ TIBTransaction::TIBTransaction(TComponent* owner) : TComponent(owner) {}
 TIBTransaction::~TIBTransaction() = default;
 
 bool TIBTransaction::InTransaction() const {
-  return transaction_ && transaction_->Active();
+  return transaction_ && transaction_->transaction.Active();
 }
 
 void TIBTransaction::StartTransaction() {
   if (InTransaction()) throw Error("Transaction is active");
   if (!DefaultDatabase) throw Error("No database assigned to the transaction");
-  transaction_ =
-      std::make_unique<fb::Transaction>(DefaultDatabase->Attachment().StartTransaction());
+  transaction_ = std::make_unique<Running>(
+      Running{detail::IBAccess::Attachment(*DefaultDatabase).StartTransaction()});
 }
 
 void TIBTransaction::Commit() {
   if (!InTransaction()) throw Error("Transaction is not active");
-  std::unique_ptr<fb::Transaction> transaction = std::move(transaction_);
-  transaction->Commit();
+  std::unique_ptr<Running> running = std::move(transaction_);
+  running->transaction.Commit();
 }
 
 void TIBTransaction::Rollback() {
   if (!InTransaction()) throw Error("Transaction is not active");
-  std::unique_ptr<fb::Transaction> transaction = std::move(transaction_);
-  transaction->Rollback();
+  std::unique_ptr<Running> running = std::move(transaction_);
+  running->transaction.Rollback();
 }
 
 void TIBTransaction::SetActive(bool value) {
@@ -109,9 +110,9 @@ void TIBTransaction::SetActive(bool value) {
   }
 }
 
-fb::Transaction& TIBTransaction::Handle() {
-  if (!InTransaction()) throw Error("Transaction is not active");
-  return *transaction_;
+fb::Transaction& detail::IBAccess::Transaction(TIBTransaction& transaction) {
+  if (!transaction.InTransaction()) throw Error("Transaction is not active");
+  return transaction.transaction_->transaction;
 }
 
 }  // namespace kvo::client

@@ -1,6 +1,7 @@
 // TKVOAppDataSet: the /sql exchange, and the text functions it is built from.
 #include "kvo/client/kvo_app_dataset.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -8,9 +9,9 @@
 
 #include "client/http_client.h"
 #include "fb/fb.h"
-#include "platform/ascii.h"
 #include "kvo/client/ui.h"
 #include "packet/compress.h"
+#include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/numbers.h"
 #include "platform/stream.h"
@@ -94,7 +95,38 @@ std::string FloatToSQL(double value) {
   return text;
 }
 
+namespace {
+
+std::string ExactFloatLiteral(const std::string& name, double value) {
+  if (!std::isfinite(value)) {
+    throw Error("Parameter '" + name + "': the value " +
+                (std::isnan(value) ? "NaN"
+                 : value > 0       ? "+Inf"
+                                   : "-Inf") +
+                " cannot be sent to the server (Firebird has no literal for it)");
+  }
+  // A multiple of 1/16 has at most four decimals, so the four-decimal literal is its exact
+  // value; below 10^14 that literal has at most 18 digits, which Firebird still reads as an
+  // exact number. Everything else would be rounded to four decimals or be read back a unit
+  // off in the last place, so it goes as an integer times a power of two, which the server
+  // computes without rounding.
+  if (std::fabs(value) < 1e14 && std::trunc(value * 16) == value * 16) return FloatToSQL(value);
+  int exponent = 0;
+  double fraction = std::frexp(value, &exponent);  // value = fraction * 2^exponent
+  auto mantissa = static_cast<int64_t>(std::ldexp(fraction, 53));
+  exponent -= 53;
+  while (mantissa % 2 == 0) {
+    mantissa /= 2;
+    ++exponent;
+  }
+  return "(" + std::to_string(mantissa) + "*power(2e0," + std::to_string(exponent) + "))";
+}
+
+}  // namespace
+
 std::string ParamLiteral(const TParam& param) {
+  // NULL of any type, and a value never assigned, are SQL NULL, as the direct route binds them.
+  if (param.IsNull()) return "NULL";
   const TVariant& value = param.Value();
   switch (param.DataType) {
     case TFieldType::ftSmallint:
@@ -102,26 +134,22 @@ std::string ParamLiteral(const TParam& param) {
     case TFieldType::ftWord:
     case TFieldType::ftLargeint:
       // A number, never raw text: a text value must read as an integer.
-      return param.IsNull() ? "" : std::to_string(VariantToInteger(value));
+      return std::to_string(VariantToInteger(value));
     case TFieldType::ftBytes:
-    case TFieldType::ftVarBytes: {
+    case TFieldType::ftVarBytes:
       // Bytes as a binary string literal, so that no byte can end the literal.
-      if (param.IsNull()) return "";
       return "X'" + platform::HexBytes(VariantToText(value)) + "'";
-    }
     case TFieldType::ftFloat:
     case TFieldType::ftCurrency:
-      return FloatToSQL(VariantToFloat(value));
+      return ExactFloatLiteral(param.Name, VariantToFloat(value));
     case TFieldType::ftDate:
     case TFieldType::ftDateTime:
     case TFieldType::ftTimeStamp: {
-      if (param.IsNull()) return "''";
       TDateTime dt = VariantToDateTime(value);
       char sep = FormatSettings().DateSeparator;
       return Quoted(Pad(dt.Date.Month, 2) + sep + Pad(dt.Date.Day, 2) + sep + Pad(dt.Date.Year, 4));
     }
     case TFieldType::ftTime: {
-      if (param.IsNull()) return "''";
       TDateTime dt = VariantToDateTime(value);
       return Quoted(Pad(dt.Time.Hour, 2) + ":" + Pad(dt.Time.Minute, 2) + ":" +
                     Pad(dt.Time.Second, 2));
@@ -130,6 +158,62 @@ std::string ParamLiteral(const TParam& param) {
       return Quoted(VariantToText(value));
   }
 }
+
+namespace {
+
+// The statement on one line, as the server's log and the marker search expect it: line breaks
+// become blanks, except inside quoted literals and names, where they are data; a "--" comment
+// is dropped up to its line break so that it cannot swallow the lines after it.
+std::string JoinStatementLines(std::string_view sql) {
+  std::string out;
+  out.reserve(sql.size());
+  size_t i = 0;
+  auto lineBreak = [](char c) { return c == '\r' || c == '\n'; };
+  while (i < sql.size()) {
+    char c = sql[i];
+    if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      // A line comment ends at its line break; joined to the next line it would swallow it.
+      while (i < sql.size() && !lineBreak(sql[i])) ++i;
+      continue;
+    }
+    if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      size_t close = sql.find("*/", i + 2);
+      size_t stop = close == std::string_view::npos ? sql.size() : close + 2;
+      for (; i < stop; ++i) out += lineBreak(sql[i]) ? ' ' : sql[i];
+      continue;
+    }
+    if ((c == 'q' || c == 'Q') && i + 2 < sql.size() && sql[i + 1] == '\'' &&
+        (i == 0 || !(std::isalnum(static_cast<unsigned char>(sql[i - 1])) || sql[i - 1] == '_' ||
+                     sql[i - 1] == '$'))) {
+      // q'<delimiter>...<closing>' holds its text unchanged, quotes included.
+      char open = sql[i + 2];
+      char closing = open == '('   ? ')'
+                     : open == '[' ? ']'
+                     : open == '{' ? '}'
+                     : open == '<' ? '>'
+                                   : open;
+      size_t end = i + 3;
+      while (end + 1 < sql.size() && !(sql[end] == closing && sql[end + 1] == '\'')) ++end;
+      size_t stop = end + 1 < sql.size() ? end + 2 : sql.size();
+      out.append(sql.substr(i, stop - i));
+      i = stop;
+      continue;
+    }
+    if (c == '\'' || c == '"') {
+      // Line breaks inside a literal or a quoted name are part of its value.
+      size_t close = sql.find(c, i + 1);
+      size_t stop = close == std::string_view::npos ? sql.size() : close + 1;
+      out.append(sql.substr(i, stop - i));
+      i = stop;
+      continue;
+    }
+    out += lineBreak(c) ? ' ' : c;
+    ++i;
+  }
+  return out;
+}
+
+}  // namespace
 
 TKVOAppDataSet::TKVOAppDataSet(TComponent* owner)
     : TClientDataSet(owner), http_(std::make_unique<detail::HttpClient>()) {}
@@ -155,10 +239,7 @@ void TKVOAppDataSet::ApplyProxy() {
 }
 
 std::string TKVOAppDataSet::ExpandParams(std::string_view sql) const {
-  std::string text(sql);
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
+  std::string text = JoinStatementLines(sql);
   std::string spaced;
   for (size_t i = 0; i < text.size(); ++i) {
     spaced += text[i];
@@ -182,7 +263,8 @@ std::string TKVOAppDataSet::ExpandParams(std::string_view sql) const {
       for (const TParam& param : Params) {
         size_t end = i + 1 + param.Name.size();
         if (end <= text.size() &&
-            platform::SameTextAscii(std::string_view(text).substr(i + 1, param.Name.size()), param.Name) &&
+            platform::SameTextAscii(std::string_view(text).substr(i + 1, param.Name.size()),
+                                    param.Name) &&
             (end == text.size() || IsDelimiter(SQLWordDelimiters, text[end]))) {
           hit = index;
           length = end - i;
@@ -222,6 +304,9 @@ void TKVOAppDataSet::RunRemote(const std::string& sql, bool showWait) {
   if (showWait) wait = UserInterface().ShowWaitWindow(TWaitWindowLayout{});
   ApplyProxy();
   std::string q = ExpandParams(sql);
+  // Another statement ends the life of fields kept for an earlier one (see TField).
+  if (sql != lastStatement_) ReleaseStaleFields();
+  lastStatement_ = sql;
   Close();
   // The server would refuse it only after the whole text had travelled, with this message.
   if (auto refusal = fb::StatementTooLong(q)) {
@@ -233,18 +318,22 @@ void TKVOAppDataSet::RunRemote(const std::string& sql, bool showWait) {
   bool isSelect = IsRemoteSelect(q);
   std::string url = URL + "/" + WebServer + "/sql";
 
+  lastAnswer_.clear();
+  http_->Limits = Limits;
   if (Compressed && isSelect) {
     fields.insert(fields.begin(), {"z", "true"});
-    platform::MemoryStream answer(http_->Post(url, EncodeFormBody(fields)));
+    lastAnswer_ = http_->Post(url, EncodeFormBody(fields));
+    platform::MemoryStream answer(lastAnswer_);
     platform::MemoryStream packet;
-    packet::DecompressStream(answer, packet);
+    packet::DecompressStream(answer, packet, Limits.MaxAnswerBytes);
     LoadFromBinary(packet.Bytes());
     wait.reset();
     return;
   }
 
   fields.insert(fields.begin(), {"z", "false"});
-  std::string answer = http_->Post(url, EncodeFormBody(fields));
+  lastAnswer_ = http_->Post(url, EncodeFormBody(fields));
+  const std::string& answer = lastAnswer_;
   wait.reset();
   if (answer.find(kErrorTitle) != std::string::npos) {
     UserInterface().ShowError(ExtractServerMessage(answer));

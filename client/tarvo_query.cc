@@ -1,6 +1,7 @@
 // The query component and the data set of its direct route.
 #include "kvo/client/tarvo_query.h"
 
+#include "client/ib_access.h"
 #include "client/sql_markers.h"
 #include "platform/ascii.h"
 #include "fb/fb.h"
@@ -110,13 +111,17 @@ std::vector<SqlMarker> FindSqlMarkers(std::string_view sql) {
 
 // ---------------------------------------------------------------------------------------------
 
-void TIBClientDataSet::Open() {
-  if (Active()) return;
-  if (!DBConnection) throw Error(NamePrefix() + "No database assigned");
-  if (!DBTransaction) throw Error(NamePrefix() + "No transaction assigned");
-  // The layer binds by position: each marker becomes "?" with its parameter's value.
+struct TIBClientDataSet::Bound {
   std::string sql;
   std::vector<fb::Value> values;
+};
+
+TIBClientDataSet::Bound TIBClientDataSet::Bind() const {
+  if (!DBConnection) throw Error(NamePrefix() + "No database assigned");
+  if (!DBTransaction) throw Error(NamePrefix() + "No transaction assigned");
+  // The layer binds by position: each marker becomes "?" with its parameter's value. The rest
+  // of the statement goes to the server as written, comments and line breaks included.
+  Bound bound;
   size_t done = 0;
   for (const SqlMarker& m : FindSqlMarkers(CommandText)) {
     const TParam* param = nullptr;
@@ -127,26 +132,44 @@ void TIBClientDataSet::Open() {
       }
     }
     if (!param) throw Error(NamePrefix() + "Parameter '" + m.name + "' not found");
-    values.push_back(BindValue(*param));
-    sql.append(CommandText, done, m.start - done);
-    sql += '?';
+    bound.values.push_back(BindValue(*param));
+    bound.sql.append(CommandText, done, m.start - done);
+    bound.sql += '?';
     done = m.end;
   }
-  sql.append(CommandText, done);
+  bound.sql.append(CommandText, done);
+  return bound;
+}
 
-  TIBDatabase& database = *DBConnection;
+void TIBClientDataSet::Open() {
+  if (Active()) return;
+  Bound bound = Bind();
   TIBTransaction& transaction = *DBTransaction;
   if (!transaction.InTransaction()) transaction.StartTransaction();
-  fb::Statement statement = database.Attachment().Prepare(transaction.Handle(), sql);
+  fb::Transaction& handle = detail::IBAccess::Transaction(transaction);
+  fb::Statement statement = detail::IBAccess::Attachment(*DBConnection).Prepare(handle, bound.sql);
   if (!statement.HasCursor()) {
     throw Error(NamePrefix() + "The statement returns no result set");
   }
-  statement.LookupPrecisions(transaction.Handle());
-  fb::ResultSet rows = statement.Open(values);
+  statement.LookupPrecisions(handle);
+  fb::ResultSet rows = statement.Open(bound.values);
   auto packet =
       std::make_shared<const packet::Packet>(packet::BuildPacket(rows, statement.OutputColumns()));
   rows.Close();
   SetPacket(std::move(packet));
+}
+
+void TIBClientDataSet::Execute() {
+  Bound bound = Bind();
+  TIBTransaction& transaction = *DBTransaction;
+  if (!transaction.InTransaction()) transaction.StartTransaction();
+  fb::Transaction& handle = detail::IBAccess::Transaction(transaction);
+  fb::Statement statement = detail::IBAccess::Attachment(*DBConnection).Prepare(handle, bound.sql);
+  if (statement.HasCursor()) {
+    statement.Open(bound.values).Close();
+  } else {
+    statement.Execute(bound.values);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -165,6 +188,8 @@ void TTarvoIBQuery::SetSQL(const TStringList& lines) {
 }
 
 void TTarvoIBQuery::RebuildParams() {
+  // A new statement ends the life of the fields of the old one (see TField).
+  ReleaseStaleFields();
   Params.Clear();
   for (SqlMarker& m : FindSqlMarkers(sql_.Text())) {
     Params.CreateParam(TFieldType::ftUnknown, std::move(m.name), TParamType::ptUnknown);

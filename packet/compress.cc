@@ -3,7 +3,9 @@
 
 #include <zlib.h>
 
+#include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/error.h"
 
@@ -75,6 +77,11 @@ void CompressStream(platform::MemoryStream& source, platform::MemoryStream& targ
 }
 
 void DecompressStream(platform::MemoryStream& source, platform::MemoryStream& target) {
+  DecompressStream(source, target, SIZE_MAX);
+}
+
+void DecompressStream(platform::MemoryStream& source, platform::MemoryStream& target,
+                      size_t limit) {
   size_t from = source.Position();
   const std::string& in = source.Bytes();
   if (from >= in.size()) {
@@ -83,7 +90,7 @@ void DecompressStream(platform::MemoryStream& source, platform::MemoryStream& ta
   }
   if (target.Position() < target.Size()) {
     platform::MemoryStream scratch;
-    DecompressStream(source, scratch);
+    DecompressStream(source, scratch, limit);
     target.Write(scratch.Bytes().data(), scratch.Size());
     target.SetPosition(0);
     return;
@@ -93,15 +100,26 @@ void DecompressStream(platform::MemoryStream& source, platform::MemoryStream& ta
   f.open = true;
   std::string& out = target.Bytes();
   size_t at = target.Position();
+  const size_t start = at;
+  // The buffer never grows past one byte more than the limit allows: reaching that byte is
+  // the proof that the stream is too large.
+  const size_t cap = limit >= SIZE_MAX - start - 1 ? SIZE_MAX : start + limit + 1;
   size_t inDone = from;
   // zlib level 9 text packs about 5:1; start there and grow.
-  if (out.size() < at + (in.size() - from) * 4) out.resize(at + (in.size() - from) * 4 + 4096);
+  if (out.size() < at + (in.size() - from) * 4)
+    out.resize(std::min(at + (in.size() - from) * 4 + 4096, std::max(cap, out.size())));
   for (;;) {
     size_t inStep = std::min(in.size() - inDone, kChunk);
     f.z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data() + inDone));
     f.z.avail_in = static_cast<uInt>(inStep);
-    if (out.size() - at < 64 * 1024)
-      out.resize(out.size() + std::max<size_t>(out.size() / 2, 1 << 20));
+    if (out.size() - at < 64 * 1024) {
+      out.resize(std::min(out.size() + std::max<size_t>(out.size() / 2, 1 << 20),
+                          std::max(cap, out.size())));
+    }
+    if (at - start > limit) {
+      throw Error("The answer inflates to more than " + std::to_string(limit) +
+                  " bytes, the limit of this client");
+    }
     size_t outStep = std::min(out.size() - at, kChunk);
     f.z.next_out = reinterpret_cast<Bytef*>(out.data() + at);
     f.z.avail_out = static_cast<uInt>(outStep);

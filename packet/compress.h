@@ -2,6 +2,8 @@
 // inflates. Both sides link this; it depends on nothing but the platform streams.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/stream.h"
 
 namespace kvo::packet {
@@ -17,5 +19,9 @@ void CompressStream(platform::MemoryStream& source, platform::MemoryStream& targ
 // position at 0. Throws kvo::Error "Error" on any negative zlib result, and on a stream that
 // ends before zlib's own end (a truncated body).
 void DecompressStream(platform::MemoryStream& source, platform::MemoryStream& target);
+// The same, refusing a stream that inflates to more than `limit` bytes: throws kvo::Error "The
+// answer inflates to more than <limit> bytes, the limit of this client" without holding much
+// more than `limit` bytes.
+void DecompressStream(platform::MemoryStream& source, platform::MemoryStream& target, size_t limit);
 
 }  // namespace kvo::packet

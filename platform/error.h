@@ -9,7 +9,8 @@
 
 namespace kvo {
 
-class Error : public std::runtime_error {
+// Default visibility: programs built against the shared client library catch it by type.
+class __attribute__((visibility("default"))) Error : public std::runtime_error {
  public:
   // `kind` is the class name shown after "Exception:" in the server error answer.
   explicit Error(const std::string& message, std::string kind = "Exception")

@@ -271,5 +271,87 @@ TEST(StringListTest, TextValuesAndChanges) {
   EXPECT_EQ(empty.Text(), "");
 }
 
+// One exact-numeric column N with the given decimals and unscaled values.
+std::string FixedXml(int decimals, std::vector<int64_t> values) {
+  std::vector<packet::Field> fields = {
+      {"", "N", packet::FieldType::Fixed, 18, decimals, false, false}};
+  packet::MakeAttrNames(fields);
+  packet::Packet p(fields);
+  for (int64_t v : values) {
+    p.AddRow();
+    p.SetInt(0, v);
+  }
+  return "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?> " +
+         packet::RenderXml(p);
+}
+
+TEST(FieldTest, ExactNumbersConvertToIntegersWithoutDouble) {
+  struct Case {
+    int decimals;
+    int64_t unscaled;
+    int64_t expected;
+  } cases[] = {
+      {0, 123456789012345678, 123456789012345678},
+      {0, -999999999999999999, -999999999999999999},
+      {0, INT64_MIN, INT64_MIN},
+      {2, 1250, 12},  // halves to even, as before
+      {2, 1350, 14},
+      {2, 1251, 13},
+      {2, -251, -3},
+      {2, -50, 0},
+      {4, 9007199254740993, 900719925474},
+      {4, 9007199254745000, 900719925474},  // .5000 to the even neighbour
+  };
+  for (const Case& c : cases) {
+    TClientDataSet ds;
+    ds.LoadFromXml(FixedXml(c.decimals, {c.unscaled}));
+    EXPECT_EQ(ds.FieldByName("N").AsLargeInt(), c.expected)
+        << c.unscaled << " scale " << c.decimals;
+  }
+  TClientDataSet ds;
+  ds.LoadFromXml(FixedXml(0, {123456789012345678}));
+  try {
+    ds.FieldByName("N").AsInteger();
+    ADD_FAILURE() << "no range error";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "Value 123456789012345678 of field 'N' is out of range");
+  }
+}
+
+TEST(FieldTest, ReferencesOutliveCloseAndReloadsOfTheSameColumns) {
+  TClientDataSet ds;
+  ds.LoadFromXml(SampleXml());
+  TField& name = ds.FieldByName("NAME");
+  ds.Close();
+  EXPECT_THROW(name.AsString(), Error) << "a closed data set has no current record";
+  ds.Open();
+  EXPECT_EQ(name.AsString(), "Jo\xE3o");
+  ds.LoadFromBinary(packet::RenderBinary(SamplePacket()));
+  EXPECT_EQ(&ds.FieldByName("NAME"), &name) << "the same columns keep the same fields";
+  EXPECT_EQ(name.AsString(), "Jo\xE3o");
+
+  // Other columns: the old field stays readable memory but refuses to answer.
+  ds.LoadFromXml(FixedXml(0, {7}));
+  EXPECT_EQ(ds.FieldByName("N").AsInteger(), 7);
+  try {
+    name.AsString();
+    ADD_FAILURE() << "a stale field answered";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "Field 'NAME' belongs to an earlier result with other columns");
+  }
+}
+
+TEST(FieldTest, AnEmptyDataSetReadsAsNull) {
+  std::string xml = FixedXml(2, {});
+  TClientDataSet ds;
+  ds.LoadFromXml(xml);
+  TField& n = ds.FieldByName("N");
+  EXPECT_TRUE(n.IsNull());
+  EXPECT_EQ(n.AsString(), "");
+  EXPECT_EQ(n.AsInteger(), 0);
+  EXPECT_FALSE(n.AsBoolean());
+  EXPECT_EQ(n.AsDateTime(), TDateTime{});
+}
+
 }  // namespace
 }  // namespace kvo::client

@@ -30,6 +30,70 @@ cmake -S "$source/examples" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" 
   >"$work/configure.log" || { cat "$work/configure.log"; exit 1; }
 cmake --build "$work/build" >"$work/build.log" || { cat "$work/build.log"; exit 1; }
 
+# The installed headers stand alone under kvo/client/: nothing else is installed beside them.
+extra=$(cd "$work/prefix/include" && find . -type f ! -path './kvo/client/*')
+if [[ -n $extra ]]; then
+  echo "headers installed outside kvo/client/: $extra"
+  exit 1
+fi
+
+# A consumer that names no language standard and no include folder: each public header alone,
+# and a failure of the direct route caught as the library's exception type.
+mkdir -p "$work/consumer"
+cat >"$work/consumer/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.25)
+project(consumer LANGUAGES CXX)
+find_package(KvoClient REQUIRED)
+file(GLOB headers "${KvoClient_DIR}/../../../include/kvo/client/*.h")
+set(sources main.cc)
+foreach(h IN LISTS headers)
+  get_filename_component(name "${h}" NAME_WE)
+  file(WRITE "${CMAKE_BINARY_DIR}/alone_${name}.cc" "#include \"kvo/client/${name}.h\"\n")
+  list(APPEND sources "${CMAKE_BINARY_DIR}/alone_${name}.cc")
+endforeach()
+add_executable(consumer ${sources})
+target_link_libraries(consumer PRIVATE Kvo::Client)
+CMAKE
+cat >"$work/consumer/main.cc" <<'CC'
+#include <cstdio>
+
+#include "kvo/client/kvo_client.h"
+
+int main(int, char** argv) {
+  kvo::client::TIBDatabase db;
+  db.DatabaseName = argv[1];
+  db.Params.Add("user_name=nobody");
+  db.Params.Add("password=wrong");
+  try {
+    db.Open();
+  } catch (const kvo::Error& e) {
+    std::printf("caught: %s\n", e.what());
+    return 0;
+  }
+  return 1;
+}
+CC
+cmake -S "$work/consumer" -B "$work/consumer/build" -DCMAKE_PREFIX_PATH="$work/prefix" \
+  >"$work/consumer.log" 2>&1 || { cat "$work/consumer.log"; exit 1; }
+cmake --build "$work/consumer/build" >>"$work/consumer.log" 2>&1 ||
+  { cat "$work/consumer.log"; exit 1; }
+caught=$(env -u LD_LIBRARY_PATH "$work/consumer/build/consumer" \
+  "localhost/$KVO_FB_PORT:$KVO_FB_DATADIR/no-such-$$.fdb") ||
+  { echo "the consumer did not catch kvo::Error: $caught"; exit 1; }
+[[ $caught == caught:* ]] || { echo "unexpected consumer output: $caught"; exit 1; }
+
+# Only the public API is exported: every dynamic symbol belongs to kvo::client (or is the
+# exception type), and none of the layers inside.
+lib=$(find "$work/prefix" -name 'libkvoclient.so.*' -type f | head -n 1)
+nm -D --defined-only -C "$lib" | cut -d' ' -f3- | sort -u >"$work/symbols"
+foreign=$(grep -v -E '^(kvo::client::|kvo::Error|(typeinfo|typeinfo name|vtable) for kvo::(client::|Error)|non-virtual thunk to kvo::client::|KVO)' "$work/symbols" || true)
+inner=$(grep -E 'kvo::client::(detail::|EncodeFormBody|FindSqlMarkers|LowerAscii|SameTextAscii)' "$work/symbols" || true)
+if [[ -n $foreign || -n $inner ]]; then
+  echo "symbols exported beyond the public API:"
+  printf '%s\n' "$foreign" "$inner" | head -n 40
+  exit 1
+fi
+
 isql-fb -q -user "$KVO_FB_USER" -password "$KVO_FB_PASSWORD" >/dev/null <<SQL
 create database 'localhost/$KVO_FB_PORT:$db' default character set WIN1252;
 create table t (id integer, name varchar(20));

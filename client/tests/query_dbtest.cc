@@ -181,5 +181,62 @@ TEST_F(DirectTest, QueryRouteAndFailures) {
   EXPECT_THROW(q.OpenQuery(), Error);
 }
 
+TEST_F(DirectTest, FieldReferencesLiveUntilTheStatementChanges) {
+  TTarvoIBDatabase db;
+  Configure(db);
+  TTarvoIBTransaction tx;
+  tx.DefaultDatabase = &db;
+  TTarvoIBQuery q;
+  q.Database = &db;
+  q.Transaction = &tx;
+  q.SQL().SetText("select id, name from t where id = :id");
+  q.Params[0].SetAsInteger(1);
+  q.OpenQuery();
+  TField& name = q.FieldByName("NAME");
+  EXPECT_EQ(name.AsString(), "one");
+  for (int id : {2, 1}) {
+    q.Close();
+    q.Params[0].SetAsInteger(id);
+    q.OpenQuery();  // the same statement again: the same field objects
+    EXPECT_EQ(&q.FieldByName("NAME"), &name);
+    EXPECT_EQ(name.AsString(), id == 1 ? "one" : "two");
+  }
+  // A statement with other columns: the old reference is refused, not read after free.
+  q.SQL().SetText("select price, id from t where id = 1");
+  q.OpenQuery();
+  EXPECT_EQ(q.FieldByName("PRICE").AsString(), "1.50");
+  EXPECT_THROW(name.AsString(), Error);
+}
+
+TEST_F(DirectTest, StatementsWithoutRowsRunAsWritten) {
+  TTarvoIBDatabase db;
+  Configure(db);
+  TTarvoIBTransaction tx;
+  tx.DefaultDatabase = &db;
+  TIBClientDataSet direct;
+  direct.DBConnection = &db;
+  direct.DBTransaction = &tx;
+  db.SetConnected(true);
+  direct.CommandText = "delete from t -- only one row\r\nwhere id = :id";
+  direct.Params.CreateParam(TFieldType::ftInteger, "id", TParamType::ptInput).SetValue(int64_t{1});
+  direct.Execute();
+  tx.Commit();
+  direct.CommandText = "insert into t (id, name) values (:id, 'a\r\nb') -- five";
+  direct.Params[0].SetValue(int64_t{5});
+  direct.Execute();
+  tx.Commit();
+
+  TTarvoIBQuery q;
+  q.Database = &db;
+  q.Transaction = &tx;
+  q.SQL().SetText("select id, name from t order by id");
+  q.OpenQuery();
+  std::vector<std::string> rows;
+  for (q.First(); !q.Eof(); q.Next()) {
+    rows.push_back(q.FieldByName("ID").AsString() + "|" + q.FieldByName("NAME").AsString());
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"2|two", "5|a\r\nb"}));
+}
+
 }  // namespace
 }  // namespace kvo::client

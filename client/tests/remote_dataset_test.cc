@@ -322,5 +322,100 @@ TEST_F(RemoteDataSetTest, NoProxyMeansNoneFromTheEnvironmentEither) {
   EXPECT_EQ(server.requests().size(), 1u);
 }
 
+TEST_F(RemoteDataSetTest, AnswersBeyondTheLimitAreRefused) {
+  EXPECT_EQ(THttpLimits{}.MaxAnswerBytes, size_t{1} << 30);
+  constexpr size_t kLimit = 1 << 20;
+  platform::MemoryStream zeros(std::string(16 * kLimit, '\0')), bomb;
+  packet::CompressStream(zeros, bomb);
+  struct Case {
+    bool compressed;
+    std::string body;
+    std::string message;
+  } cases[] = {
+      {true, bomb.Bytes(),
+       "The answer inflates to more than 1048576 bytes, the limit of this client"},
+      {false, std::string(kLimit + 1, 'x'),
+       "The answer is larger than 1048576 bytes, the limit of this client"},
+      {true, std::string(kLimit + 1, 'x'),
+       "The answer is larger than 1048576 bytes, the limit of this client"},
+  };
+  for (const Case& c : cases) {
+    LocalHttpServer server(Answer(c.body));
+    TKVOAppDataSet ds;
+    Configure(ds, server.url());
+    ds.Compressed = c.compressed;
+    ds.Limits.MaxAnswerBytes = kLimit;
+    try {
+      ds.RunRemote("select * from t", false);
+      ADD_FAILURE() << "an answer beyond the limit was taken";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.what(), c.message);
+    }
+    EXPECT_FALSE(ds.Active());
+  }
+  // At the limit itself the answer is taken.
+  LocalHttpServer exact(Answer(XmlAnswer(3)));
+  TKVOAppDataSet ds;
+  Configure(ds, exact.url());
+  ds.Limits.MaxAnswerBytes = XmlAnswer(3).size();
+  ds.RunRemote("select * from t", false);
+  EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 3);
+}
+
+TEST_F(RemoteDataSetTest, TheRawAnswerOfACompressedFailure) {
+  LocalHttpServer server(Answer(ErrorPage("Table unknown")));
+  TKVOAppDataSet ds;
+  Configure(ds, server.url());
+  ds.Compressed = true;
+  try {
+    ds.RunRemote("select * from nope", false);
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "Error") << "the library's rule for a body that does not inflate";
+  }
+  EXPECT_EQ(TKVOAppDataSet::ExtractServerMessage(ds.LastAnswer()), "Table unknown");
+}
+
+// A port that accepts connections (the kernel completes them) and never answers.
+struct SilentPort {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  int port = 0;
+  SilentPort() {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0)
+      throw std::runtime_error("bind/listen");
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+  }
+  ~SilentPort() { close(fd); }
+};
+
+TEST_F(RemoteDataSetTest, TimeoutsAndSchemes) {
+  SilentPort silent;
+  struct Case {
+    std::string url;
+    const char* messagePart;
+  } cases[] = {
+      {"http://127.0.0.1:" + std::to_string(silent.port), "timed out"},
+      {"ftp://127.0.0.1:" + std::to_string(silent.port), "ftp"},
+      {"file:///etc", "file"},
+  };
+  for (const Case& c : cases) {
+    TKVOAppDataSet ds;
+    Configure(ds, c.url);
+    ds.Limits.TimeoutSeconds = 0.5;
+    try {
+      ds.RunRemote("select * from t", false);
+      ADD_FAILURE() << c.url << " answered";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.messagePart), std::string::npos)
+          << c.url << ": " << e.what();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kvo::client

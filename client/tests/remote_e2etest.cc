@@ -2,6 +2,9 @@
 // the private Firebird server, and tinyproxy with Basic authentication.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "client/http_client.h"
 #include "client/tests/local_http_server.h"
 #include "client/tests/recording_ui.h"
@@ -235,6 +238,91 @@ TEST_F(RemoteE2eTest, SettingsFromTheClientSettingsFile) {
   EXPECT_TRUE(db.TarvoMultiTierProps().Active);
   EXPECT_FALSE(db.Connected());
   EXPECT_EQ(ui_.errors.size(), 1u);
+}
+
+// Rows of `sql` read straight from the database (not through the library), each value as text
+// and NULL as "NULL"; doubles as their exact bits in hexadecimal.
+std::vector<std::string> DirectRows(const testing::TempDatabase& db, const std::string& sql) {
+  fb::Attachment a = db.Attach();
+  fb::Transaction tx = a.StartTransaction();
+  fb::Statement st = a.Prepare(tx, sql);
+  fb::ResultSet rs = st.Open();
+  std::vector<std::string> rows;
+  while (rs.Fetch()) {
+    std::string row;
+    for (size_t i = 0; i < rs.Columns().size(); ++i) {
+      if (i) row += "|";
+      if (rs.IsNull(i)) {
+        row += "NULL";
+      } else if (rs.Columns()[i].type == fb::SqlType::Double) {
+        double d = rs.GetDouble(i);
+        uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        char hex[20];
+        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(bits));
+        row += hex;
+      } else {
+        row += rs.GetAsText(i);
+      }
+    }
+    rows.push_back(row);
+  }
+  rs.Close();
+  tx.Commit();
+  return rows;
+}
+
+TEST_F(RemoteE2eTest, CommentsAndLineBreaksKeepTheirMeaning) {
+  TKVOAppDataSet ds;
+  Configure(ds);
+  ds.RunRemote("delete from t -- only one row\r\nwhere id = 1", false);
+  ds.RunRemote("insert into t (id, name) values (7, 'line1\r\nline2') -- seven\n", false);
+  EXPECT_EQ(DirectRows(*db_, "select id, name from t order by id"),
+            (std::vector<std::string>{"2|O'Brien", "3|three", "7|line1\r\nline2"}));
+  EXPECT_TRUE(ui_.errors.empty()) << ui_.errors[0];
+}
+
+TEST_F(RemoteE2eTest, ParametersArriveAsTheDirectRouteBindsThem) {
+  db_->Execute("create table f (id integer, d double precision, s varchar(10), n integer)");
+  const double values[] = {0.1,
+                           1e-5,
+                           1e15,
+                           6663333333333.334,
+                           2.5,
+                           -1234.0625,
+                           1.0 / 3,
+                           1e300,
+                           5e-324,
+                           1.7976931348623157e308,
+                           -2.2250738585072014e-308,
+                           123456789.123456789,
+                           0.30000000000000004,
+                           99999999999999.9375};
+  std::vector<std::string> expected;
+  int id = 0;
+  for (double v : values) {
+    TKVOAppDataSet ds;
+    Configure(ds);
+    ds.Params.CreateParam(TFieldType::ftInteger, "id", TParamType::ptInput).SetValue(int64_t{++id});
+    ds.Params.CreateParam(TFieldType::ftFloat, "d", TParamType::ptInput).SetValue(v);
+    ds.RunRemote("insert into f (id, d) values (:id, :d)", false);
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    char hex[20];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(bits));
+    expected.push_back(std::to_string(id) + "|" + hex + "|NULL|NULL");
+  }
+  // NULL of each type, and a parameter never given a value, are NULL, not '' or 0.
+  TKVOAppDataSet nulls;
+  Configure(nulls);
+  nulls.Params.CreateParam(TFieldType::ftInteger, "id", TParamType::ptInput).SetValue(int64_t{99});
+  nulls.Params.CreateParam(TFieldType::ftFloat, "d", TParamType::ptInput).SetValue(TNull{});
+  nulls.Params.CreateParam(TFieldType::ftString, "s", TParamType::ptInput).SetValue(TNull{});
+  nulls.Params.CreateParam(TFieldType::ftUnknown, "n", TParamType::ptUnknown);
+  nulls.RunRemote("insert into f (id, d, s, n) values (:id, :d, :s, :n)", false);
+  expected.push_back("99|NULL|NULL|NULL");
+  EXPECT_TRUE(ui_.errors.empty()) << ui_.errors[0];
+  EXPECT_EQ(DirectRows(*db_, "select id, d, s, n from f order by id"), expected);
 }
 
 class ProxyE2eTest : public RemoteE2eTest {

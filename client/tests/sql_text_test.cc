@@ -2,6 +2,9 @@
 // parameter literals, the parameter expansion, the error page's message and the form body.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+
 #include "client/http_client.h"
 #include "kvo/client/kvo_app_dataset.h"
 
@@ -105,18 +108,27 @@ TEST(ParamLiteralTest, ByDataType) {
       {ftSmallint, std::string("-12"), "-12"},
       {ftLargeint, int64_t{9007199254740993}, "9007199254740993"},
       {ftWord, 7.0, "7"},
-      {ftInteger, TUnassigned{}, ""},
+      {ftInteger, TUnassigned{}, "NULL"},
+      {ftInteger, TNull{}, "NULL"},
+      {ftVarBytes, TNull{}, "NULL"},
+      {ftDate, TNull{}, "NULL"},
+      {ftTime, TUnassigned{}, "NULL"},
+      {ftBoolean, TNull{}, "NULL"},
       {ftFloat, 2.5, "2.5000"},
       {ftCurrency, std::string("1234.5"), "1234.5000"},
-      {ftFloat, TNull{}, "0.0000"},
+      {ftFloat, TNull{}, "NULL"},
+      {ftCurrency, TUnassigned{}, "NULL"},
       {ftDate, TDateTime{{2024, 3, 7}, {}}, "'03/07/2024'"},
       {ftDateTime, TDateTime{{2024, 12, 31}, {23, 59, 58, 0}}, "'12/31/2024'"},
       {ftTimeStamp, std::string("2024-01-02 10:11:12"), "'01/02/2024'"},
       {ftTime, TDateTime{{}, {9, 5, 3, 0}}, "'09:05:03'"},
       {ftTime, std::string("2024-01-02 10:11:12"), "'10:11:12'"},
       {ftString, std::string("O'Brien"), "'O''Brien'"},
-      {ftString, TUnassigned{}, "''"},
-      {ftUnknown, TUnassigned{}, "''"},
+      {ftString, TUnassigned{}, "NULL"},
+      {ftString, TNull{}, "NULL"},
+      {ftString, std::string("NULL"), "'NULL'"},
+      {ftString, std::string(), "''"},
+      {ftUnknown, TUnassigned{}, "NULL"},
       {ftMemo, std::string("a\r\nb"), "'a\r\nb'"},
       {ftBoolean, true, "'True'"},
       {ftBCD, std::string("12.50"), "'12.50'"},
@@ -225,7 +237,7 @@ TEST(ExpandParamsTest, ParametersInListOrder) {
   names.Params.CreateParam(TFieldType::ftUnknown, "n", TParamType::ptUnknown);
   names.Params.CreateParam(TFieldType::ftString, "s", TParamType::ptInput)
       .SetValue(std::string("O'Brien"));
-  EXPECT_EQ(names.ExpandParams("values (:n, :s)"), "values ('', 'O''Brien')");
+  EXPECT_EQ(names.ExpandParams("values (:n, :s)"), "values (NULL, 'O''Brien')");
 }
 
 std::string ErrorPage(const std::string& message) {
@@ -300,6 +312,86 @@ TEST(EncodeFormBodyTest, FieldsInOrderWithTheTrailingAmpersand) {
   };
   for (const Case& c : cases) EXPECT_EQ(EncodeFormBody({{"v", c.value}}), c.encoded);
   EXPECT_EQ(EncodeFormBody({}), "");
+}
+
+TEST(ParamLiteralTest, FloatsReadBackAsTheSameDouble) {
+  // Where four decimals hold the value exactly the literal keeps that form; elsewhere it is the
+  // value's binary mantissa and exponent, which is exact by construction.
+  struct Case {
+    double value;
+    const char* expected;
+  } cases[] = {
+      {2.5, "2.5000"},
+      {-1234.0625, "-1234.0625"},
+      {0, "0.0000"},
+      {-0.0, "0.0000"},
+      {99999999999999.9375, "99999999999999.9375"},
+      {0.1, "(3602879701896397*power(2e0,-55))"},
+      {1e-5, "(5902958103587057*power(2e0,-69))"},
+      {-1.23456, "(-694995494495815*power(2e0,-49))"},
+      {1e15, "(30517578125*power(2e0,15))"},
+      {6663333333333.334, "(3411626666666667*power(2e0,-9))"},
+      {5e-324, "(1*power(2e0,-1074))"},
+      {1.7976931348623157e308, "(9007199254740991*power(2e0,971))"},
+  };
+  for (const Case& c : cases) {
+    TParam p("f", TFieldType::ftFloat, TParamType::ptInput);
+    p.SetValue(c.value);
+    std::string literal = ParamLiteral(p);
+    EXPECT_EQ(literal, c.expected) << c.value;
+    long long mantissa = 0;
+    int exponent = 0;
+    if (std::sscanf(literal.c_str(), "(%lld*power(2e0,%d))", &mantissa, &exponent) == 2) {
+      EXPECT_EQ(std::ldexp(static_cast<double>(mantissa), exponent), c.value) << literal;
+    }
+  }
+}
+
+TEST(ParamLiteralTest, ValuesWithoutALiteralFailBeforeSending) {
+  struct Case {
+    double value;
+    const char* shown;
+  } cases[] = {
+      {std::nan(""), "NaN"},
+      {HUGE_VAL, "+Inf"},
+      {-HUGE_VAL, "-Inf"},
+  };
+  for (const Case& c : cases) {
+    TKVOAppDataSet ds;
+    ds.Params.CreateParam(TFieldType::ftFloat, "rate", TParamType::ptInput).SetValue(c.value);
+    try {
+      ds.RunRemote("update t set r = :rate", false);
+      ADD_FAILURE() << c.shown << " was sent";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), std::string("Parameter 'rate': the value ") + c.shown +
+                                           " cannot be sent to the server (Firebird has no "
+                                           "literal for it)");
+    }
+  }
+}
+
+TEST(ExpandParamsTest, CommentsEndAtTheirLineAndLiteralsKeepTheirLineBreaks) {
+  TKVOAppDataSet ds;
+  ds.Params.CreateParam(TFieldType::ftInteger, "id", TParamType::ptInput).SetValue(int64_t{1});
+  struct Case {
+    const char* sql;
+    const char* expected;
+  } cases[] = {
+      {"delete from t -- only one row\r\nwhere id = :id", "delete from t   where id = 1"},
+      {"delete from t -- only one row\nwhere id = :id\n", "delete from t  where id = 1 "},
+      {"delete from t -- a */ b\rwhere id = :id", "delete from t  where id = 1"},
+      {"-- :id first\r\nselect 1 from t", "  select 1 from t"},
+      {"select 1 from t -- to the end", "select 1 from t "},
+      {"insert into t values ('line1\r\nline2')", "insert into t values ('line1\r\nline2')"},
+      {"insert into t values ('it''s\n-- not a comment')",
+       "insert into t values ('it''s\n-- not a comment')"},
+      {"select \"a\nb\" from t", "select \"a\nb\" from t"},
+      {"select q'{it's\n}' from t\nwhere id = :id", "select q'{it's\n}' from t where id = 1"},
+      {"select 1 /* -- 'not\n ended */ from t\nwhere id = :id",
+       "select 1 /* -- 'not  ended */ from t where id = 1"},
+      {"select 5--3\nfrom t", "select 5 from t"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ds.ExpandParams(c.sql), c.expected) << c.sql;
 }
 
 }  // namespace

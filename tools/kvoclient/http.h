@@ -19,12 +19,26 @@ struct HttpAnswer {
   std::string body;  // bytes as received
 };
 
-// A GET of `url`, or a POST of `formBody` (application/x-www-form-urlencoded) when `post`.
-// Redirects are not followed. Throws kvo::Error with the transfer library's message when no
-// answer arrives, and "The server answered <status line>" (with the message of the server's
-// error page when it carries one) for a status other than 2xx.
+// The timeouts of every request (seconds; 0 is none).
+struct Timeouts {
+  double connect = 10;
+  double total = 0;
+};
+
+// A GET of `url`, or a POST of `formBody` (application/x-www-form-urlencoded) when `post`,
+// through the client library's HTTP client (the same rules as the sql command's requests).
+// Throws kvo::Error "<url>: <message>" when no answer arrives (the HTTP client's message) or
+// the status is not 2xx (the status line, then ": " and the message of the server's failure
+// page when it carries one).
 HttpAnswer HttpRequest(const std::string& url, bool post, const std::string& formBody,
-                       const ProxySettings& proxy);
+                       const ProxySettings& proxy, const Timeouts& timeouts);
+
+// "<url>: <message>", the form of every failed request.
+std::string RequestFailure(const std::string& url, const std::string& message);
+
+// The message of the server's failure pages (the frame's "Internal Application Error" page and
+// the HTML error page of the data actions), converted to UTF-8; empty for anything else.
+std::string ServerMessage(const std::string& body);
 
 // A value as the client library encodes form fields: ASCII letters and digits stay, a blank is
 // "+", every other byte "%" and two upper-case hexadecimal digits.

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "client/sql_markers.h"
 #include "config/scramble.h"
 #include "config/text_lines.h"
-#include "fb/fb.h"
 #include "kvo/client/kvo_client.h"
 #include "platform/ascii.h"
 #include "platform/codepage.h"
@@ -60,7 +60,15 @@ const char kUsage[] =
     "  --proxy HOST:PORT   send the requests through an HTTP proxy\n"
     "  --proxy-user USER   Basic authentication at the proxy; its password comes from\n"
     "                      KVO_PROXY_PASSWORD or a prompt\n"
-    "  --format FORMAT     table (default), csv or json, for sql and tables\n"
+    "  --format FORMAT     table (default), csv or json, for sql and tables. In the table\n"
+    "                      NULL is shown as NULL, and a text that reads NULL or begins\n"
+    "                      with a backslash gets one more backslash in front\n"
+    "  --connect-timeout SECONDS\n"
+    "                      give up connecting to the server or proxy after this long\n"
+    "                      (default 10)\n"
+    "  --timeout SECONDS   give up a request that takes longer than this altogether\n"
+    "                      (default: no limit; /sql answers only when its result is\n"
+    "                      complete, so a long query is silent until then)\n"
     "  --progress WHEN     auto (default: when standard error is a terminal), always or never\n"
     "  --help, -h          this text\n";
 
@@ -79,6 +87,8 @@ struct Options {
   std::string proxy;
   std::string proxyUser;
   Format format = Format::Table;
+  bool formatGiven = false;
+  Timeouts timeouts;
   bool help = false;
   std::vector<std::string> arguments;  // the command and its arguments
 };
@@ -135,7 +145,15 @@ Options ParseOptions(int argc, const char* const* argv) {
       o.help = true;
     } else if (arg == "--compressed") {
       o.compressed = true;
+    } else if (arg == "--connect-timeout" || arg == "--timeout") {
+      std::string text = value();
+      char* end = nullptr;
+      double seconds = std::strtod(text.c_str(), &end);
+      if (text.empty() || *end || !(seconds >= 0) || seconds > 1e6)
+        throw UsageError(arg + " needs a number of seconds");
+      (arg == "--timeout" ? o.timeouts.total : o.timeouts.connect) = seconds;
     } else if (arg == "--format") {
+      o.formatGiven = true;
       std::string f = value();
       if (f == "table") {
         o.format = Format::Table;
@@ -204,6 +222,32 @@ std::string Secret(const char* envName, const std::string& prompt) {
 std::string ToWire(std::string_view utf8) {
   return platform::Utf8ToCp1252(utf8);
 }
+
+// As ToWire, refusing what Windows-1252 cannot hold instead of sending "?" in its place: the
+// server would run, and store, the statement with the "?".
+std::string ToWireExactly(std::string_view utf8, const std::string& what) {
+  std::string wire = ToWire(utf8);
+  if (platform::Cp1252ToUtf8(wire) == utf8) return wire;
+  size_t at = 0;
+  while (at < utf8.size()) {
+    size_t length = 1;
+    unsigned char lead = static_cast<unsigned char>(utf8[at]);
+    if (lead >= 0xF0) {
+      length = 4;
+    } else if (lead >= 0xE0) {
+      length = 3;
+    } else if (lead >= 0xC0) {
+      length = 2;
+    }
+    std::string_view one = utf8.substr(at, length);
+    if (platform::Cp1252ToUtf8(ToWire(one)) != one) {
+      throw Error(what + " holds \"" + std::string(one) +
+                  "\", which Windows-1252 (the server's text) cannot hold; nothing was sent");
+    }
+    at += length;
+  }
+  throw Error(what + " is not valid UTF-8; nothing was sent");
+}
 std::string FromWire(std::string_view cp1252) {
   return platform::Cp1252ToUtf8(cp1252);
 }
@@ -239,6 +283,12 @@ ProxySettings Proxy(const Options& o) {
   return p;
 }
 
+bool HttpUrl(const std::string& url) {
+  std::string scheme = url.substr(0, url.find("://") == std::string::npos ? 0 : url.find("://"));
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return scheme == "http" || scheme == "https";
+}
+
 std::string NeedUrl(const Options& o) {
   if (o.url.empty()) throw UsageError("this command needs --url");
   return o.url;
@@ -253,10 +303,10 @@ std::string CredentialFields(const Credentials& c) {
          "&p=" + FormEncode(c.password) + "&";
 }
 
-HttpAnswer Ask(const std::string& url, bool post, const std::string& body,
-               const ProxySettings& proxy) {
+HttpAnswer Ask(const Options& o, const std::string& url, bool post, const std::string& body) {
+  ProxySettings proxy = Proxy(o);
   Progress progress("waiting for the server");
-  return HttpRequest(url, post, body, proxy);
+  return HttpRequest(url, post, body, proxy, o.timeouts);
 }
 
 // The text of an error box: Windows-1252 with CR line breaks.
@@ -288,6 +338,29 @@ class CommandLineUserInterface : public client::TUserInterface {
     Progress progress_{"waiting for the server"};
   };
 };
+
+// A marker that the server route leaves in the text (the character before it or after it is
+// not one that ends a word there) would reach the server as ":x" and fail there as an unknown
+// column; say why instead.
+void CheckServerRouteMarkers(const std::string& sql) {
+  const std::string_view delimiters = client::SQLWordDelimiters;
+  for (const client::SqlMarker& m : client::FindSqlMarkers(sql)) {
+    if (m.start > 0) {
+      char before = sql[m.start - 1];
+      if (before != '=' && delimiters.find(before) == std::string_view::npos) {
+        throw UsageError("the marker " + FromWire(sql.substr(m.start, m.end - m.start)) +
+                         " stands right after \"" + std::string(1, before) +
+                         "\", where the server route does not replace it: put a blank "
+                         "before it");
+      }
+    }
+    if (m.end < sql.size() && delimiters.find(sql[m.end]) == std::string_view::npos) {
+      throw UsageError("the marker " + FromWire(sql.substr(m.start, m.end - m.start)) +
+                       " stands right before \"" + std::string(1, sql[m.end]) +
+                       "\", where the server route does not replace it: put a blank after it");
+    }
+  }
+}
 
 bool EndsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
@@ -330,12 +403,14 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
   client::TTarvoIBQuery query;
   query.Database = &database;
   query.Transaction = &transaction;
-  query.SQL().SetText(ToWire(statement));
+  query.SQL().SetText(ToWireExactly(statement, "the statement"));
+  query.Limits.ConnectTimeoutSeconds = o.timeouts.connect;
+  query.Limits.TimeoutSeconds = o.timeouts.total;
   for (const auto& [name, value] : o.params) {
     bool found = false;
     for (client::TParam& p : query.Params) {
       if (platform::SameTextAscii(p.Name, ToWire(name))) {
-        p.SetAsString(ToWire(value));
+        p.SetAsString(ToWireExactly(value, "the value of :" + name));
         found = true;
       }
     }
@@ -349,22 +424,32 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
 
   const std::string sql = query.SQL().Text();
   if (bag.Active) {
+    CheckServerRouteMarkers(sql);
+    // Values that cannot be written into the statement fail here, before anything is sent.
+    (void)query.ExpandParams(sql);
+    const std::string url = o.url + "/" + o.serverProgram + "/sql";
+    auto exchange = [&](auto&& run) {
+      try {
+        run();
+      } catch (const Error& e) {
+        ui.ThrowIfAny();
+        // A compressed answer that does not inflate may be the server's error page.
+        const std::string& raw = query.LastAnswer();
+        if (raw.find("<TITLE>KVO.Net</TITLE>") != std::string::npos)
+          throw Error(BoxText(client::TKVOAppDataSet::ExtractServerMessage(raw)));
+        throw Error(RequestFailure(url, e.what()));
+      }
+      ui.ThrowIfAny();
+    };
     if (!client::IsRemoteSelect(sql)) {
       // The server runs it; the library reads no rows of a statement that does not begin
       // with "select ".
-      query.OpenRemote();
-      ui.ThrowIfAny();
+      exchange([&] { query.OpenRemote(); });
       err << "kvoclient: done (rows are read only for statements that begin with "
              "\"select \")\n";
       return 0;
     }
-    try {
-      query.OpenQuery();
-    } catch (const Error&) {
-      ui.ThrowIfAny();
-      throw;
-    }
-    ui.ThrowIfAny();
+    exchange([&] { query.OpenQuery(); });
   } else {
     {
       Progress progress("connecting");
@@ -375,13 +460,10 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
       query.OpenQuery();
     } catch (const Error& e) {
       if (!EndsWith(e.what(), "The statement returns no result set")) throw;
-      // Statements without rows run with their values written in, as the server would get
-      // them, in the transaction the query started.
+      // A statement without rows runs as written, its markers bound, in the transaction the
+      // query started (the query has set up its direct data set for it).
       Progress progress("running the statement");
-      if (!transaction.InTransaction()) transaction.StartTransaction();
-      fb::Statement run =
-          database.Attachment().Prepare(transaction.Handle(), query.ExpandParams(sql));
-      run.Execute();
+      query.DirectDataSet().Execute();
       transaction.Commit();
       return 0;
     }
@@ -393,7 +475,7 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
 int RunTables(const Options& o, std::ostream& out) {
   const std::string url = ActionUrl(o, "/tabelas");
   const Credentials credentials = NeedCredentials(o);
-  HttpAnswer answer = Ask(url, true, CredentialFields(credentials), Proxy(o));
+  HttpAnswer answer = Ask(o, url, true, CredentialFields(credentials));
   if (answer.body.find("<TITLE>KVO.Net</TITLE>") != std::string::npos)
     throw Error(BoxText(client::TKVOAppDataSet::ExtractServerMessage(answer.body)));
   ResultTable table;
@@ -406,7 +488,7 @@ int RunTables(const Options& o, std::ostream& out) {
 int RunLogin(const Options& o, std::ostream& out, std::ostream& err) {
   const std::string url = ActionUrl(o, "/login");
   const Credentials credentials = NeedCredentials(o);
-  HttpAnswer answer = Ask(url, true, CredentialFields(credentials), Proxy(o));
+  HttpAnswer answer = Ask(o, url, true, CredentialFields(credentials));
   if (answer.body == "true") {
     out << "true\n";
     return 0;
@@ -432,7 +514,7 @@ int RunScrambled(const Options& o, std::ostream& out, const std::string& action)
   } else if (o.arguments.size() > 1) {
     throw UsageError("modules takes no arguments");
   }
-  HttpAnswer answer = Ask(ActionUrl(o, action) + query, false, "", Proxy(o));
+  HttpAnswer answer = Ask(o, ActionUrl(o, action) + query, false, "");
   WriteLines(out, config::ScrambleText(answer.body, config::kScrambleKey));
   return 0;
 }
@@ -459,7 +541,8 @@ int RunVersion(const Options& o, std::ostream& out) {
                        "\" (kvo, mobile, mobileupdate, cd, cdupdate or file PATH)");
     action = a->second;
   }
-  HttpAnswer answer = Ask(ActionUrl(o, action), false, "", Proxy(o));
+  HttpAnswer answer = Ask(o, ActionUrl(o, action), false, "");
+  if (answer.body.empty()) throw Error("no version information (missing file or none)");
   out << FromWire(answer.body) << '\n';
   return 0;
 }
@@ -475,6 +558,10 @@ int RunKvoClient(int argc, const char* const* argv, std::ostream& out, std::ostr
     }
     if (o.arguments.empty()) throw UsageError("no command given");
     const std::string& command = o.arguments[0];
+    if (o.formatGiven && command != "sql" && command != "tables")
+      throw UsageError("--format applies to sql and tables only");
+    if (!o.url.empty() && !HttpUrl(o.url))
+      throw UsageError("--url must be an http:// or https:// address");
     if (command == "sql") return RunSql(o, out, err);
     if (command == "tables") return RunTables(o, out);
     if (command == "login") return RunLogin(o, out, err);

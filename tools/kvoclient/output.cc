@@ -1,6 +1,7 @@
 #include "tools/kvoclient/output.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <set>
 
@@ -48,6 +49,8 @@ size_t Width(std::string_view text) {
 std::string ForTable(const std::optional<std::string>& value) {
   if (!value) return "NULL";
   std::string out;
+  // One more backslash in front of a text that would read as NULL or as an escape.
+  if (*value == "NULL" || value->starts_with('\\')) out += '\\';
   for (char c : *value) {
     if (c == '\n') {
       out += "\\n";
@@ -158,6 +161,30 @@ void WriteJson(std::ostream& out, const ResultTable& table) {
   out << (table.rows.empty() ? "]\n" : "\n]\n");
 }
 
+// The shortest text that reads back as the same double.
+std::string ShortestText(double value) {
+  char buffer[64];
+  auto end = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, end.ptr);
+}
+
+// A time of day with its fraction (1/10000 s) when it has one; a timestamp always with its date
+// and time, so that midnight does not read as a bare date.
+std::string TimeText(const client::TDateTime& v, bool withDate) {
+  char buffer[48];
+  int n = 0;
+  if (withDate) {
+    n = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d ", v.Date.Year, v.Date.Month,
+                      v.Date.Day);
+  }
+  n += std::snprintf(buffer + n, sizeof buffer - static_cast<size_t>(n), "%02d:%02d:%02d",
+                     v.Time.Hour, v.Time.Minute, v.Time.Second);
+  if (v.Time.Fraction != 0) {
+    std::snprintf(buffer + n, sizeof buffer - static_cast<size_t>(n), ".%04d", v.Time.Fraction);
+  }
+  return buffer;
+}
+
 }  // namespace
 
 std::string JsonString(std::string_view text) {
@@ -206,6 +233,10 @@ ResultTable ReadRows(client::TClientDataSet& dataSet) {
         row.emplace_back();
       } else if (table.columns[i].kind == ResultTable::Kind::Boolean) {
         row.emplace_back(f.AsBoolean() ? "true" : "false");
+      } else if (f.DataType() == TFieldType::ftFloat) {
+        row.emplace_back(ShortestText(f.AsFloat()));
+      } else if (f.DataType() == TFieldType::ftTime || f.DataType() == TFieldType::ftDateTime) {
+        row.emplace_back(TimeText(f.AsDateTime(), f.DataType() == TFieldType::ftDateTime));
       } else if (table.columns[i].kind == ResultTable::Kind::Binary) {
         // Binary values as "0x" and hexadecimal: raw bytes would reach the terminal as text
         // in the wrong code page, control characters included.

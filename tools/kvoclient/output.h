@@ -29,7 +29,10 @@ struct ResultTable {
 // All rows of an open data set, from the first, converted from Windows-1252.
 ResultTable ReadRows(client::TClientDataSet& dataSet);
 
-// Table: a header, a rule, one line per row (numbers right-aligned, NULL shown as NULL, line
+// Values are exact: doubles as the shortest text that reads back as the same double, times
+// with their fraction when they have one, timestamps always with date and time.
+// Table: a header, a rule, one line per row (numbers right-aligned, NULL shown as NULL and a
+// text "NULL" or one that begins with a backslash shown with one more backslash in front, line
 // breaks and tabs shown as \n, \r, \t), then "(N rows)". CSV: RFC 4180 with a header line, a
 // NULL as an empty field and an empty text as "". JSON: an array of objects, one per row, keys
 // in column order (a repeated column name gets "_2", "_3", ...), numbers and booleans unquoted.

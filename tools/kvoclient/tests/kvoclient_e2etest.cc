@@ -1,7 +1,10 @@
 // kvoclient end to end: the built program against the private Firebird server, lighttpd and the
 // proxy, run as a user would run it (no terminal, the password in the environment).
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -204,7 +207,9 @@ TEST_F(KvoclientTest, ThroughTheProxy) {
     r = Kvoclient(args, env);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("kvoclient: "), std::string::npos) << r.err;
+    // Every command names the request and shows the proxy's refusal.
+    EXPECT_NE(r.err.find("kvoclient: " + url_ + "/ikvowebserver.dll/"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" 401 "), std::string::npos) << r.err;
   }
 }
 
@@ -244,7 +249,7 @@ TEST_F(KvoclientTest, Failures) {
       {"bad statement, server", Args({"sql", "select nope from clientes"}), env_, 1,
        "Column unknown\n-NOPE"},
       {"bad statement, compressed", Args({"--compressed", "sql", "select nope from clientes"}),
-       env_, 1, "kvoclient: Error\n"},
+       env_, 1, "Column unknown\n-NOPE"},
       {"unreachable server",
        {"--url", "http://127.0.0.1:1", "--db", "x", "--user", "u", "sql", "select 1 from t"},
        env_,
@@ -297,7 +302,7 @@ TEST_F(KvoclientTest, DistributionAnswers) {
     EXPECT_EQ(r.out, expected);
   } else {
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("The server answered \"HTTP/1.1 500"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("/listakvomodulos: HTTP/1.1 500"), std::string::npos) << r.err;
   }
 
   KVO_REQUIRE_ENV(drives, "KVO_HTTP_DRIVES");
@@ -312,10 +317,15 @@ TEST_F(KvoclientTest, DistributionAnswers) {
   for (const char* which : {"kvo", "mobile", "mobileupdate", "cd", "cdupdate"}) {
     SCOPED_TRACE(which);
     r = Kvoclient({"--url", url_, "version", which}, env_);
-    EXPECT_EQ(r.status, 0) << r.err;
     const std::string action = "/versaokvo" + std::string(which == std::string("kvo") ? "" : which);
     direct = HttpGet(ActionUrl(url_, "ikvowebserver.dll", action));
-    EXPECT_EQ(r.out, platform::Cp1252ToUtf8(direct.body) + "\n");
+    if (direct.body.empty()) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, "kvoclient: no version information (missing file or none)\n");
+    } else {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, platform::Cp1252ToUtf8(direct.body) + "\n");
+    }
   }
 }
 
@@ -340,6 +350,155 @@ TEST_F(KvoclientTest, ProgressIndicator) {
   }
   Outcome quick = Kvoclient(Args({"--progress", "always", "login"}), env_);
   EXPECT_EQ(quick.err, "");
+}
+
+TEST_F(KvoclientTest, CommentsAndLineBreaksOnBothRoutes) {
+  for (bool remote : {false, true}) {
+    SCOPED_TRACE(remote ? "server" : "direct");
+    const std::string id = remote ? "2" : "1";
+    Outcome r = Kvoclient(
+        Args({"sql", "delete from clientes -- only one row\nwhere id = " + id}, remote), env_);
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  Outcome r = Kvoclient(Args({"sql", "select id from clientes", "--format", "csv"}), env_);
+  EXPECT_EQ(r.out, "ID\r\n3\r\n");
+}
+
+TEST_F(KvoclientTest, ValuesAreShownExactly) {
+  const std::string select =
+      "select 1e0/3 as d, cast('13:45:10.123' as time) as t, "
+      "cast('2024-03-07 00:00:00' as timestamp) as ts, "
+      "cast('2024-03-07 10:11:12.5' as timestamp) as tf, cast('NULL' as varchar(4)) as s, "
+      "cast(null as varchar(4)) as n, cast('\\x' as varchar(4)) as b from rdb$database";
+  struct Format {
+    const char* name;
+    std::string expected;
+  } formats[] = {
+      {"csv",
+       "D,T,TS,TF,S,N,B\r\n0.3333333333333333,13:45:10.1230,2024-03-07 00:00:00,"
+       "2024-03-07 10:11:12.5000,NULL,,\\x\r\n"},
+      {"json",
+       "[\n  {\"D\": 0.3333333333333333, \"T\": \"13:45:10.1230\", \"TS\": \"2024-03-07 "
+       "00:00:00\", \"TF\": \"2024-03-07 10:11:12.5000\", \"S\": \"NULL\", \"N\": null, "
+       "\"B\": \"\\\\x\"}\n]\n"},
+      {"table",
+       "D                  | T             | TS                  | TF                       | S    "
+       " "
+       "| N    | B\n"
+       "-------------------+---------------+---------------------+--------------------------+------"
+       "-"
+       "+------+----\n"
+       "0.3333333333333333 | 13:45:10.1230 | 2024-03-07 00:00:00 | 2024-03-07 10:11:12.5000 | "
+       "\\NULL | NULL | \\\\x\n(1 row)\n"},
+  };
+  for (const auto& f : formats) {
+    for (bool remote : {false, true}) {
+      SCOPED_TRACE(std::string(f.name) + (remote ? ", server" : ", direct"));
+      Outcome r = Kvoclient(Args({"sql", select, "--format", f.name}, remote), env_);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, f.expected);
+    }
+  }
+}
+
+TEST_F(KvoclientTest, NothingIsSentThatTheServerWouldChange) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"a character Windows-1252 lacks",
+       Args({"sql", "insert into clientes (id, nome) values (9, '\xC5\xBC\xC3\xB3\xC5\x82w')"}), 1,
+       "the statement holds \"\xC5\xBC\", which Windows-1252"},
+      {"in a value, direct too",
+       Args({"sql", "insert into clientes (id, nome) values (9, :n)", "--param",
+             "n=\xC5\xBC\xC3\xB3\xC5\x82w"},
+            false),
+       1, "the value of :n holds \"\xC5\xBC\""},
+      {"a marker the server route leaves",
+       Args({"sql", "select id from clientes where id>:x", "--param", "x=1"}), 2,
+       "the marker :x stands right after \">\""},
+      {"a marker before a semicolon",
+       Args({"sql", "select id from clientes where id = :x;", "--param", "x=1"}), 2,
+       "the marker :x stands right before \";\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Outcome r = Kvoclient(c.args, env_);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  Outcome count =
+      Kvoclient(Args({"sql", "select count(*) from clientes", "--format", "csv"}), env_);
+  EXPECT_EQ(count.out, "COUNT\r\n3\r\n") << "nothing was inserted";
+  // The direct route binds the marker wherever it stands.
+  Outcome direct = Kvoclient(
+      Args({"sql", "select id from clientes where id>:x", "--param", "x=2", "--format", "csv"},
+           false),
+      env_);
+  EXPECT_EQ(direct.out, "ID\r\n3\r\n") << direct.err;
+}
+
+TEST_F(KvoclientTest, RequestsFailAlikeAndInTime) {
+  // A port that takes connections and never answers.
+  int silent = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(silent, 8), 0);
+  socklen_t len = sizeof addr;
+  getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len);
+  const std::string silentUrl = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  const std::vector<std::string> login = {"--db", "x", "--user", "u"};
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"sql, refused",
+       {"--url", "http://127.0.0.1:9", "--db", "x", "--user", "u", "sql", "select 1 from t"},
+       1,
+       "kvoclient: http://127.0.0.1:9/ikvowebserver.dll/sql: Failed to connect to 127.0.0.1 port "
+       "9"},
+      {"version, refused",
+       {"--url", "http://127.0.0.1:9", "version"},
+       1,
+       "kvoclient: http://127.0.0.1:9/ikvowebserver.dll/versaokvo: Failed to connect to 127.0.0.1 "
+       "port 9"},
+      {"sql, silent",
+       {"--url", silentUrl, "--timeout", "0.5", "--db", "x", "--user", "u", "sql",
+        "select 1 from t"},
+       1,
+       "timed out"},
+      {"version, silent", {"--url", silentUrl, "--timeout", "0.5", "version"}, 1, "timed out"},
+      {"ftp",
+       {"--url", "ftp://127.0.0.1:9", "version"},
+       2,
+       "--url must be an http:// or https:// address"},
+      {"format on version",
+       {"--url", url_, "--format", "csv", "version"},
+       2,
+       "--format applies to sql and tables only"},
+      {"a bad timeout",
+       {"--url", url_, "--timeout", "soon", "version"},
+       2,
+       "--timeout needs a number of seconds"},
+      {"no version of a missing file",
+       {"--url", url_, "version", "file", "C:\\nope\\missing.exe"},
+       1,
+       "kvoclient: no version information (missing file or none)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Outcome r = Kvoclient(c.args, env_);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  close(silent);
 }
 
 }  // namespace

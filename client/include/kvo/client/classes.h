@@ -10,13 +10,14 @@
 #include <vector>
 
 #include "kvo/client/error.h"
+#include "kvo/client/export.h"
 
 namespace kvo::client {
 
 // A component has a name (used as a prefix of some messages) and an owner. The owner is only
 // remembered: components never free each other through it; each object has exactly one C++
 // owner (a variable, a member, a smart pointer).
-class TComponent {
+class KVO_CLIENT_API TComponent {
  public:
   explicit TComponent(TComponent* owner = nullptr) : owner_(owner) {}
   virtual ~TComponent() = default;
@@ -33,7 +34,7 @@ class TComponent {
 // A list of text lines (Windows-1252 bytes). Its text is every line followed by CR LF; setting
 // the text splits it at CR LF, a lone CR or a lone LF. Every change calls OnChange once; a
 // change made between BeginUpdate and EndUpdate calls it once, at EndUpdate.
-class TStringList {
+class KVO_CLIENT_API TStringList {
  public:
   TStringList() = default;
   TStringList(std::initializer_list<std::string> lines) : lines_(lines) {}
@@ -81,9 +82,9 @@ struct TFormatSettings {
   char DecimalSeparator = '.';
   char DateSeparator = '/';
 };
-TFormatSettings& FormatSettings();
+KVO_CLIENT_API TFormatSettings& FormatSettings();
 
 // The library's version ("1.0").
-const char* LibraryVersion();
+KVO_CLIENT_API const char* LibraryVersion();
 
 }  // namespace kvo::client

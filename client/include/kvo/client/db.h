@@ -86,24 +86,26 @@ struct TNull {
   bool operator==(const TNull&) const = default;
 };
 
-// A parameter or field value. Text is Windows-1252 bytes (also binary data).
+// A parameter or field value. Text is Windows-1252 bytes (also binary data), except on the
+// direct route of a database whose Params name a character set (lc_ctype): text is then in
+// that set, as Firebird gives it (a CHAR(10) of UTF8 on a UTF8 connection is 40 bytes wide).
 using TVariant = std::variant<TUnassigned, TNull, bool, int64_t, double, std::string, TDateTime>;
 
 // The ordinary text form of a value: integers in decimal, text unchanged, True or False,
 // other numbers with FormatSettings().DecimalSeparator (up to 15 significant digits), dates
 // "yyyy-mm-dd", times "hh:nn:ss", date-times "yyyy-mm-dd hh:nn:ss" (the time part left out when
 // it is 00:00:00; the date part left out for a time alone), unassigned and NULL as "".
-std::string VariantToText(const TVariant& value);
+KVO_CLIENT_API std::string VariantToText(const TVariant& value);
 // Conversions as a data type requires them. Text is parsed (integers in decimal; numbers with
 // "." or the decimal separator; dates "yyyy-mm-dd" with an optional time "hh:nn[:ss]" after a
 // blank or "T"; times "hh:nn[:ss]"). Throw kvo::Error ("'abc' is not a valid integer value",
 // "'abc' is not a valid floating point value", "'abc' is not a valid date", "'abc' is not a
 // valid time") when the value cannot be converted.
-int64_t VariantToInteger(const TVariant& value);
-double VariantToFloat(const TVariant& value);
-TDateTime VariantToDateTime(const TVariant& value);
+KVO_CLIENT_API int64_t VariantToInteger(const TVariant& value);
+KVO_CLIENT_API double VariantToFloat(const TVariant& value);
+KVO_CLIENT_API TDateTime VariantToDateTime(const TVariant& value);
 
-class TParam {
+class KVO_CLIENT_API TParam {
  public:
   TParam() = default;
   TParam(std::string name, TFieldType dataType, TParamType paramType)
@@ -139,7 +141,7 @@ class TParam {
 };
 
 // An ordered list of parameters; names may repeat (one parameter per marker of a statement).
-class TParams {
+class KVO_CLIENT_API TParams {
  public:
   size_t Count() const { return items_.size(); }
   TParam& operator[](size_t index) { return items_.at(index); }
@@ -163,7 +165,13 @@ class TParams {
 class TClientDataSet;
 
 // A column of an open data set; its value is that of the current record.
-class TField {
+//
+// Lifetime: a data set owns its fields. A TField& stays valid while the data set lives, across
+// Close and Open and across loading a new packet with the same columns (the same statement run
+// again keeps the same field objects). When a packet with other columns is loaded, the earlier
+// fields stay alive but read as stale (they throw) until the data set is destroyed or, for a
+// remote data set or query, its statement changes; only then are they freed.
+class KVO_CLIENT_API TField {
  public:
   // Only a data set makes its fields.
   class Key {
@@ -185,8 +193,10 @@ class TField {
   int Size() const { return size_; }
   bool Required() const { return required_; }
 
-  // The readers throw kvo::Error when the data set is empty or the value cannot be converted;
-  // a NULL reads as "", 0, false or the zero date-time.
+  // The readers throw kvo::Error when the data set is closed, when the field no longer belongs
+  // to the data set's columns, or when the value cannot be converted. A NULL, and any field of
+  // an empty data set, reads as "", 0, false or the zero date-time (1899-12-30); IsNull() is
+  // then true.
   bool IsNull() const;
   TVariant Value() const;  // NULL as TNull; ftBCD/ftFMTBcd as their exact text
   std::string AsString() const;
@@ -197,19 +207,21 @@ class TField {
   TDateTime AsDateTime() const;
 
  private:
+  friend class TClientDataSet;
   const TClientDataSet& dataSet_;
   size_t index_;
   std::string name_;
   TFieldType type_;
   int size_;
   bool required_;
+  bool stale_ = false;  // the data set now holds other columns
 };
 
 // A data set over one data packet. Loading a packet (XML text or binary bytes) replaces the
 // one held and opens the data set on it. Closing keeps the packet: the next Open() shows it
 // again. Open() with no packet fails with "Provedor de dados ou base de dados perdidos",
 // prefixed with Name and ": " when the component has a name.
-class TClientDataSet : public TComponent {
+class KVO_CLIENT_API TClientDataSet : public TComponent {
  public:
   explicit TClientDataSet(TComponent* owner = nullptr);
   ~TClientDataSet() override;
@@ -237,7 +249,7 @@ class TClientDataSet : public TComponent {
   std::string XmlData() const;
 
   // Columns of the open data set.
-  size_t FieldCount() const { return fields_.size(); }
+  size_t FieldCount() const { return active_ ? fields_.size() : 0; }
   TField& Fields(size_t index);
   // Throws kvo::Error "Field 'x' not found" (with the name prefix) when there is none.
   TField& FieldByName(std::string_view name);
@@ -257,6 +269,8 @@ class TClientDataSet : public TComponent {
  protected:
   // Replaces the packet held by one built elsewhere (the direct route) and opens on it.
   void SetPacket(std::shared_ptr<const packet::Packet> packet);
+  // Frees the fields of earlier column sets (see TField); the current ones too when closed.
+  void ReleaseStaleFields();
   // "<Name>: " or "".
   std::string NamePrefix() const;
   void CheckActive() const;
@@ -272,6 +286,7 @@ class TClientDataSet : public TComponent {
   Pending pending_ = Pending::None;  // a loaded rendering not yet read into packet_
   std::string pendingBytes_;
   std::vector<std::unique_ptr<TField>> fields_;
+  std::vector<std::unique_ptr<TField>> staleFields_;  // kept alive for references still held
   bool active_ = false;
   size_t current_ = 0;
   bool bof_ = true, eof_ = true;

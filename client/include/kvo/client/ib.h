@@ -10,18 +10,16 @@
 
 #include "kvo/client/classes.h"
 
-namespace kvo::fb {
-class Attachment;
-class Transaction;
-}  // namespace kvo::fb
-
 namespace kvo::client {
 
 class TIBDatabase;
+namespace detail {
+struct IBAccess;  // the library's own way to the Firebird handles
+}
 
 // Something attached to a connection (a data set) that hears when it opens and before it
 // closes. A client and its database unlink themselves from each other when either is destroyed.
-class TDatabaseClient {
+class KVO_CLIENT_API TDatabaseClient {
  public:
   TDatabaseClient() = default;
   TDatabaseClient(const TDatabaseClient&) = delete;
@@ -35,7 +33,7 @@ class TDatabaseClient {
   TIBDatabase* linked_ = nullptr;
 };
 
-class TIBDatabase : public TComponent {
+class KVO_CLIENT_API TIBDatabase : public TComponent {
  public:
   using TNotifyEvent = std::function<void(TIBDatabase&)>;
 
@@ -71,9 +69,7 @@ class TIBDatabase : public TComponent {
   void AddClient(TDatabaseClient& client);
   void RemoveClient(TDatabaseClient& client);
 
-  // The attachment of the direct route (for the library's transactions and data sets). Throws
-  // kvo::Error "Cannot perform operation -- DB is not open" when not attached.
-  fb::Attachment& Attachment();
+  // Whether the direct route's attachment is open.
   bool Attached() const;
 
  protected:
@@ -85,11 +81,13 @@ class TIBDatabase : public TComponent {
   virtual bool ConnectedCore() const;
 
  private:
-  std::unique_ptr<fb::Attachment> attachment_;
+  friend struct detail::IBAccess;
+  struct Connection;
+  std::unique_ptr<Connection> connection_;
   std::vector<TDatabaseClient*> clients_;
 };
 
-class TIBTransaction : public TComponent {
+class KVO_CLIENT_API TIBTransaction : public TComponent {
  public:
   explicit TIBTransaction(TComponent* owner = nullptr);
   // Rolls back a transaction still active (never throws).
@@ -112,11 +110,10 @@ class TIBTransaction : public TComponent {
   bool Active() const { return InTransaction(); }
   void SetActive(bool value);
 
-  // The running transaction (for the library's data sets). Throws "Transaction is not active".
-  fb::Transaction& Handle();
-
  private:
-  std::unique_ptr<fb::Transaction> transaction_;
+  friend struct detail::IBAccess;
+  struct Running;
+  std::unique_ptr<Running> transaction_;
 };
 
 }  // namespace kvo::client

@@ -30,19 +30,20 @@ struct TWordPosition {
   size_t First = 0, Last = 0;
   bool operator==(const TWordPosition&) const = default;
 };
-std::optional<TWordPosition> FindWholeWord(std::string_view text, std::string_view pattern,
-                                           bool ignoreCase, std::string_view delimiters);
+KVO_CLIENT_API std::optional<TWordPosition> FindWholeWord(std::string_view text,
+                                                          std::string_view pattern, bool ignoreCase,
+                                                          std::string_view delimiters);
 // `text` with the first (or, with `replaceAll`, every) whole occurrence of `oldPattern`
 // replaced by `newText`; inserted text is never searched again.
-std::string ReplaceWholeWord(std::string_view text, std::string_view oldPattern,
-                             std::string_view newText, bool replaceAll, bool ignoreCase,
-                             std::string_view delimiters);
+KVO_CLIENT_API std::string ReplaceWholeWord(std::string_view text, std::string_view oldPattern,
+                                            std::string_view newText, bool replaceAll,
+                                            bool ignoreCase, std::string_view delimiters);
 // The SQL literal of a number: "0.0000" (four decimals, rounded, always ".").
-std::string FloatToSQL(double value);
+KVO_CLIENT_API std::string FloatToSQL(double value);
 
 // Whether the remote route reads rows of `sql`: trimmed of blanks and control characters, it
 // begins with "select " in any letter case. Other statements run on the server without rows.
-bool IsRemoteSelect(std::string_view sql);
+KVO_CLIENT_API bool IsRemoteSelect(std::string_view sql);
 
 // What ApplyProxy gave the HTTP client.
 struct THttpProxySettings {
@@ -54,7 +55,20 @@ struct THttpProxySettings {
   bool operator==(const THttpProxySettings&) const = default;
 };
 
-class TKVOAppDataSet : public TClientDataSet {
+// Limits of the HTTP exchanges. A timeout of 0 is none.
+struct THttpLimits {
+  // The largest answer taken, as it arrives and, for a compressed one, once inflated: a
+  // damaged or hostile server cannot make the client hold more. Default 1 GiB.
+  size_t MaxAnswerBytes = size_t{1} << 30;
+  // Seconds to wait for the connection to the server (or proxy); default 10.
+  double ConnectTimeoutSeconds = 10;
+  // Seconds the whole exchange may take; default none, because /sql sends nothing until its
+  // result is complete, so a long query is silent for as long as it runs.
+  double TimeoutSeconds = 0;
+  bool operator==(const THttpLimits&) const = default;
+};
+
+class KVO_CLIENT_API TKVOAppDataSet : public TClientDataSet {
  public:
   explicit TKVOAppDataSet(TComponent* owner = nullptr);
   ~TKVOAppDataSet() override;
@@ -71,6 +85,8 @@ class TKVOAppDataSet : public TClientDataSet {
   int32_t ProxyPort = 0;
   std::string ProxyUser;  // non-empty: Basic proxy authentication
   std::string ProxyPass;
+  // Not published: set by the program (the query component leaves them as they are).
+  THttpLimits Limits;
 
   static constexpr std::array<std::string_view, 12> PublishedProperties = {
       "URL",        "WebServer", "AltWebServer", "DataBaseName", "User",      "Password",
@@ -88,17 +104,29 @@ class TKVOAppDataSet : public TClientDataSet {
   // Rewrites the HTTP client's proxy settings from UseProxy and the Proxy* properties.
   void ApplyProxy();
   const THttpProxySettings& HttpProxy() const;
-  // The statement with CR and LF turned into blanks, "=:" into "= :", and every whole ":name"
-  // of each parameter (in list order, letter case ignored) replaced by its SQL literal.
+  // The statement on one line and with every whole ":name" of each parameter (in list order,
+  // letter case ignored) replaced by its SQL literal. CR and LF become blanks, except inside
+  // quoted literals and names (q'...' included), where they are kept as data; a "--" comment is
+  // removed up to its line break first, so that it never hides the lines after it; "=:"
+  // becomes "= :". Throws kvo::Error, before anything is sent, for a value that cannot be
+  // converted as its type requires and for a float that is NaN or infinite.
   std::string ExpandParams(std::string_view sql) const;
   // The message of the server's HTML error page; empty when the answer holds none.
   static std::string ExtractServerMessage(std::string_view answer);
+  // The body of the last answer as it arrived (a compressed one not inflated), empty before
+  // the first and after a request that failed. A compressed exchange that fails with "Error"
+  // may have received the server's error page: its message is ExtractServerMessage of this.
+  const std::string& LastAnswer() const { return lastAnswer_; }
 
  private:
   std::unique_ptr<detail::HttpClient> http_;
+  std::string lastAnswer_;
+  std::string lastStatement_;
 };
 
-// The SQL literal of one parameter, as ExpandParams writes it.
-std::string ParamLiteral(const TParam& param);
+// The SQL literal of one parameter, as ExpandParams writes it. NULL and a value never assigned
+// are NULL whatever the type. Floats are a literal that Firebird reads as the same double: the
+// four-decimal form of FloatToSQL where that is exact, else "(M*power(2e0,E))".
+KVO_CLIENT_API std::string ParamLiteral(const TParam& param);
 
 }  // namespace kvo::client

@@ -39,7 +39,7 @@ class TTarvoMultiTierProps {
 // The client settings file that LoadSettings reads (section "General").
 inline constexpr const char* kClientSettingsFile = "C:\\KVO\\Bin\\KVO.ini";
 
-class TTarvoIBDatabase : public TIBDatabase {
+class KVO_CLIENT_API TTarvoIBDatabase : public TIBDatabase {
  public:
   explicit TTarvoIBDatabase(TComponent* owner = nullptr);
   // Connected := false first (in multi-tier mode that only clears RemoteConnected: no network
@@ -85,7 +85,7 @@ class TTarvoIBDatabase : public TIBDatabase {
 
 // A transaction whose Active follows its database's mode. Active and SetActive hide the base's
 // (they are not virtual): code that holds the object as a TIBTransaction gets the base rule.
-class TTarvoIBTransaction : public TIBTransaction {
+class KVO_CLIENT_API TTarvoIBTransaction : public TIBTransaction {
  public:
   explicit TTarvoIBTransaction(TComponent* owner = nullptr) : TIBTransaction(owner) {}
 

@@ -17,7 +17,7 @@ namespace kvo::client {
 // Runs one statement on the Firebird client and holds all its rows as its packet. Its ":name"
 // markers (found by the rules of TTarvoIBQuery::RebuildParams) are bound to the parameter of
 // the same name (the first one, letter case ignored) with the parameter's data type.
-class TIBClientDataSet : public TClientDataSet {
+class KVO_CLIENT_API TIBClientDataSet : public TClientDataSet {
  public:
   explicit TIBClientDataSet(TComponent* owner = nullptr) : TClientDataSet(owner) {}
 
@@ -31,9 +31,17 @@ class TIBClientDataSet : public TClientDataSet {
   // no result set" (for a statement that is no select; a select without rows opens empty), or
   // the Firebird client's message. Nothing when already open.
   void Open();
+  // Runs CommandText once without reading rows (an insert, update, delete or DDL), binding the
+  // parameters as Open does, in DBTransaction (started when not active; the caller commits).
+  // The statement reaches the server exactly as written. Throws as Open does.
+  void Execute();
+
+ private:
+  struct Bound;
+  Bound Bind() const;
 };
 
-class TTarvoIBQuery : public TKVOAppDataSet {
+class KVO_CLIENT_API TTarvoIBQuery : public TKVOAppDataSet {
  public:
   // ReadOnly := true; SQL's changes rebuild Params.
   explicit TTarvoIBQuery(TComponent* owner = nullptr);

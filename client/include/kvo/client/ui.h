@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "kvo/client/export.h"
+
 namespace kvo::client {
 
 // How the wait window looks (the values a graphical implementation should use).
@@ -25,12 +27,12 @@ struct TWaitWindowLayout {
 };
 
 // A shown wait window; destroying it closes and frees the window.
-class TWaitWindow {
+class KVO_CLIENT_API TWaitWindow {
  public:
   virtual ~TWaitWindow() = default;
 };
 
-class TUserInterface {
+class KVO_CLIENT_API TUserInterface {
  public:
   virtual ~TUserInterface() = default;
   // A modal message box marked as an error, with one OK button; returns when it is closed.
@@ -42,20 +44,20 @@ class TUserInterface {
 
 // The console default: ShowError writes the text to standard error (converted to UTF-8, each
 // CR as a line end, one line end after it); no wait window.
-class TConsoleUserInterface : public TUserInterface {
+class KVO_CLIENT_API TConsoleUserInterface : public TUserInterface {
  public:
   void ShowError(const std::string& text) override;
   std::unique_ptr<TWaitWindow> ShowWaitWindow(const TWaitWindowLayout& layout) override;
 };
 
 // The facility in use: the installed one, or the console default.
-TUserInterface& UserInterface();
+KVO_CLIENT_API TUserInterface& UserInterface();
 // Installs `ui` for the whole process (not owned: it must stay alive while installed);
 // nullptr restores the console default.
-void SetUserInterface(TUserInterface* ui);
+KVO_CLIENT_API void SetUserInterface(TUserInterface* ui);
 
 // Installs a user interface for the lifetime of the object, then restores the previous one.
-class TScopedUserInterface {
+class KVO_CLIENT_API TScopedUserInterface {
  public:
   explicit TScopedUserInterface(TUserInterface& ui);
   ~TScopedUserInterface();
