@@ -1,5 +1,7 @@
 #include "cgi/response.h"
 
+#include "platform/markup.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -70,6 +72,11 @@ void TWebResponse::SetContent(std::string content) {
   contentLength_ = static_cast<int32_t>(content_.size());
 }
 
+void TWebResponse::SetFailureContent(std::string content) {
+  SetContent(std::move(content));
+  failure_ = true;
+}
+
 bool TWebResponse::WriteString(std::string_view text) {
   if (text.empty()) return false;
   return WriteClient(text.data(), text.size()) == text.size();
@@ -85,6 +92,7 @@ void TWebResponse::SendResponse() {
                                                            : std::string("200 OK");
     std::string head = "Status: " + status + "\r\n";
     if (!contentType_.empty()) head += "Content-Type: " + contentType_ + "\r\n";
+    if (failure_) head += kInertHeaders;
     if (!content_.empty()) head += "Content-Length: " + std::to_string(contentLength_) + "\r\n";
     head += "Content:\r\n\r\n";
     // Header block and body leave in one write where the body is small.
@@ -112,11 +120,11 @@ void TWebResponse::SendStream(platform::MemoryStream& stream) {
 
 void TWebResponse::InternalErrorPage(std::string_view message) {
   std::string page = "<html><body><h1>Internal Application Error</h1>\r\n<p>";
-  page += message;
+  page += platform::HtmlEscapeText(message);
   page += "\r\n<p><hr width=\"100%\"><i>";
-  page += request_.PathInfo();
+  page += platform::HtmlEscapeText(request_.PathInfo());
   page += "</i></body></html>";
-  SetContent(std::move(page));
+  SetFailureContent(std::move(page));
   if (!sent_) {
     SetStatusCode(500);
     SendResponse();
@@ -129,13 +137,13 @@ void ServerErrorAnswer(const OutputFn& out, std::string_view typeName, std::stri
   body += "Exception: ";
   body += typeName;
   body += "<br>\r\nMessage: ";
-  body += message;
+  body += platform::HtmlEscapeText(message);
   body += "<br></html>\r\n";
   // The message stands as the reason phrase: without its line ends it cannot add header lines.
   std::string reason;
   for (char c : message)
     if (c != '\r' && c != '\n') reason += c;
-  std::string head = "Status: 500 " + reason + "\r\nContent-Type: text/html\r\nContent-Length: " +
+  std::string head = "Status: 500 " + reason + "\r\nContent-Type: text/html\r\n" + kInertHeaders + "Content-Length: " +
                      std::to_string(body.size()) + "\r\n\r\n";
   if (out) {
     out(head.data(), head.size());

@@ -27,6 +27,12 @@ class TWebResponse {
   void SetContentType(std::string type) { contentType_ = std::move(type); }
   const std::string& Content() const { return content_; }
   void SetContent(std::string content);
+  // Content that shows a failure text, which may carry bytes a caller chose (a posted host
+  // name inside a Firebird message, say). The body goes out unchanged, because clients take it
+  // apart, but with the headers of kInertHeaders, so that a browser neither runs script in it
+  // nor reads it as another type.
+  void SetFailureContent(std::string content);
+  bool ShowsFailure() const { return failure_; }
   int32_t ContentLength() const { return contentLength_; }
   bool Sent() const { return sent_; }
 
@@ -34,7 +40,8 @@ class TWebResponse {
   void SendResponse();
   // Writes the stream's bytes from its position in pieces of 8192 bytes; leaves Sent alone.
   void SendStream(platform::MemoryStream& stream);
-  // The web module's answer to a failing action (status 500) unless already Sent.
+  // The web module's answer to a failing action (status 500) unless already Sent. No client
+  // reads this page, so "&", "<" and ">" of the message and the path go in as entities.
   void InternalErrorPage(std::string_view message);
 
   bool WriteString(std::string_view text);
@@ -49,9 +56,15 @@ class TWebResponse {
   std::string content_;
   int32_t contentLength_ = 0;
   bool sent_ = false;
+  bool failure_ = false;
 };
 
-// The answer to a failure outside dispatch, written straight to `out`.
+// The header lines (each ending in CR LF) that go with every answer showing a failure text.
+inline constexpr char kInertHeaders[] =
+    "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n";
+
+// The answer to a failure outside dispatch, written straight to `out`, with kInertHeaders and
+// the message's "&", "<" and ">" as entities in the body.
 void ServerErrorAnswer(const OutputFn& out, std::string_view typeName, std::string_view message);
 
 }  // namespace kvo::cgi

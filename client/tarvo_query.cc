@@ -3,6 +3,7 @@
 
 #include "client/ib_access.h"
 #include "client/sql_markers.h"
+#include "fbpacket/fb_packet.h"
 #include "platform/ascii.h"
 #include "fb/fb.h"
 #include "packet/packet.h"

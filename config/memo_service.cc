@@ -82,7 +82,7 @@ void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Data
     }
     response.SetContent(JoinLines(LoadLines(path)));
   } catch (const std::exception& e) {
-    response.SetContent(MessageOf(e));
+    response.SetFailureContent(MessageOf(e));
   }
 }
 

@@ -53,12 +53,42 @@ std::string EscapeScriptString(std::string_view value) {
 }
 
 std::string ScriptNumber(std::string_view value) {
-  std::string_view digits = value;
-  if (!digits.empty() && digits.front() == '-') digits.remove_prefix(1);
-  if (digits.empty()) return "";
-  for (char c : digits)
-    if (c < '0' || c > '9') return "";
-  return std::string(value);
+  size_t i = 0;
+  const size_t n = value.size();
+  auto isDigit = [&](size_t k) { return k < n && value[k] >= '0' && value[k] <= '9'; };
+  auto isHex = [&](size_t k) {
+    return isDigit(k) || (k < n && ((value[k] >= 'a' && value[k] <= 'f') ||
+                                    (value[k] >= 'A' && value[k] <= 'F')));
+  };
+  auto skipBlanks = [&] {
+    while (i < n && (value[i] == ' ' || value[i] == '\t')) ++i;
+  };
+  skipBlanks();
+  if (i < n && (value[i] == '+' || value[i] == '-')) ++i;
+  if (i + 2 < n && value[i] == '0' && (value[i + 1] == 'x' || value[i + 1] == 'X') &&
+      isHex(i + 2)) {
+    i += 2;
+    while (isHex(i)) ++i;
+  } else {
+    const size_t start = i;
+    while (isDigit(i)) ++i;
+    bool digits = i > start;
+    if (i < n && value[i] == '.') {
+      ++i;
+      const size_t fraction = i;
+      while (isDigit(i)) ++i;
+      digits = digits || i > fraction;
+    }
+    if (!digits) return "";
+    if (i < n && (value[i] == 'e' || value[i] == 'E')) {
+      ++i;
+      if (i < n && (value[i] == '+' || value[i] == '-')) ++i;
+      if (!isDigit(i)) return "";
+      while (isDigit(i)) ++i;
+    }
+  }
+  skipBlanks();
+  return i == n ? std::string(value) : std::string();
 }
 
 std::string RdpPage(const RdpFields& f) {

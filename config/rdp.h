@@ -19,7 +19,10 @@ std::string RdpPage(const RdpFields& fields);
 // Escapes for a double-quoted JavaScript string: "\\", "\"", "'", CR, LF as \\, \", \', \r, \n;
 // "<", ">" and other control bytes as \xHH (so the value cannot close the script element).
 std::string EscapeScriptString(std::string_view value);
-// The value when it is an optional "-" followed by one or more digits, else the empty text.
+// The value unchanged when it reads as a script number: optional blanks, an optional sign, then
+// digits with an optional fraction and exponent ("1024", "1024.5", ".5", "1e3") or "0x" and
+// hexadecimal digits, then optional blanks (blanks are spaces and tabs). Else the empty text,
+// so that nothing but a number can reach the script.
 std::string ScriptNumber(std::string_view value);
 
 }  // namespace kvo::config

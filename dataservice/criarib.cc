@@ -1,6 +1,7 @@
 // /criarib: runs one statement on a connection described by the caller, or exports the column
 // NOME of a query to C:\tabela.txt. No guard of its own: failures reach the default handling.
 #include <string>
+#include <vector>
 
 #include "app/helpers.h"
 #include "config/text_lines.h"
@@ -36,11 +37,18 @@ void RunStatement(const std::string& database, const std::string& params,
   // before the database, so the answer tells nothing about which databases are served.
   fb::ParseConnectionParams(paramLines);
   app::RequireAllowedDatabase(database);
-  fb::Attachment attachment = fb::Attachment::Open(database, paramLines);
+  const bool write = !MentionsSelect(statement);
+  std::vector<std::string> lines = paramLines;
+  // A statement that writes carries Windows-1252 literals for the server to convert to each
+  // column's set, unless the caller's lines choose the connection's character set themselves.
+  if (write && fb::ConnectionCharSet(lines).empty()) lines.push_back("lc_ctype=WIN1252");
+  fb::Attachment attachment = fb::Attachment::Open(database, lines);
+  // A failure below rolls back (the transaction is abandoned before the attachment closes).
   fb::Transaction transaction = attachment.StartTransaction();
-  if (!MentionsSelect(statement)) {
+  if (write) {
     attachment.Prepare(transaction, statement).Execute();
-    transaction.Commit();
+    // COMMIT or ROLLBACK run as the statement has ended the transaction itself.
+    if (transaction.Active()) transaction.Commit();
   } else {
     config::TextLines lines;
     {

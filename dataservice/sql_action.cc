@@ -3,6 +3,7 @@
 // the statement log.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/helpers.h"
 #include "config/paths.h"
@@ -11,6 +12,7 @@
 #include "dataservice/statement_log.h"
 #include "fb/fb.h"
 #include "packet/compress.h"
+#include "fbpacket/fb_packet.h"
 #include "packet/packet.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
@@ -28,13 +30,10 @@ bool IsSelect(std::string_view q) {
   return platform::StartsWithAscii(platform::TrimControls(q), "select");
 }
 
-// Closes the connection on a failure path: its own failure would hide the one being reported.
-void CloseQuietly(std::optional<fb::Attachment>& connection) noexcept {
-  if (!connection || !connection->IsOpen()) return;
-  try {
-    connection->Close();
-  } catch (...) {
-  }
+// Ends the connection on a failure path: what the request wrote is rolled back, and a failure
+// of that clean-up never hides the one being reported.
+void CloseAfterFailure(std::optional<fb::Attachment>& connection) noexcept {
+  if (connection) connection->CloseAfterFailure();
 }
 
 }  // namespace
@@ -49,9 +48,15 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
       const cgi::FieldList& fields = request.ContentFields();
       const std::string q = fields.Value("q");
       app::RequireAllowedDatabase(fields.Value("db"));
-      connection.emplace(fb::Attachment::Open(
-          fields.Value("db"), {"user_name=" + fields.Value("u"), "password=" + fields.Value("p")}));
-      if (IsSelect(q)) {
+      const bool select = IsSelect(q);
+      std::vector<std::string> params = {"user_name=" + fields.Value("u"),
+                                         "password=" + fields.Value("p")};
+      // Statements that write carry Windows-1252 literals, which the server must convert to
+      // each column's own character set; reads convert in the program instead (fb::ToCp1252)
+      // so that a character outside the code page can never make a read fail.
+      if (!select) params.push_back("lc_ctype=WIN1252");
+      connection.emplace(fb::Attachment::Open(fields.Value("db"), params));
+      if (select) {
         log.Add(q);
         transaction.emplace(connection->StartTransaction());
         fb::Statement statement = connection->Prepare(*transaction, q);
@@ -93,27 +98,27 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
           // expression, say) is refused before it runs.
           if (statement.HasCursor()) throw Error("use Open para uma Select Statement");
           statement.Execute();
-          transaction->Commit();
+          // COMMIT or ROLLBACK run as the statement has ended the transaction itself.
+          if (transaction->Active()) transaction->Commit();
         } catch (const std::exception& e) {
           const std::string message = MessageOf(e);
-          if (transaction && transaction->Active()) transaction->Rollback();
-          CloseQuietly(connection);
+          CloseAfterFailure(connection);
           log.Add(message);
-          response.SetContent(app::BuildErrorPage(message));
+          response.SetFailureContent(app::BuildErrorPage(message));
         }
       }
     } catch (const std::exception& e) {
       const std::string message = MessageOf(e);
-      CloseQuietly(connection);
+      CloseAfterFailure(connection);
       // Once the binary answer's headers are out, a failure can only be logged.
-      if (!headersSent) response.SetContent(app::BuildErrorPage(message));
+      if (!headersSent) response.SetFailureContent(app::BuildErrorPage(message));
       log.Add(message);
     }
     log.Save();
     // Closing commits what is still open, before the transaction object could roll it back.
     if (connection && connection->IsOpen()) connection->Close();
   } catch (const std::exception& e) {
-    response.SetContent(app::BuildErrorPage(MessageOf(e)));
+    response.SetFailureContent(app::BuildErrorPage(MessageOf(e)));
   }
 }
 

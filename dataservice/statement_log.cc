@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 
@@ -28,67 +29,98 @@ std::string Format(std::time_t t, const char* pattern) {
   return std::string(buf, n);
 }
 
-// Reads a whole file; nullopt when it does not exist; throws nothing, reports other failures
-// through `failed`. Anything but a regular file (a FIFO would block, a device stream without
-// end) is a failure, found without blocking.
-std::optional<std::string> ReadFile(const std::string& path, bool& failed) {
-  failed = false;
-  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd) {
-    failed = errno != ENOENT;
-    return std::nullopt;
-  }
-  struct stat st;
-  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    failed = true;
-    return std::nullopt;
-  }
-  std::string bytes;
-  if (platform::ReadAll(fd.Get(), bytes) != 0) {
-    failed = true;
-    return std::nullopt;
-  }
-  return bytes;
-}
-
-// Saves the rotated copy under the first free name from `now` on: a copy made in the same
-// second (possible only when requests overlap) is never overwritten. link() fails on an
-// existing name, so taking a name and filling it is one step.
-bool SaveRotated(const std::string& folder, std::time_t now, std::string_view bytes) {
-  const std::string temp = folder + "Log_rotating.tmp" + std::to_string(::getpid());
-  if (platform::WriteSyncedFile(temp, bytes, kLogMode) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  bool saved = false;
-  for (int i = 0; i < 120 && !saved; ++i) {
-    std::string name = folder + "Log_" + StatementLog::RotationStamp(now + i) + ".txt";
-    if (::link(temp.c_str(), name.c_str()) == 0) {
-      saved = true;
-    } else if (errno != EEXIST) {
-      break;
+// Counts lines as the log is read back: each CR LF, lone CR or lone LF ends one, and bytes
+// after the last line end make one more. Fed piece by piece.
+class LineCounter {
+ public:
+  void Feed(std::string_view bytes) {
+    for (char c : bytes) {
+      if (c == '\n' && afterCr_) {
+        afterCr_ = false;
+        continue;
+      }
+      afterCr_ = c == '\r';
+      if (c == '\r' || c == '\n') {
+        ++lines_;
+        open_ = false;
+      } else {
+        open_ = true;
+      }
     }
   }
-  ::unlink(temp.c_str());
-  // The emptied log is renamed in after this: the copy must be on disk first.
-  if (saved) platform::SyncFolderOf(temp);
-  return saved;
+  uint64_t lines() const { return lines_ + (open_ ? 1 : 0); }
+
+ private:
+  uint64_t lines_ = 0;
+  bool afterCr_ = false, open_ = false;
+};
+
+// The lines of an open log, read through; nullopt when it cannot be read.
+std::optional<uint64_t> CountLines(int fd) {
+  LineCounter counter;
+  char buf[65536];
+  for (off_t at = 0;;) {
+    ssize_t n = ::pread(fd, buf, sizeof buf, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    counter.Feed(std::string_view(buf, static_cast<size_t>(n)));
+    at += n;
+  }
+  return counter.lines();
 }
 
-// The log's lines, split at CR LF, CR or LF. Unlike other text files a NUL byte does not end
-// the reading: a statement posted with %00 in it would otherwise cut off every later entry
-// at the next rewrite.
-config::TextLines SplitLog(std::string_view bytes) {
-  config::TextLines lines;
-  size_t start = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] != '\r' && bytes[i] != '\n') continue;
-    lines.emplace_back(bytes.substr(start, i - start));
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
-    start = i + 1;
+// What the lock file remembers of the log between requests: which file it was (device and
+// inode), how long, and how many lines it held then. Any other size or file means somebody
+// else changed it, and the lines are counted afresh.
+struct LogState {
+  uint64_t device = 0, inode = 0, size = 0, lines = 0;
+
+  bool Describes(const struct stat& st) const {
+    return device == static_cast<uint64_t>(st.st_dev) &&
+           inode == static_cast<uint64_t>(st.st_ino) && size == static_cast<uint64_t>(st.st_size);
   }
-  if (start < bytes.size()) lines.emplace_back(bytes.substr(start));
-  return lines;
+};
+
+std::optional<LogState> ReadState(int lockFd) {
+  char buf[128];
+  ssize_t n = ::pread(lockFd, buf, sizeof buf - 1, 0);
+  if (n <= 0) return std::nullopt;
+  buf[n] = '\0';
+  LogState s;
+  unsigned long long d, i, z, l;
+  char end = 0;
+  if (std::sscanf(buf, "%llu %llu %llu %llu%c", &d, &i, &z, &l, &end) != 5 || end != '\n')
+    return std::nullopt;
+  s.device = d;
+  s.inode = i;
+  s.size = z;
+  s.lines = l;
+  return s;
+}
+
+// A torn record (a writer killed while writing it) reads as none, and the lines are counted.
+void WriteState(int lockFd, const LogState& s) {
+  char buf[128];
+  int n = std::snprintf(
+      buf, sizeof buf, "%llu %llu %llu %llu\n", static_cast<unsigned long long>(s.device),
+      static_cast<unsigned long long>(s.inode), static_cast<unsigned long long>(s.size),
+      static_cast<unsigned long long>(s.lines));
+  if (n <= 0) return;
+  if (::ftruncate(lockFd, 0) != 0) return;
+  (void)!::pwrite(lockFd, buf, static_cast<size_t>(n), 0);
+}
+
+// Moves the log to the first free rotated name from `now` on: a copy made in the same second
+// (possible only when requests overlap) is never overwritten, because link() fails on an
+// existing name. False when the log stays where it is.
+bool Rotate(const std::string& folder, const std::string& log, std::time_t now) {
+  for (int i = 0; i < 120; ++i) {
+    std::string name = folder + "Log_" + StatementLog::RotationStamp(now + i) + ".txt";
+    if (::link(log.c_str(), name.c_str()) == 0) return ::unlink(log.c_str()) == 0;
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 }  // namespace
@@ -119,38 +151,75 @@ void StatementLog::Save() noexcept {
 }
 
 void StatementLog::Merge() {
+  if (entries_.empty()) return;
   std::optional<std::string> host = platform::HostPath(logPath_);
   if (!host) return;
   const std::string& log = *host;
   std::string folder = log.substr(0, log.rfind('/') + 1);
 
-  // Without the lock the merge still runs, as the single-request log would.
-  platform::UniqueFd lock(::open((folder + "Log.lck").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kLogMode));
-  if (lock) {
+  // Without the lock the entries are still appended, as the single-request log would; only
+  // the remembered line count is left alone then.
+  platform::UniqueFd lock(
+      ::open((folder + "Log.lck").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kLogMode));
+  if (lock.Get() >= 0) {
     while (::flock(lock.Get(), LOCK_EX) != 0 && errno == EINTR) {
     }
   }
+  std::optional<LogState> state;
+  if (lock.Get() >= 0) state = ReadState(lock.Get());
 
-  bool unreadable = false;
-  std::optional<std::string> old = ReadFile(log, unreadable);
-  if (unreadable) {
-    // A log that exists but cannot be read is not replaced (it would be lost): the entries are
-    // appended to it instead.
-    platform::UniqueFd fd(
-        ::open(log.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat st;
-    if (fd && ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode))
-      platform::WriteAll(fd.Get(), config::JoinLines(entries_));
+  // Anything but a regular file (a FIFO would block, a device stream has no end) is left
+  // alone, found without blocking.
+  constexpr int kFlags = O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  platform::UniqueFd file(::open(log.c_str(), O_RDWR | O_CREAT | kFlags, kLogMode));
+  if (!file) {
+    // A log the program may append to but not read is still appended to.
+    file.Reset(::open(log.c_str(), O_WRONLY | kFlags));
+    if (!file) return;
+  }
+  struct stat st {};
+  if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+
+  std::optional<uint64_t> lines;
+  if (state && state->Describes(st)) lines = state->lines;
+  if (!lines) lines = CountLines(file.Get());
+
+  if (lines && *lines >= kRotateAt && Rotate(folder, log, std::time(nullptr))) {
+    file.Reset(::open(log.c_str(), O_RDWR | O_CREAT | O_EXCL | kFlags, kLogMode));
+    if (!file || ::fstat(file.Get(), &st) != 0) return;
+    // The rotated name and the new log must survive a crash together.
+    platform::SyncFolderOf(log);
+    lines = 0;
+  }
+
+  // A writer that died mid-line left a partial last line: it is ended first, so that the new
+  // entries start lines of their own.
+  std::string bytes;
+  if (st.st_size > 0) {
+    char last = 0;
+    if (::pread(file.Get(), &last, 1, st.st_size - 1) == 1) {
+      if (last == '\r')
+        bytes = "\n";
+      else if (last != '\n')
+        bytes = "\r\n";
+    }
+  }
+  const size_t prefix = bytes.size();
+  bytes += config::JoinLines(entries_);
+  if (platform::WriteAll(file.Get(), bytes) != 0 || ::fdatasync(file.Get()) != 0) {
+    // A full disk keeps the log as it was rather than with half an entry.
+    (void)!::ftruncate(file.Get(), st.st_size);
     return;
   }
-  config::TextLines lines;
-  if (old) lines = SplitLog(*old);
-  old.reset();
-  if (lines.size() >= kRotateAt &&
-      SaveRotated(folder, std::time(nullptr), config::JoinLines(lines)))
-    lines.clear();
-  lines.insert(lines.end(), entries_.begin(), entries_.end());
-  platform::ReplaceFileDurably(log, config::JoinLines(lines), kLogMode);
+  if (lock.Get() < 0 || !lines) return;
+  LineCounter added;
+  added.Feed(std::string_view(bytes).substr(prefix));
+  LogState now;
+  now.device = static_cast<uint64_t>(st.st_dev);
+  now.inode = static_cast<uint64_t>(st.st_ino);
+  now.size = static_cast<uint64_t>(st.st_size) + bytes.size();
+  now.lines = *lines + added.lines();
+  WriteState(lock.Get(), now);
 }
 
 }  // namespace kvo::dataservice

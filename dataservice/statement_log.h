@@ -1,13 +1,14 @@
 // The statement log of /sql: "C:\KVO\KVO.Net\Logs\Log.txt", one entry per line, CR LF after
 // each, rotated to "Log_yyyy_mm_dd_hh_nn_ss.txt" when it holds 5000 lines or more.
 //
-// Requests run in separate processes and overlap. A request therefore keeps only its own
-// entries while it works, and merges them into the file at the end: under an exclusive lock
-// (flock on "Log.lck" beside the log) it re-reads the log, rotates it when it holds 5000 lines
-// or more, appends its entries and replaces the log by renaming a complete temporary file over
-// it. The lock is held only for that merge, never while SQL runs. A killed process leaves the
-// previous complete log (and at worst a stray temporary file), never a half-written one.
-// Every failure of the log is ignored: the answer never depends on it.
+// Requests run in separate processes and overlap. A request keeps its own entries while it
+// works and, at its end, appends them under an exclusive lock (flock on "Log.lck" beside the
+// log) in one write, flushed to disk. The lock is held only for that, never while SQL runs. A
+// request's cost does not grow with the log: the lock file remembers the log's identity, size
+// and line count, and the lines are counted afresh only when somebody else changed the file.
+// Rotation renames the log. A writer killed part-way never damages earlier entries; the next
+// one ends a partial last line before its own. Every failure of the log is ignored: the answer
+// never depends on it.
 #pragma once
 
 #include <ctime>
@@ -27,7 +28,7 @@ class StatementLog {
   // Appends "dd/mm/yyyy hh:nn:ss - " and `text` (a statement exactly as received, or a message).
   void Add(std::string_view text);
 
-  // Merges the entries into the file as the header says. Never throws.
+  // Appends the entries to the file as the header says. Never throws.
   void Save() noexcept;
 
   // "dd/mm/yyyy hh:nn:ss" and "yyyy_mm_dd_hh_nn_ss" of a local time.

@@ -37,7 +37,7 @@ void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::D
     dbkvo.Disconnect();
   } catch (const std::exception& e) {
     // The connection stays as it is; it ends with the process.
-    response.SetContent(app::BuildErrorPage(MessageOf(e)));
+    response.SetFailureContent(app::BuildErrorPage(MessageOf(e)));
   }
 }
 

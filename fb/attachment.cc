@@ -14,6 +14,12 @@ using api::Status;
 
 AttachmentCore::~AttachmentCore() = default;
 
+void AttachmentCore::TakeCharSet(const std::vector<std::string>& params) {
+  const std::string charSet = api::ConnectionCharSet(params);
+  win1252 = charSet == "WIN1252";
+  readsCp1252 = charSet.empty() || charSet == "NONE";
+}
+
 api::IAttachment* AttachmentCore::Get() const {
   if (!handle) throw Error("The database connection is closed");
   return handle.get();
@@ -43,6 +49,16 @@ void TransactionCore::Rollback() {
   Status status;
   Get()->rollback(&status);
   (void)handle.release();
+  Forget();
+}
+
+void TransactionCore::Adopt(api::ITransaction* returned) {
+  if (returned == handle.get()) return;
+  (void)handle.release();
+  if (returned) {
+    handle.reset(returned);
+    return;
+  }
   Forget();
 }
 
@@ -125,6 +141,7 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
   Status status;
   impl->core->handle.reset(
       api::Provider()->attachDatabase(&status, name.c_str(), dpb.length(), dpb.data()));
+  impl->core->TakeCharSet(params);
   return Attachment(std::move(impl));
 }
 
@@ -139,6 +156,7 @@ Attachment Attachment::Create(std::string_view database, const std::vector<std::
   Status status;
   impl->core->handle.reset(
       api::Provider()->createDatabase(&status, name.c_str(), dpb.length(), dpb.data()));
+  impl->core->TakeCharSet(params);
   return Attachment(std::move(impl));
 }
 
@@ -158,12 +176,11 @@ Transaction Attachment::StartTransaction() {
 }
 
 void Attachment::ExecuteImmediate(Transaction& transaction, std::string_view sql) {
-  if (auto refusal = StatementTooLong(sql)) throw *refusal;
-  std::string text(sql);
   TransactionCore& tx = transaction.core();
+  CheckStatementText(*impl_->core, sql);
   Status status;
-  impl_->core->Get()->execute(&status, tx.Get(), 0, text.c_str(), 3, nullptr, nullptr, nullptr,
-                              nullptr);
+  tx.Adopt(impl_->core->Get()->execute(&status, tx.Get(), static_cast<unsigned>(sql.size()),
+                                       sql.data(), 3, nullptr, nullptr, nullptr, nullptr));
 }
 
 void Attachment::Close() {
@@ -191,16 +208,36 @@ void Attachment::Close() {
   if (failure) throw *failure;
 }
 
-void Attachment::Drop() {
-  AttachmentCore& core = *impl_->core;
+namespace {
+
+// Rolls back every transaction still open on `core`; a rollback that fails is forgotten (the
+// server rolls back what a detached connection leaves).
+void RollBackAll(AttachmentCore& core) noexcept {
   while (!core.open.empty()) {
     TransactionCore* tx = core.open.front();
     try {
       tx->Rollback();
-    } catch (const Error&) {
+    } catch (...) {
       tx->Forget();
     }
   }
+}
+
+}  // namespace
+
+void Attachment::CloseAfterFailure() noexcept {
+  if (!impl_ || !impl_->core->handle) return;
+  RollBackAll(*impl_->core);
+  try {
+    Close();
+  } catch (...) {
+    // Close() has detached already; the failure being reported is the news.
+  }
+}
+
+void Attachment::Drop() {
+  AttachmentCore& core = *impl_->core;
+  RollBackAll(core);
   Status status;
   core.Get()->dropDatabase(&status);
   (void)core.handle.release();
@@ -229,6 +266,10 @@ std::string Database::ParamValue(std::string_view name) const {
 Attachment& Database::attachment() {
   if (!Connected()) throw kvo::Error("The database is not connected");
   return *attachment_;
+}
+
+std::string ConnectionCharSet(const std::vector<std::string>& params) {
+  return api::ConnectionCharSet(params);
 }
 
 void ShutdownClient() noexcept {

@@ -142,7 +142,19 @@ class ResultSet {
 
 class Statement {
  public:
-  enum class Kind { Select, SelectForUpdate, Insert, Update, Delete, Ddl, ExecProcedure, Other };
+  enum class Kind {
+    Select,
+    SelectForUpdate,
+    Insert,
+    Update,
+    Delete,
+    Ddl,
+    ExecProcedure,
+    StartTransaction,
+    Commit,
+    Rollback,
+    Other
+  };
 
   Statement(Statement&&) noexcept;
   Statement& operator=(Statement&&) noexcept;
@@ -246,6 +258,10 @@ class Attachment {
 
   // Commits every transaction still open on it, then detaches. Throws Error (still detached).
   void Close();
+  // For failure paths: rolls back every transaction still open on it, then detaches, so that a
+  // failed request leaves none of its writes behind. Never throws: the failure being reported
+  // must not be replaced by one of the clean-up.
+  void CloseAfterFailure() noexcept;
   // Drops the database (tests).
   void Drop();
 
@@ -309,6 +325,14 @@ class Database {
  private:
   std::optional<Attachment> attachment_;
 };
+
+// The connection character set that attach parameter lines name ("lc_ctype", in any letter
+// case, also with the "isc_dpb_" prefix), upper-cased; empty when they name none. Without one,
+// text columns are read in their own character sets and converted to Windows-1252 (a
+// character the code page lacks as "?", a CHAR(n) as n characters); with WIN1252, statement
+// text holding a byte the code page leaves undefined is refused, since the server would store
+// U+0000 for it.
+std::string ConnectionCharSet(const std::vector<std::string>& params);
 
 // The process-wide guard: once on, every attach, database creation and services attach of this
 // process goes through a database server (the remote and loopback providers only), whatever the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "platform/ascii.h"
 #include "platform/codepage.h"
 
 namespace kvo::fb::api {
@@ -90,6 +91,15 @@ unsigned ParamBlock::length() {
 const unsigned char* ParamBlock::data() {
   Status status;
   return builder_->getBuffer(&status);
+}
+
+
+std::string ConnectionCharSet(const std::vector<std::string>& lines) {
+  std::string charSet;
+  // The client takes the last of repeated parameters.
+  for (const ConnectionParam& p : ParseConnectionParams(lines, false))
+    if (p.name == ConnectionParam::LcCtype) charSet = platform::AsciiUppered(p.value);
+  return charSet;
 }
 
 ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly) {

@@ -98,6 +98,9 @@ ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly
 // The client configuration line carried by a guarded attach (isc_dpb_config, isc_spb_config).
 inline constexpr std::string_view kServerOnlyConfig = "Providers=Remote,Loopback";
 
+// The connection character set that the lines name ("lc_ctype"), upper-cased; empty for none.
+std::string ConnectionCharSet(const std::vector<std::string>& lines);
+
 // Exact numeric, date and time conversions of the client's wire formats.
 Date DecodeDate(ISC_DATE d);
 Time DecodeTime(ISC_TIME t);

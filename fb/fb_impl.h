@@ -21,9 +21,17 @@ struct TransactionCore;
 struct AttachmentCore {
   api::Ref<api::IAttachment> handle;   // null once detached
   std::vector<TransactionCore*> open;  // transactions started and not yet ended
+  // No connection character set (or NONE): text arrives in each column's own set, and reads
+  // convert it to Windows-1252 (Layout::ReadAsCp1252).
+  bool readsCp1252 = false;
+  // The connection character set is WIN1252: the server converts statement text to each
+  // column's set, and takes the five bytes the code page leaves undefined for U+0000.
+  bool win1252 = false;
 
   ~AttachmentCore();
   api::IAttachment* Get() const;  // throws when detached
+  // Sets the flags above from the attach's parameter lines.
+  void TakeCharSet(const std::vector<std::string>& params);
 };
 
 struct TransactionCore : std::enable_shared_from_this<TransactionCore> {
@@ -37,6 +45,10 @@ struct TransactionCore : std::enable_shared_from_this<TransactionCore> {
   void Rollback();
   // The handle ended by the attachment's own close.
   void Forget();
+  // Takes what an execution hands back: a statement such as COMMIT or ROLLBACK ends the
+  // transaction and the client has already released our reference (the old pointer may even
+  // name a new transaction by now), so it must never be used again.
+  void Adopt(api::ITransaction* returned);
 };
 
 struct Attachment::Impl {
@@ -54,8 +66,17 @@ struct Layout {
   std::vector<unsigned> offsets, nullOffsets;
   unsigned length = 0;
 
+  // Per column, set by ReadAsCp1252: the character set its text arrives in when the program
+  // converts it (0: none, the bytes are read as they are), and its storage length in bytes.
+  std::vector<unsigned> convertFrom, storageLengths;
+
   // Reads the columns of `metadata` (which it keeps); unsupported types throw Error.
   explicit Layout(api::IMessageMetadata* metadata);
+
+  // Output columns read as Windows-1252: text columns of other character sets are converted
+  // value by value, their Column::length becomes the declared length in characters, and a
+  // name that the server gives as UTF-8 (a field's own name) is converted too.
+  void ReadAsCp1252();
 };
 
 // A row of values laid out by a Layout, with what reading a blob of it needs.
@@ -63,6 +84,8 @@ struct Row {
   const Layout* layout = nullptr;
   std::vector<int64_t> buffer;  // 8-byte aligned storage of the message
   std::shared_ptr<TransactionCore> transaction;
+  // Converted text of the columns read last (GetText's views point here).
+  mutable std::vector<std::string> converted;
 
   Row(const Layout& l, std::shared_ptr<TransactionCore> t);
   unsigned char* data() { return reinterpret_cast<unsigned char*>(buffer.data()); }
@@ -84,6 +107,16 @@ struct Row {
  private:
   const Column& Check(size_t column, std::initializer_list<SqlType> types, const char* what) const;
 };
+
+// Character sets by Firebird's ids (fb/charset.cc): whether the program converts text of the
+// set to Windows-1252, the longest character in bytes (1 for unknown sets), and the conversion
+// (each character Windows-1252 lacks as "?"; unknown sets unchanged).
+bool NeedsConversion(unsigned charSet);
+unsigned CharSetMaxBytes(unsigned charSet);
+std::string ToCp1252(unsigned charSet, std::string_view bytes);
+
+// Throws Error for statement text that cannot reach the server exactly as given.
+void CheckStatementText(const AttachmentCore& attachment, std::string_view sql);
 
 // Text forms shared with the rest of the layer.
 std::string FormatScaled(int64_t value, int scale);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fb/fb_impl.h"
+#include "platform/codepage.h"
 
 namespace kvo::fb {
 
@@ -121,8 +122,31 @@ Layout::Layout(api::IMessageMetadata* m) : metadata(m) {
   length = m->getMessageLength(&status);
 }
 
+void Layout::ReadAsCp1252() {
+  convertFrom.assign(columns.size(), 0);
+  storageLengths.resize(columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) {
+    Column& c = columns[i];
+    storageLengths[i] = c.length;
+    bool text = c.type == SqlType::Char || c.type == SqlType::VarChar ||
+                (c.type == SqlType::Blob && c.subType == 1);
+    if (text && NeedsConversion(c.charSet)) {
+      convertFrom[i] = c.charSet;
+      if (c.type != SqlType::Blob) c.length /= CharSetMaxBytes(c.charSet);
+    }
+    // Names of fields come from the system tables as UTF-8; an alias comes back as the
+    // statement's own bytes, which are Windows-1252 and seldom well-formed UTF-8 beyond ASCII.
+    bool ascii = true;
+    for (char ch : c.name) ascii = ascii && static_cast<unsigned char>(ch) < 0x80;
+    if (!ascii && platform::IsUtf8(c.name)) c.name = platform::Utf8ToCp1252(c.name);
+  }
+}
+
 Row::Row(const Layout& l, std::shared_ptr<TransactionCore> t)
-    : layout(&l), buffer((l.length + 7) / 8 + 1, 0), transaction(std::move(t)) {}
+    : layout(&l),
+      buffer((l.length + 7) / 8 + 1, 0),
+      transaction(std::move(t)),
+      converted(l.columns.size()) {}
 
 bool Row::IsNull(size_t column) const {
   Check(column, {}, nullptr);
@@ -179,10 +203,22 @@ std::string_view Row::GetText(size_t column) const {
   const Column& c = Check(column, {SqlType::Char, SqlType::VarChar}, "text");
   if (IsNull(column)) return {};
   const unsigned char* p = data() + layout->offsets[column];
-  if (c.type == SqlType::Char) return {reinterpret_cast<const char*>(p), c.length};
-  uint16_t n = Load<uint16_t>(p);
-  if (n > c.length) n = static_cast<uint16_t>(c.length);
-  return {reinterpret_cast<const char*>(p + 2), n};
+  const bool convert = !layout->convertFrom.empty() && layout->convertFrom[column] != 0;
+  const unsigned storage = convert ? layout->storageLengths[column] : c.length;
+  std::string_view raw;
+  if (c.type == SqlType::Char) {
+    raw = {reinterpret_cast<const char*>(p), storage};
+  } else {
+    uint16_t n = Load<uint16_t>(p);
+    if (n > storage) n = static_cast<uint16_t>(storage);
+    raw = {reinterpret_cast<const char*>(p + 2), n};
+  }
+  if (!convert) return raw;
+  std::string& out = converted[column];
+  out = ToCp1252(layout->convertFrom[column], raw);
+  // The server pads a CHAR(n) to n of the set's longest characters: n characters remain.
+  if (c.type == SqlType::Char) out.resize(c.length, ' ');
+  return out;
 }
 
 Date Row::GetDate(size_t column) const {
@@ -224,6 +260,7 @@ void Row::ReadBlob(size_t column, std::string& out, size_t stopAbove) const {
     Status status;
     blob.reset(transaction->attachment->Get()->openBlob(&status, tra, &id, 0, nullptr));
   }
+  const size_t start = out.size();
   char chunk[65535];
   for (;;) {
     unsigned got = 0;
@@ -236,6 +273,11 @@ void Row::ReadBlob(size_t column, std::string& out, size_t stopAbove) const {
   Status status;
   blob->close(&status);
   (void)blob.release();
+  if (!layout->convertFrom.empty() && layout->convertFrom[column] != 0) {
+    std::string text = ToCp1252(layout->convertFrom[column], std::string_view(out).substr(start));
+    out.resize(start);
+    out += text;
+  }
 }
 
 std::string FormatScaled(int64_t value, int scale) {

@@ -1,6 +1,7 @@
 // Prepared statements, parameter binding and cursors.
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -193,12 +194,37 @@ Statement::Kind KindOf(unsigned type) {
       return Statement::Kind::Ddl;
     case isc_info_sql_stmt_exec_procedure:
       return Statement::Kind::ExecProcedure;
+    case isc_info_sql_stmt_start_trans:
+      return Statement::Kind::StartTransaction;
+    case isc_info_sql_stmt_commit:
+      return Statement::Kind::Commit;
+    case isc_info_sql_stmt_rollback:
+      return Statement::Kind::Rollback;
     default:
       return Statement::Kind::Other;
   }
 }
 
 }  // namespace
+
+void CheckStatementText(const AttachmentCore& attachment, std::string_view sql) {
+  if (auto refusal = StatementTooLong(sql)) throw *refusal;
+  if (sql.size() > 0xFFFFFFFFu) throw Error("The statement is too long");
+  // The server reads a statement only up to a NUL byte, even when told its length: the rest
+  // would be dropped without a word, and a prefix of what was posted would run.
+  if (size_t nul = sql.find('\0'); nul != std::string_view::npos)
+    throw Error("The statement holds a NUL byte at position " + std::to_string(nul + 1) +
+                "; nothing was run");
+  if (!attachment.win1252) return;
+  for (unsigned char c : sql) {
+    if (c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", c);
+      throw Error(std::string("The statement holds the byte ") + hex +
+                  ", which is no character of Windows-1252; nothing was run");
+    }
+  }
+}
 
 // ---------------------------------------------------------------------------------------------
 // ResultSet
@@ -329,19 +355,20 @@ std::optional<Error> StatementTooLong(std::string_view sql) {
 }
 
 Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::string_view sql) {
-  if (auto refusal = StatementTooLong(sql)) throw *refusal;
   auto impl = std::make_unique<Impl>();
   impl->transaction = std::move(transaction);
   TransactionCore& tx = *impl->transaction;
-  std::string text(sql);
+  CheckStatementText(*tx.attachment, sql);
   Status status;
-  impl->statement.reset(tx.attachment->Get()->prepare(&status, tx.Get(), 0, text.c_str(), 3,
-                                                      api::IStatement::PREPARE_PREFETCH_METADATA));
+  impl->statement.reset(
+      tx.attachment->Get()->prepare(&status, tx.Get(), static_cast<unsigned>(sql.size()),
+                                    sql.data(), 3, api::IStatement::PREPARE_PREFETCH_METADATA));
   api::IStatement* st = impl->statement.get();
   impl->kind = KindOf(st->getType(&status));
   impl->flags = st->getFlags(&status);
   impl->input = std::make_unique<Layout>(st->getInputMetadata(&status));
   impl->output = std::make_shared<Layout>(st->getOutputMetadata(&status));
+  if (tx.attachment->readsCp1252) impl->output->ReadAsCp1252();
   return Statement(std::move(impl));
 }
 
@@ -410,14 +437,17 @@ std::vector<std::optional<std::string>> Statement::Execute(const std::vector<Val
     }
     return values;
   }
+  // Every statement runs in the transaction its caller started, which ends it.
+  if (s.kind == Kind::StartTransaction)
+    throw Error("SET TRANSACTION cannot run here: the statement already runs in a transaction");
   TransactionCore& tx = *s.transaction;
   InputMessage in = BindInput(*s.input, tx, params);
   Row row(*s.output, s.transaction);
   bool hasOutput = !s.output->columns.empty();
   Status status;
-  s.statement->execute(
+  tx.Adopt(s.statement->execute(
       &status, tx.Get(), in.metadata.get(), in.buffer.empty() ? nullptr : in.data(),
-      hasOutput ? s.output->metadata.get() : nullptr, hasOutput ? row.data() : nullptr);
+      hasOutput ? s.output->metadata.get() : nullptr, hasOutput ? row.data() : nullptr));
   for (size_t i = 0; i < s.output->columns.size(); ++i)
     values.push_back(row.IsNull(i) ? std::nullopt : std::optional(row.GetAsText(i)));
   return values;

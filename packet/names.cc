@@ -36,7 +36,10 @@ void MakeAttrNames(std::vector<Field>& fields) {
     std::string base;
     for (char c : field.name) base += IsNameChar(static_cast<unsigned char>(c)) ? c : '_';
     if (base.empty()) base = "COLUMN";
-    if (!IsNameStart(static_cast<unsigned char>(base[0]))) base.insert(0, 1, '_');
+    // Namespace-aware readers take an attribute named xmlns for a namespace declaration and
+    // then see no rows; like a name that cannot start an XML name, it gets a leading "_".
+    if (!IsNameStart(static_cast<unsigned char>(base[0])) || platform::SameTextAscii(base, "xmlns"))
+      base.insert(0, 1, '_');
     std::string name = base;
     for (int n = 1; isTaken(name); ++n) name = base + "_" + std::to_string(n);
     taken.push_back(platform::AsciiUppered(name));

@@ -206,13 +206,6 @@ char* Packet::LastSlot(size_t column, FieldType expected, const char* what) {
   return row + offsets_[column];
 }
 
-void Packet::SetNull(size_t column) {
-  if (rowCount_ == 0 || column >= fields_.size())
-    throw Error("Data packet: no column " + std::to_string(column) + " in a current row");
-  char* row = slots_.data() + (rowCount_ - 1) * rowSize_;
-  row[column / 8] = static_cast<char>(row[column / 8] | (1 << (column % 8)));
-}
-
 void Packet::SetInt(size_t column, int64_t value) {
   char* p = LastSlot(column, FieldType::I8, "an integer");
   switch (fields_[column].type) {

@@ -107,7 +107,6 @@ class Packet {
   // last row (they throw kvo::Error on a type mismatch). AppendBytes adds to a String, Text or
   // Binary value of the last row (the value must be the last one set).
   void AddRow();
-  void SetNull(size_t column);
   void SetInt(size_t column, int64_t value);
   void SetDouble(size_t column, double value);
   void SetBool(size_t column, bool value);
@@ -143,17 +142,6 @@ class Packet {
   std::string slots_;
   std::string heap_;
 };
-
-// Reads every remaining row of an open result set into a packet. `columns` describes the
-// result's columns (with Column::precision where looked up); by default the result set's own.
-// Throws what the result set throws. With `maxBytes` above 0, stops fetching as soon as the
-// packet's values take more than that many bytes (Packet::UsedBytes) and throws kvo::Error
-// "The result is larger than this server allows (MaxPacketBytes = <maxBytes>)."
-Packet BuildPacket(fb::ResultSet& resultSet);
-Packet BuildPacket(fb::ResultSet& resultSet, const std::vector<fb::Column>& columns,
-                   uint64_t maxBytes = 0);
-// The packet fields for Firebird columns (types mapped as docs/packet-format.md says).
-std::vector<Field> FieldsFor(const std::vector<fb::Column>& columns);
 
 // Appends the XML rendering (one line, no declaration) to `out`.
 void RenderXml(const Packet& packet, std::string& out);

@@ -82,15 +82,15 @@ bool ParseDate(std::string_view s, Date& d) {
          d.day >= 1 && d.day <= 31;
 }
 
-// hh:nn:ss with optional milliseconds ZZZ.
+// hh:nn:ss with optional milliseconds ZZZ, or ZZZZ in 1/10000 s.
 bool ParseTime(std::string_view s, Time& t) {
-  int ms = 0;
-  if (s.size() != 8 && s.size() != 11) return false;
+  int fraction = 0;
+  if (s.size() != 8 && s.size() != 11 && s.size() != 12) return false;
   if (!ParseDigits(s, 0, 2, t.hour) || s[2] != ':' || !ParseDigits(s, 3, 2, t.minute) ||
       s[5] != ':' || !ParseDigits(s, 6, 2, t.second))
     return false;
-  if (s.size() == 11 && !ParseDigits(s, 8, 3, ms)) return false;
-  t.fraction = ms * 10;
+  if (s.size() > 8 && !ParseDigits(s, 8, s.size() - 8, fraction)) return false;
+  t.fraction = s.size() == 11 ? fraction * 10 : fraction;
   return t.hour < 24 && t.minute < 60 && t.second < 60;
 }
 
@@ -127,7 +127,7 @@ struct Loader {
   std::vector<Field> fields;
   std::optional<Packet> packet;
   std::unordered_map<std::string, size_t> byAttr;
-  std::string scratch, scratch2;
+  std::string scratch, scratch2, name;
   bool seenRoot = false;
 
   void Fail(std::string message) {
@@ -196,7 +196,9 @@ struct Loader {
     packet->AddRow();
     const std::vector<Field>& fs = packet->Fields();
     for (size_t i = 0; atts[i]; i += 2) {
-      auto it = byAttr.find(atts[i]);
+      // Names arrive as UTF-8 like values; the fields know them as bytes.
+      if (!ToBytes(atts[i], name)) continue;
+      auto it = byAttr.find(name);
       if (it == byAttr.end()) continue;  // such as the RowState of other writers
       size_t c = it->second;
       const Field& f = fs[c];

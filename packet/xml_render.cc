@@ -57,14 +57,16 @@ char* DatePart(char* p, const Date& d) {
   return Digits(p, d.day, 2);
 }
 
-// hh:nn:ssZZZ: the layout carries milliseconds, so the last digit of 1/10000 s is dropped.
+// hh:nn:ssZZZ in milliseconds, and the fourth digit of the 1/10000 s only when it is not 0:
+// millisecond values keep the layout's usual form, finer ones lose nothing.
 char* TimePart(char* p, const Time& t) {
   p = Digits(p, t.hour, 2);
   *p++ = ':';
   p = Digits(p, t.minute, 2);
   *p++ = ':';
   p = Digits(p, t.second, 2);
-  return Digits(p, t.fraction / 10, 3);
+  if (t.fraction % 10 == 0) return Digits(p, t.fraction / 10, 3);
+  return Digits(p, t.fraction, 4);
 }
 
 char* WriteFixed(char* w, int64_t v, int decimals) {

@@ -17,8 +17,10 @@ struct SiteTexts {
   std::string SiteUsuario;
 };
 
-// The tag handler of both page producers: "XLOJA" and "XUSUARIO" give the unit texts with
-// markup characters as entities, every other tag the empty text.
+// The tag handler of both page producers: "XLOJA" and "XUSUARIO" give the unit texts as UTF-8
+// (the site page declares it): a text that is valid UTF-8 as it is, any other text read as
+// Windows-1252, as the suite's clients encode it; control characters and NUL left out; markup
+// characters as entities. Every other tag gives the empty text.
 void SiteTagHandler(const SiteTexts& texts, const std::string& tagString, std::string& replaceText);
 // The 131 lines of the site template (HTMLDoc of PageProducer1).
 std::vector<std::string> SiteTemplate();

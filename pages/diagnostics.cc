@@ -62,7 +62,7 @@ void TesteAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     };
     response.SetContent(config::JoinLines(lines));
   } catch (const std::exception& e) {
-    response.SetContent(MessageOf(e));
+    response.SetFailureContent(MessageOf(e));
   }
 }
 

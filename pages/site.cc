@@ -7,6 +7,7 @@
 #include "config/text_lines.h"
 #include "pages/actions.h"
 #include "pages/base64.h"
+#include "platform/codepage.h"
 #include "platform/markup.h"
 
 namespace kvo::pages {
@@ -14,12 +15,37 @@ namespace kvo::pages {
 // The public site that serves the two background pictures of the site page.
 #define KVO_PICTURES "http://www.kvo.net.br"
 
+namespace {
+
+// The decoded name as the UTF-8 the page declares. The decision is per whole text: guessing per
+// byte would turn a Windows-1252 pair such as "\xC3\xA3" ("Ã£") into one letter.
+std::string PageText(std::string_view name) {
+  const std::string utf8 =
+      platform::IsValidUtf8(name) ? std::string(name) : platform::Cp1252ToUtf8(name);
+  // Control characters would show as nothing or as an invalid reference ("&#0;"): left out,
+  // the C1 range (two bytes in UTF-8: C2 80..C2 9F) included.
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x20 || c == 0x7F) continue;
+    if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0) {
+      ++i;
+      continue;
+    }
+    out += utf8[i];
+  }
+  return out;
+}
+
+}  // namespace
+
 void SiteTagHandler(const SiteTexts& texts, const std::string& tagString,
                     std::string& replaceText) {
   // The names come from the link that opened the page; inserted raw they would let a crafted
   // link put script into the page, so markup characters go in as entities.
-  if (tagString == "XLOJA") replaceText = platform::HtmlEscape(texts.SiteLoja);
-  if (tagString == "XUSUARIO") replaceText = platform::HtmlEscape(texts.SiteUsuario);
+  if (tagString == "XLOJA") replaceText = platform::HtmlEscape(PageText(texts.SiteLoja));
+  if (tagString == "XUSUARIO") replaceText = platform::HtmlEscape(PageText(texts.SiteUsuario));
 }
 
 std::vector<std::string> SiteTemplate() {

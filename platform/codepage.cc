@@ -3,6 +3,7 @@
 #include <iconv.h>
 #include <locale.h>
 
+#include <cerrno>
 #include <cstdint>
 
 namespace kvo::platform {
@@ -88,6 +89,60 @@ std::string Cp1252ToUtf8(std::string_view text) {
   return out;
 }
 
+std::string EncodingToCp1252(const char* encoding, std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  struct Converter {
+    iconv_t cd;
+    ~Converter() {
+      if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+  } converter{iconv_open("UTF-32LE", encoding)};
+  if (converter.cd == reinterpret_cast<iconv_t>(-1)) {
+    for (char c : text) out += static_cast<unsigned char>(c) < 0x80 ? c : '?';
+    return out;
+  }
+  char* in = const_cast<char*>(text.data());
+  size_t inLeft = text.size();
+  while (inLeft > 0) {
+    uint32_t units[256];
+    char* to = reinterpret_cast<char*>(units);
+    size_t toLeft = sizeof units;
+    size_t rc = iconv(converter.cd, &in, &inLeft, &to, &toLeft);
+    size_t n = (sizeof units - toLeft) / 4;
+    for (size_t i = 0; i < n; ++i) {
+      int byte = CodePointToByte(static_cast<char32_t>(units[i]));
+      out += byte < 0 ? '?' : static_cast<char>(byte);
+    }
+    if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
+      // An undecodable byte (or a sequence cut off at the end) stands for one character.
+      out += '?';
+      ++in;
+      --inLeft;
+      iconv(converter.cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  return out;
+}
+
+bool IsUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    size_t len = b < 0x80             ? 1
+                 : (b & 0xE0) == 0xC0 ? 2
+                 : (b & 0xF0) == 0xE0 ? 3
+                 : (b & 0xF8) == 0xF0 ? 4
+                                      : 0;
+    if (len == 0 || i + len > text.size()) return false;
+    if (len == 2 && b < 0xC2) return false;
+    for (size_t k = 1; k < len; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    i += len;
+  }
+  return true;
+}
+
 std::string Utf8ToCp1252(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -161,6 +216,41 @@ std::u16string Cp1252ToUtf16(std::string_view text) {
   out.reserve(text.size());
   for (unsigned char b : text) out += static_cast<char16_t>(ByteToCodePoint(b));
   return out;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    size_t len;
+    char32_t cp;
+    if (b < 0x80) {
+      ++i;
+      continue;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      len = 2;
+      cp = b & 0x1F;
+    } else if ((b & 0xF0) == 0xE0) {
+      len = 3;
+      cp = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      len = 4;
+      cp = b & 0x07;
+    } else {
+      return false;  // a continuation byte, C0, C1 (always overlong) or F5..FF
+    }
+    if (text.size() - i < len) return false;
+    for (size_t k = 1; k < len; ++k) {
+      const auto c = static_cast<unsigned char>(text[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += len;
+  }
+  return true;
 }
 
 }  // namespace kvo::platform

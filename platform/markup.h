@@ -10,4 +10,8 @@ namespace kvo::platform {
 // bytes unchanged, so ordinary names come out as they are.
 std::string HtmlEscape(std::string_view value);
 
+// Only "&", "<" and ">" as entities, every other byte unchanged: for element content whose
+// readers compare texts, so that most messages keep their bytes.
+std::string HtmlEscapeText(std::string_view value);
+
 }  // namespace kvo::platform

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "config/scramble.h"
 #include "tests/support/cgi_runner.h"
@@ -92,6 +95,95 @@ TEST(FrameE2e, CallerCannotChooseItsHostName) {
     EXPECT_NE(env.find("\nREMOTE_HOST=127.0.0.1\n"), std::string::npos) << env;
     EXPECT_EQ(env.find("HTTP_REMOTE_HOST"), std::string::npos) << env;
     EXPECT_EQ(env.find("192.168.254."), std::string::npos) << env;
+  }
+}
+
+// Every variable the program reads with an HTTP_ fallback: a request header that lighttpd would
+// hand on under that name must be gone, whatever its case and separator; the request's own
+// Content-Length still gives CONTENT_LENGTH.
+TEST(FrameE2e, HeadersCannotStandInForCgiVariables) {
+  KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
+  const char* const kVariables[] = {"REQUEST_METHOD", "SERVER_PROTOCOL", "URL",
+                                    "QUERY_STRING",   "PATH_INFO",       "PATH_TRANSLATED",
+                                    "REMOTE_ADDR",    "REMOTE_HOST",     "SCRIPT_NAME",
+                                    "SERVER_PORT",    "CONTENT_LENGTH"};
+  auto spellings = [](std::string name) {
+    std::string dashed = name, lower = name, mixed = name;
+    for (char& c : dashed)
+      if (c == '_') c = '-';
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (size_t i = 0; i < mixed.size(); ++i)
+      if (i > 0 && mixed[i - 1] != '_') mixed[i] = static_cast<char>(std::tolower(mixed[i]));
+    for (char& c : mixed)
+      if (c == '_') c = '-';
+    return std::vector<std::string>{name, dashed, lower, mixed};
+  };
+  for (const char* variable : kVariables) {
+    for (const std::string& header : spellings(variable)) {
+      // The request's own Content-Length header: curl sends the true one for the body below.
+      if (std::string_view(variable) == "CONTENT_LENGTH" && header.find('_') == std::string::npos)
+        continue;
+      SCOPED_TRACE(header);
+      HttpRequest request;
+      request.method = "POST";
+      request.url = base + "/printenv.cgi/teste";
+      request.body = "abcdefghijklmnop";
+      request.headers = {header + ": 7"};
+      HttpResponse r = HttpSend(request);
+      ASSERT_EQ(r.status, 200);
+      const std::string env = "\n" + r.body;
+      // lighttpd hands the true Content-Length on as HTTP_CONTENT_LENGTH too; the sent value 7
+      // must appear nowhere.
+      EXPECT_EQ(env.find("\nHTTP_" + std::string(variable) + "=7\n"), std::string::npos) << env;
+      EXPECT_NE(env.find("\nCONTENT_LENGTH=16\n"), std::string::npos) << env;
+      EXPECT_NE(env.find("\nPATH_INFO=/teste\n"), std::string::npos) << env;
+    }
+  }
+}
+
+// The same through the program: a header must not choose the action, supply fields or cut the
+// body.
+TEST(FrameE2e, HeadersCannotSteerTheProgram) {
+  KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
+  // No path: the program handles nothing and the web server answers 500, as without the header.
+  for (const char* header : {"Path-Info: /teste", "PATH_INFO: /teste", "Url: /teste"}) {
+    SCOPED_TRACE(header);
+    HttpResponse r = HttpGet(base + "/ikvowebserver.dll", {header});
+    EXPECT_EQ(r.status, 500);
+    EXPECT_EQ(r.body.find("Teste de Conex"), std::string::npos) << r.body;
+  }
+  // /rdp places posted fields in its page: an underscore Content_Length of 12 would cut the body
+  // to "width_rdp=10".
+  HttpResponse rdp = HttpPost(ActionUrl(base, "kvowebserver.exe", "/rdp"),
+                              "width_rdp=1024&height_rdp=768", {"Content_Length: 12"});
+  EXPECT_EQ(rdp.status, 200);
+  EXPECT_NE(rdp.body.find("MsRdpClient.Width = 1024; "), std::string::npos) << rdp.body;
+  EXPECT_NE(rdp.body.find("MsRdpClient.Height = 768; "), std::string::npos) << rdp.body;
+  // /site shows its query fields; a Query-String header ("RVZJTA==" is "EVIL") adds none.
+  HttpResponse site =
+      HttpGet(ActionUrl(base, "kvowebserver.exe", "/site"), {"Query-String: p1=RVZJTA=="});
+  EXPECT_EQ(site.status, 200);
+  EXPECT_NE(site.body.find("Loja:[  ]"), std::string::npos) << site.body;
+  EXPECT_EQ(site.body.find("EVIL"), std::string::npos) << site.body;
+}
+
+// The shipped configuration limits the body to 64 MiB: room for the longest statement Firebird
+// accepts, URL-encoded, and no more (lighttpd alone would take about 2 GiB).
+TEST(FrameE2e, WebServerLimitsTheRequestBody) {
+  KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
+  const size_t kLimit = size_t{64} << 20;
+  struct Case {
+    size_t size;
+    long status;
+  } cases[] = {{3 * 10485760 + 100, 200}, {kLimit, 200}, {kLimit + 1, 413}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    HttpResponse r = HttpPost(base + "/printenv.cgi/teste", std::string(c.size, 'a'));
+    EXPECT_EQ(r.status, c.status);
+    if (c.status == 200) {
+      EXPECT_NE(r.body.find("\nCONTENT_LENGTH=" + std::to_string(c.size) + "\n"),
+                std::string::npos);
+    }
   }
 }
 

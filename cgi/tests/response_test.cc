@@ -95,8 +95,68 @@ TEST(Response, InternalErrorPage) {
   ASSERT_EQ(body.size(), 103u);
   EXPECT_EQ(h.written,
             "Status: 500 Internal Server Error\r\nContent-Type: text/html\r\n"
+            "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n"
             "Content-Length: 103\r\nContent:\r\n\r\n" +
                 body);
+}
+
+// Failure texts carry what a caller posted (a host name inside Firebird's message); a browser
+// must get them with the headers that keep it from running script, ordinary answers without.
+TEST(Response, FailureTextsGoOutInert) {
+  const char kInert[] = "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n";
+  struct Case {
+    const char* name;
+    bool failure;
+    bool stream;
+  } cases[] = {
+      {"ordinary content", false, false},
+      {"failure content", true, false},
+      {"ordinary stream", false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness h(kHttp);
+    const std::string body = "<img src=x onerror=alert(1)>";
+    if (c.stream) {
+      h.response->SetContentType("application/octet-stream");
+    } else if (c.failure) {
+      h.response->SetFailureContent(body);
+    } else {
+      h.response->SetContent(body);
+    }
+    h.response->SendResponse();
+    const size_t headersAt = h.written.find(kInert);
+    EXPECT_EQ(headersAt != std::string::npos, c.failure) << h.written;
+    if (c.failure) {
+      // Among the header lines, before "Content:", and the body's bytes unchanged.
+      EXPECT_LT(headersAt, h.written.find("Content:\r\n\r\n"));
+      EXPECT_EQ(h.written.substr(h.written.size() - body.size()), body);
+    }
+  }
+}
+
+// The 500 page is read by no client: its message and path lose their markup, nothing else.
+TEST(Response, InternalErrorPageEscapesMarkupOnly) {
+  struct Case {
+    const char* message;
+    const char* path;
+    const char* shownMessage;
+    const char* shownPath;
+  } cases[] = {
+      {"host \"<img src=x onerror=alert(1)>\"", "/sql",
+       "host \"&lt;img src=x onerror=alert(1)&gt;\"", "/sql"},
+      {"a & b 'c' \xE7", "/<script>&", "a &amp; b 'c' \xE7", "/&lt;script&gt;&amp;"},
+      {"&amp;", "/x", "&amp;amp;", "/x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    Harness h({{"SERVER_PROTOCOL", "HTTP/1.1"}, {"PATH_INFO", c.path}});
+    h.response->InternalErrorPage(c.message);
+    EXPECT_EQ(h.response->Content(), std::string("<html><body><h1>Internal Application "
+                                                 "Error</h1>\r\n<p>") +
+                                         c.shownMessage + "\r\n<p><hr width=\"100%\"><i>" +
+                                         c.shownPath + "</i></body></html>");
+  }
 }
 
 TEST(Response, InternalErrorPageAfterSendWritesNothing) {
@@ -121,12 +181,16 @@ TEST(ServerErrorAnswer, ExactBytesAndNoHeaderInjection) {
     out.append(b, n);
     return n;
   };
-  ServerErrorAnswer(fn, "EOutOfMemory", "bad\r\nSet-Cookie: x=1");
+  ServerErrorAnswer(fn, "EOutOfMemory", "bad\r\nSet-Cookie: x=1 <b>&</b>");
   const std::string body =
       "<html><title>Internal Server Error 500</title>\r\n<h1>Internal Server Error 500</h1><hr>"
-      "\r\nException: EOutOfMemory<br>\r\nMessage: bad\r\nSet-Cookie: x=1<br></html>\r\n";
-  EXPECT_EQ(out, "Status: 500 badSet-Cookie: x=1\r\nContent-Type: text/html\r\nContent-Length: " +
-                     std::to_string(body.size()) + "\r\n\r\n" + body);
+      "\r\nException: EOutOfMemory<br>\r\nMessage: bad\r\nSet-Cookie: x=1 &lt;b&gt;&amp;&lt;/b&gt;"
+      "<br></html>\r\n";
+  EXPECT_EQ(out,
+            "Status: 500 badSet-Cookie: x=1 <b>&</b>\r\nContent-Type: text/html\r\n"
+            "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n"
+            "Content-Length: " +
+                std::to_string(body.size()) + "\r\n\r\n" + body);
 }
 
 }  // namespace

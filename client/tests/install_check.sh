@@ -25,7 +25,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cmake --install "$build" --component KvoClient --prefix "$work/prefix" >"$work/install.log"
+for component in libkvoclient1 libkvoclient-dev; do
+  cmake --install "$build" --component "$component" --prefix "$work/prefix" >>"$work/install.log"
+done
 cmake -S "$source/examples" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" \
   >"$work/configure.log" || { cat "$work/configure.log"; exit 1; }
 cmake --build "$work/build" >"$work/build.log" || { cat "$work/build.log"; exit 1; }

@@ -23,6 +23,15 @@ std::string Answer(const std::string& body) {
   return "Status: 200 OK\r\nContent-Type: text/html\r\n" + length + "Content:\r\n\r\n" + body;
 }
 
+// A failure text echoes the posted name: it goes out with the headers that keep a browser from
+// running or sniffing it.
+std::string FailureAnswer(const std::string& body) {
+  return "Status: 200 OK\r\nContent-Type: text/html\r\n"
+         "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n"
+         "Content-Length: " +
+         std::to_string(body.size()) + "\r\nContent:\r\n\r\n" + body;
+}
+
 std::string Missing(const std::string& windowsPath) {
   return "Cannot open file \"" + windowsPath + "\". No such file or directory";
 }
@@ -93,7 +102,7 @@ TEST_F(MemoTest, AFileThatCannotBeReadAnswersWithTheMessage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(Post(c.cnpj).output, Answer(c.body));
+    EXPECT_EQ(Post(c.cnpj).output, FailureAnswer(c.body));
   }
 }
 
@@ -158,7 +167,7 @@ TEST_F(MemoTest, AHostileCnpjReadsNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(Post(c.cnpj).output, Answer(Missing(c.shownPath)));
+    EXPECT_EQ(Post(c.cnpj).output, FailureAnswer(Missing(c.shownPath)));
   }
   // Dots and blanks never make a way up, however the path layer strips them.
   const Case dotted[] = {

@@ -68,7 +68,7 @@ TEST(RdpAction, HostileValuesStayInTheirPlace) {
       {"domain_rdp", "a%0D%0Ab%5C%27", "Domain = \"\"", "Domain = \"a\\r\\nb\\\\\\'\""},
       {"width_rdp", "1;alert(1)", "Width = ;", "Width = ;"},
       {"height_rdp", "-", "Height = ;", "Height = ;"},
-      {"height_rdp", "12+", "Height = ;", "Height = ;"},
+      {"height_rdp", "12%2B", "Height = ;", "Height = ;"},
       {"width_obj", "1%22+onload=%22alert(1)", "width=\"\"",
        "width=\"1&quot; onload=&quot;alert(1)\""},
       {"height_obj", "%3E%3Cscript%3E%26%27%0A", "height=\"\"",
@@ -77,6 +77,37 @@ TEST(RdpAction, HostileValuesStayInTheirPlace) {
   for (const auto& c : cases) {
     auto r = testing::PostCgi("/rdp", std::string(c.field) + "=" + c.value);
     EXPECT_EQ(r.Body(), Replace(kEmptyPage, c.from, c.placed)) << c.field << "=" << c.value;
+  }
+}
+
+// The desktop size goes into the script bare, so it must be a number the script reads, in any
+// of the forms clients send; anything else leaves the place empty.
+TEST(ScriptNumber, NumberFormsKeptOthersEmptied) {
+  const char* const kept[] = {"1024", "-768", "+1024", "1024 ", " 1024", "\t1024\t ", "1024.5",
+                              ".5", "5.", "1e3", "1E+3", "2.5e-1", "0x400", "0X4fF", "-0x10",
+                              "007"};
+  for (const char* value : kept) EXPECT_EQ(ScriptNumber(value), value) << value;
+  const char* const emptied[] = {"",     " ",     "-",      "+",     ".",        "1;alert(1)",
+                                 "12+",  "1 2",   "1e",     "1e+",   "0x",       "0xg",
+                                 "x400", "- 1",   "--1",    "1..2",  "1024px",   "Infinity",
+                                 "NaN",  "1\n",   "1\r\n2", "e3",    "0x1.5",    "1_000"};
+  for (const char* value : emptied) EXPECT_EQ(ScriptNumber(value), "") << value;
+}
+
+TEST(RdpAction, WidthFormsReachTheScript) {
+  struct Case {
+    const char* posted;  // form-encoded
+    const char* placed;
+  } cases[] = {
+      {"%2B1024", "Width = +1024;"},
+      {"1024+", "Width = 1024 ;"},
+      {"1024.5", "Width = 1024.5;"},
+      {"0x400", "Width = 0x400;"},
+      {"1024px", "Width = ;"},
+  };
+  for (const auto& c : cases) {
+    auto r = testing::PostCgi("/rdp", std::string("width_rdp=") + c.posted);
+    EXPECT_EQ(r.Body(), Replace(kEmptyPage, "Width = ;", c.placed)) << c.posted;
   }
 }
 

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/fb_testdb.h"
 #include "tests/support/form.h"
@@ -102,6 +105,42 @@ TEST_F(CriaribTest, FailedExportKeepsTheOldFile) {
   std::filesystem::remove_all(drives_.path() + "/C");
   ExpectFailure(Run("select nome from t"),
                 "Cannot create file \"C:\\tabela.txt\". No such file or directory");
+}
+
+// COMMIT and ROLLBACK end the transaction themselves and are answered as done; a NUL byte
+// runs nothing (the server would run the statement's prefix); SET TRANSACTION is refused.
+TEST_F(CriaribTest, TransactionEndingStatementsAndNulBytes) {
+  for (const char* q : {"commit", "rollback", "COMMIT WORK", "commit retain", "rollback retain"}) {
+    SCOPED_TRACE(q);
+    EXPECT_EQ(Run(q).output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+  }
+  ExpectFailure(Run("set transaction"),
+                "SET TRANSACTION cannot run here: the statement already runs in a transaction");
+  for (const auto& [before, after] : std::vector<std::pair<std::string, std::string>>{
+           {"delete from t where id > 0", " and id = 2"},
+           {"delete from t", ""},
+           {"select nome from t", " where id = 1"}}) {
+    SCOPED_TRACE(before);
+    ExpectFailure(Run(before + '\0' + after), "The statement holds a NUL byte at position " +
+                                                  std::to_string(before.size() + 1) +
+                                                  "; nothing was run");
+  }
+  EXPECT_EQ(Count(), 3);
+  EXPECT_FALSE(std::filesystem::exists(ExportFile()));
+}
+
+// An export whose select writes through a procedure and fails on the third row leaves no row.
+TEST_F(CriaribTest, AFailureMidFetchLeavesNoWrites) {
+  db_->Execute(std::vector<std::string>{
+      "create exception boom 'boom on the third row'",
+      "create procedure third returns (nome varchar(20)) as declare i integer = 0; begin"
+      " while (i < 3) do begin i = i + 1; if (i = 3) then exception boom;"
+      " insert into t (id) values (100 + :i); nome = 'n' || i; suspend; end end"});
+  testing::CgiResult r = Run("select nome from third");
+  EXPECT_EQ(r.output.substr(0, 16), "Status: 500 Inte") << r.output;
+  EXPECT_NE(r.Body().find("boom on the third row"), std::string::npos) << r.Body();
+  EXPECT_EQ(Count(), 3);
+  EXPECT_FALSE(std::filesystem::exists(ExportFile()));
 }
 
 TEST_F(CriaribTest, RefusedLogin) {

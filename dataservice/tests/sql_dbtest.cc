@@ -80,6 +80,11 @@ class SqlTest : public ::testing::Test {
         "create procedure p (a integer) returns (b integer) as begin b = a + 1; end",
         "create procedure touch (a integer) returns (b integer) as begin"
         " insert into t (id) values (:a); b = a; suspend; end",
+        // Writes a row per fetch and fails on the third.
+        "create exception boom 'boom on the third row'",
+        "create procedure third (a integer) returns (b integer) as declare i integer = 0; begin"
+        " while (i < 3) do begin i = i + 1; if (i = 3) then exception boom;"
+        " insert into t (id) values (:a + :i); b = a + i; suspend; end end",
     });
     log_ = drives_.path() + "/C/KVO/KVO.Net/Logs/Log.txt";
     std::filesystem::create_directories(drives_.path() + "/C/KVO/KVO.Net/Logs");
@@ -129,7 +134,7 @@ TEST_F(SqlTest, XmlAnswer) {
     EXPECT_EQ("Jo\xE3o & <Z>", p.GetBytes(0, 1));
     EXPECT_EQ("1234.50", p.GetFixedText(0, 2));
     EXPECT_EQ((packet::Date{2024, 2, 29}), p.GetDate(0, 3));
-    EXPECT_EQ((packet::Time{13, 14, 15, 1230}), p.GetDateTime(0, 4).time);
+    EXPECT_EQ((packet::Time{13, 14, 15, 1234}), p.GetDateTime(0, 4).time);
     EXPECT_TRUE(p.GetBool(0, 5));
     EXPECT_EQ("line1\r\nl2", p.GetBytes(0, 6));
     EXPECT_EQ("AB ", p.GetBytes(0, 7));
@@ -238,6 +243,83 @@ TEST_F(SqlTest, FailuresAnswerTheErrorPageAndAreLogged) {
   // The refused insert was rolled back, the common table expression never ran.
   packet::Packet p = packet::LoadXml(Sql("select count(*) from t").Body());
   EXPECT_EQ(2, p.GetInt(0, 0));
+}
+
+int RowCount(const TempDatabase& db) {
+  fb::Attachment a = db.Attach();
+  fb::Transaction t = a.StartTransaction();
+  fb::ResultSet rs = a.Prepare(t, "select count(*) from t").Open();
+  rs.Fetch();
+  return static_cast<int>(rs.GetInt64(0));
+}
+
+// COMMIT and ROLLBACK end the request's transaction themselves: they are answered like any
+// other statement that succeeded, with one log entry, and the program never touches the ended
+// transaction again (it once crashed). SET TRANSACTION is refused with a clear message.
+TEST_F(SqlTest, StatementsThatEndTheTransaction) {
+  for (const char* q : {"commit", "rollback", "COMMIT WORK", "Rollback Work", "commit retain",
+                        "rollback retain", "  commit  "}) {
+    SCOPED_TRACE(q);
+    std::filesystem::remove(log_);
+    CgiResult r = Sql(q);
+    EXPECT_EQ("Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n", r.output);
+    EXPECT_EQ(std::vector<std::string>{q}, LogEntries());
+  }
+  std::filesystem::remove(log_);
+  const std::string q = "set transaction";
+  std::optional<std::string> message = ErrorMessage(Sql(q).Body());
+  ASSERT_TRUE(message);
+  EXPECT_EQ("SET TRANSACTION cannot run here: the statement already runs in a transaction",
+            *message);
+  EXPECT_EQ((std::vector<std::string>{q, *message}), LogEntries());
+  EXPECT_EQ(2, RowCount(*db_));
+}
+
+// The server reads a statement only up to a NUL byte: wherever one stands, nothing runs and the
+// caller is told, never a prefix of the statement (which once deleted every row).
+TEST_F(SqlTest, ANulByteInTheStatementRunsNothing) {
+  const std::string kMessage = "The statement holds a NUL byte at position ";
+  // The statement: `before`, a NUL byte, `after`.
+  const std::pair<std::string, std::string> cases[] = {
+      {"delete from t where id > 0", " and id = 2"},
+      {"", "delete from t"},
+      {"delete from t", ""},
+      {"update t set name = 'a", "b' where id = 2"},
+      {"select * from t", " where id = 1"},
+  };
+  for (const auto& [before, after] : cases) {
+    const std::string q = before + '\0' + after;
+    for (const char* z : {"false", "true"}) {
+      SCOPED_TRACE(before + "|" + after + " " + z);
+      std::filesystem::remove(log_);
+      std::optional<std::string> message = ErrorMessage(Sql(q, z).Body());
+      ASSERT_TRUE(message);
+      EXPECT_EQ(kMessage + std::to_string(before.size() + 1) + "; nothing was run", *message);
+      // Read as bytes: the statement is logged whole, NUL included.
+      const std::string bytes = ReadFile(log_);
+      EXPECT_NE(std::string::npos, bytes.find(" - " + q + "\r\n")) << bytes;
+      EXPECT_NE(std::string::npos, bytes.find(" - " + *message + "\r\n")) << bytes;
+    }
+  }
+  EXPECT_EQ(2, RowCount(*db_));
+  packet::Packet p = packet::LoadXml(Sql("select name from t where id = 2").Body());
+  EXPECT_EQ("", p.GetBytes(0, 0));
+}
+
+// A select whose procedure writes a row per fetch and fails on the third answers the error
+// page and leaves no row behind, in both answers: the failure rolls back before the connection
+// closes (closing commits).
+TEST_F(SqlTest, AFailureMidFetchLeavesNoWrites) {
+  for (const char* z : {"false", "true"}) {
+    SCOPED_TRACE(z);
+    std::optional<std::string> message = ErrorMessage(Sql("select b from third(100)", z).Body());
+    ASSERT_TRUE(message);
+    EXPECT_NE(std::string::npos, message->find("boom on the third row")) << *message;
+    EXPECT_EQ(2, RowCount(*db_));
+  }
+  // The same procedure without its failure keeps its rows: the rule is for failures only.
+  EXPECT_FALSE(ErrorMessage(Sql("select b from touch(100)").Body()));
+  EXPECT_EQ(3, RowCount(*db_));
 }
 
 TEST_F(SqlTest, RotationAt5000Lines) {

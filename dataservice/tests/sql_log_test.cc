@@ -92,6 +92,73 @@ TEST_F(StatementLogTest, ANonRegularLogIsLeftAlone) {
   }
 }
 
+// A writer that died mid-line left a partial last line: the next one ends it before its own
+// entries, which start lines of their own.
+TEST_F(StatementLogTest, APartialLastLineIsEndedFirst) {
+  struct Case {
+    std::string old, joint;
+  } cases[] = {
+      {"", ""},
+      {"01/01/2020 00:00:00 - whole\r\n", ""},
+      {"01/01/2020 00:00:00 - whole\r\n01/01/2020 00:00:00 - hal", "\r\n"},
+      {"01/01/2020 00:00:00 - cut after CR\r", "\n"},
+      {"01/01/2020 00:00:00 - LF only\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.old);
+    std::filesystem::remove_all(folder_);
+    testing::WriteFile(folder_ + "Log.txt", c.old);
+    StatementLog log(config::kStatementLog);
+    log.Add("next");
+    log.Save();
+    // The old bytes, the joint, then one whole stamped entry.
+    const std::string bytes = testing::ReadFile(folder_ + "Log.txt");
+    const std::string head = c.old + c.joint;
+    ASSERT_EQ(head.size() + 19 + 9, bytes.size()) << bytes;
+    EXPECT_EQ(head, bytes.substr(0, head.size()));
+    EXPECT_EQ(" - next\r\n", bytes.substr(head.size() + 19));
+  }
+}
+
+// The line count that decides rotation is remembered between requests and taken afresh when
+// somebody else changed the log (other size, other file, a damaged record).
+TEST_F(StatementLogTest, TheRememberedCountFollowsChangesByOthers) {
+  auto save = [] {
+    StatementLog log(config::kStatementLog);
+    log.Add("entry");
+    log.Save();
+  };
+  auto lines = [&] { return config::SplitLines(testing::ReadFile(folder_ + "Log.txt")).size(); };
+  // Counted once, then remembered: the third save finds 5000 lines and rotates.
+  testing::WriteFile(folder_ + "Log.txt", config::JoinLines(config::TextLines(4998, "old")));
+  save();
+  save();
+  EXPECT_EQ(5000u, lines());
+  EXPECT_TRUE(RotatedCopies().empty());
+  save();
+  EXPECT_EQ(1u, lines());
+  EXPECT_EQ(1u, RotatedCopies().size());
+
+  // Replaced by a file of the same size holding one line: counted again, not rotated.
+  std::filesystem::remove_all(folder_);
+  testing::WriteFile(folder_ + "Log.txt", config::JoinLines(config::TextLines(4999, "old")));
+  save();
+  const std::string replaced =
+      std::string(std::filesystem::file_size(folder_ + "Log.txt") - 2, 'x') + "\r\n";
+  testing::WriteFile(folder_ + "other", replaced);
+  std::filesystem::rename(folder_ + "other", folder_ + "Log.txt");
+  save();
+  EXPECT_EQ(2u, lines());
+  EXPECT_TRUE(RotatedCopies().empty());
+
+  // Trimmed in place by an administrator, or a record that makes no sense: counted again.
+  testing::WriteFile(folder_ + "Log.txt", config::JoinLines(config::TextLines(4999, "old")));
+  testing::WriteFile(folder_ + "Log.lck", "garbage");
+  save();
+  EXPECT_EQ(5000u, lines());
+  EXPECT_TRUE(RotatedCopies().empty());
+}
+
 TEST_F(StatementLogTest, AMissingFolderIsIgnored) {
   StatementLog log(config::kStatementLog);
   log.Add("select 1 from rdb$database");

@@ -82,9 +82,6 @@ TEST_F(UserManagerTest, AddShowChangeDelete) {
   EXPECT_EQ(Op("upd", name, "dois"), "Usu\xE1rio modificado com \xEAxito ");
   EXPECT_FALSE(CanLogIn(name, "um"));
   EXPECT_TRUE(CanLogIn(name, "dois"));
-  // An empty password is left out: nothing changes.
-  EXPECT_EQ(Op("upd", name, ""), "Usu\xE1rio modificado com \xEAxito ");
-  EXPECT_TRUE(CanLogIn(name, "dois"));
 
   // The password of a delete has no effect.
   EXPECT_EQ(Op("del", name, "whatever"),
@@ -93,13 +90,42 @@ TEST_F(UserManagerTest, AddShowChangeDelete) {
   EXPECT_EQ(Op("show").find(name), std::string::npos);
   EXPECT_EQ(Op("del", name),
             "Erro: The user name specified was not found in the security database");
+}
 
-  // An add without a password sends none; the server takes the user as it is.
-  const std::string bare = "SEMSENHA_" + std::to_string(getpid());
-  EXPECT_EQ(Op("add", bare, ""), "Usu\xE1rio adicionado com \xEAxito ");
-  EXPECT_EQ(Op("del", bare),
+// A name with a control character would be listed as several users (or not at all), a user
+// without a password could never log in: add and upd refuse both before the server is asked.
+// A user written with such a name before stays reachable by del.
+TEST_F(UserManagerTest, ControlCharactersAndEmptyPasswordsAreRefused) {
+  const std::string pid = std::to_string(getpid());
+  const std::string kControl =
+      "Erro: O nome do usu\xE1rio n\xE3o pode conter caracteres de controle (como CR ou LF)";
+  const std::string kNoPassword = "Erro: A senha do usu\xE1rio n\xE3o pode ser vazia";
+  struct Case {
+    const char* operation;
+    std::string name, password, answer;
+  } cases[] = {
+      {"add", "CR\rLF\n" + pid, "x", kControl}, {"add", "LF\n" + pid, "x", kControl},
+      {"add", "TAB\t" + pid, "x", kControl},    {"add", "SOH\x01" + pid, "x", kControl},
+      {"add", "DEL\x7F" + pid, "x", kControl},  {"add", "SEMSENHA_" + pid, "", kNoPassword},
+      {"upd", "A\r\nB" + pid, "x", kControl},   {"upd", admin_, "", kNoPassword},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.operation) + " " + c.name);
+    EXPECT_EQ(Op(c.operation, c.name, c.password), c.answer);
+  }
+  std::string shown = Op("show");
+  EXPECT_EQ(shown.find(pid), std::string::npos) << shown;
+  EXPECT_TRUE(CanLogIn(admin_, password_));
+
+  const std::string written = "OLD\r\nNAME" + pid;
+  fb::ServiceManager services =
+      fb::ServiceManager::Open("localhost:service_mgr", admin_, password_);
+  services.AddUser(written, "x", 0, 0);
+  services.Detach();
+  EXPECT_EQ(Op("del", written),
             "Usu\xE1rio exclu\xED"
             "do com \xEAxito ");
+  EXPECT_EQ(Op("show").find(pid), std::string::npos);
 }
 
 TEST_F(UserManagerTest, ParameterChecksAndOperations) {

@@ -54,9 +54,35 @@ TEST(SiteTagHandler, KnownTagsWithMarkupAsEntities) {
     SiteTagHandler(texts, c.tag, replace);
     EXPECT_EQ(replace, c.out) << c.tag;
   }
-  std::string plain;
-  SiteTagHandler({"Padaria S\xE3o Jo\xE3o 12", ""}, "XLOJA", plain);
-  EXPECT_EQ(plain, "Padaria S\xE3o Jo\xE3o 12");
+}
+
+// The page declares UTF-8; the suite's clients encode names in Windows-1252, others in UTF-8.
+// The choice is made for the whole text, never byte by byte.
+TEST(SiteTagHandler, NamesBecomeTheUtf8ThePageDeclares) {
+  struct Case {
+    std::string name, shown;
+    const char* what;
+  } cases[] = {
+      {"Padaria 12", "Padaria 12", "ASCII unchanged"},
+      {"S\xE3o Jo\xE3o", "S\xC3\xA3o Jo\xC3\xA3o", "Windows-1252 converted"},
+      {"S\xC3\xA3o Jo\xC3\xA3o", "S\xC3\xA3o Jo\xC3\xA3o", "UTF-8 kept"},
+      {"\x80 5,00 \x93ok\x94", "\xE2\x82\xAC 5,00 \xE2\x80\x9Cok\xE2\x80\x9D",
+       "Windows-1252 euro and quotes"},
+      // A UTF-8 letter beside a Windows-1252 one: the whole text is Windows-1252.
+      {"\xC3\xA3 \xE3", "\xC3\x83\xC2\xA3 \xC3\xA3", "mixed text read as Windows-1252"},
+      {"\xC0\xAE", "\xC3\x80\xC2\xAE", "overlong form is not UTF-8"},
+      {std::string("a\0b\x01\tc\r\nd\x7F", 11), "abcd", "controls and NUL left out"},
+      {"a\xC2\x85" "b\xC2\xA0", "ab\xC2\xA0", "UTF-8 C1 control left out, NBSP kept"},
+      {"a\x81" "b\xE3", "ab\xC3\xA3", "undefined Windows-1252 byte left out"},
+      {"<b>\xE3</b>", "&lt;b&gt;\xC3\xA3&lt;/b&gt;", "markup still escaped"},
+  };
+  for (const auto& c : cases) {
+    std::string shop, user;
+    SiteTagHandler({c.name, c.name}, "XLOJA", shop);
+    SiteTagHandler({c.name, c.name}, "XUSUARIO", user);
+    EXPECT_EQ(shop, c.shown) << c.what;
+    EXPECT_EQ(user, c.shown) << c.what;
+  }
 }
 
 TEST(SiteTemplate, LayoutLines) {
@@ -170,7 +196,9 @@ TEST(SiteAction, UnevenBase64IsAnInternalError) {
         "<p>Uneven size in DecodeToStream.\r\n"
         "<p><hr width=\"100%\"><i>/site</i></body></html>";
     EXPECT_EQ(r.output,
-              "Status: 500 Internal Server Error\r\nContent-Type: text/html\r\nContent-Length: " +
+              "Status: 500 Internal Server Error\r\nContent-Type: text/html\r\n"
+              "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n"
+              "Content-Length: " +
                   std::to_string(body.size()) + "\r\nContent:\r\n\r\n" + body)
         << query;
   }

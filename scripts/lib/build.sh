@@ -40,7 +40,9 @@ kvo_build() {
   local dir=$1
   shift
   mkdir -p "$dir"
-  if ! cmake -S "$KVO_REPO_ROOT" -B "$dir" "$@" >"$dir/configure.log" 2>&1; then
+  # Warnings are errors for the project's own builds (development and CI), not for users.
+  if ! cmake -S "$KVO_REPO_ROOT" -B "$dir" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON "$@" \
+    >"$dir/configure.log" 2>&1; then
     cat "$dir/configure.log" >&2
     return 1
   fi

@@ -73,6 +73,8 @@ svc_spawn() {
 
 # fb_start DIR: a private server with its own configuration under DIR/fb. Sets FB_PORT,
 # FB_PASSWORD, FB_CLIENT (the client configuration folder), FB_DATADIR.
+# Optional: FB_RUN_AS=USER runs the server as that user (started as root; the server's folders
+# become that user's), FB_RESTRICT_TO_DATA=1 lets it open databases only under FB_DATADIR.
 fb_start() {
   local dir=$1/fb
   local srv=$dir/server
@@ -98,6 +100,10 @@ RemoteBindAddress = 127.0.0.1
 SecurityDatabase = $srv/security3.fdb
 IpcName = $ipc
 CONF
+  if [[ -n ${FB_RESTRICT_TO_DATA:-} ]]; then
+    # A database name posted by a caller can then name no other file of this machine.
+    echo "DatabaseAccess = Restrict $FB_DATADIR" >>"$srv/firebird.conf"
+  fi
   cat >"$srv/databases.conf" <<CONF
 security.db = $srv/security3.fdb
 {
@@ -118,6 +124,13 @@ Providers = Remote,Loopback
 RemoteServicePort = $FB_PORT
 CONF
   cp -f "$KVO_FB_LIBDIR/firebird.msg" "$FB_CLIENT/firebird.msg"
+  # A plain alias ("db=kvodemo") is resolved by the client before it travels; unknown there, it
+  # would become a path in the caller's working directory.
+  if [[ -f $dir/aliases.conf ]]; then
+    cp -f "$dir/aliases.conf" "$FB_CLIENT/databases.conf"
+  else
+    rm -f "$FB_CLIENT/databases.conf"
+  fi
 
   if [[ ! -s $srv/security3.fdb ]]; then
     FIREBIRD=$srv FIREBIRD_LOCK=$srv/lock isql-fb -q >"$srv/isql-security.log" 2>&1 <<SQL
@@ -134,8 +147,14 @@ SQL
     chmod 600 "$srv/sysdba.password"
   fi
 
+  local as_user=()
+  if [[ -n ${FB_RUN_AS:-} ]]; then
+    # The server writes its security database, lock files and databases: they are its own.
+    chown -R "$FB_RUN_AS:" "$srv" "$dir/data" || return 1
+    as_user=(setpriv --reuid="$FB_RUN_AS" --regid="$FB_RUN_AS" --init-groups --)
+  fi
   FIREBIRD=$srv FIREBIRD_LOCK=$srv/lock svc_spawn "$srv/firebird.pid" "$srv/server.log" \
-    /usr/sbin/firebird
+    "${as_user[@]}" /usr/sbin/firebird
   local i
   for ((i = 0; i < 100; i++)); do
     if ! svc_alive "$(<"$srv/firebird.pid")"; then
@@ -184,13 +203,17 @@ http_link_binary() {
 }
 
 # http_start DIR BINARY [PORT]: lighttpd on 127.0.0.1:PORT (a free one by default). The CGI
-# folder links the binary under both script names. Sets HTTP_PORT, HTTP_URL, HTTP_DRIVES.
+# folder links the binary under both script names. Sets HTTP_PORT, HTTP_URL, HTTP_DRIVES and
+# HTTP_WWW (the document root: pages there share the program's origin).
+# Optional: HTTP_RUN_AS=USER has lighttpd (started as root) drop to that user after binding its
+# port, so that it and the program it starts run unprivileged.
 # Needs FB_CLIENT (fb_start first).
 http_start() {
   local dir=$1/http binary=$2
   HTTP_PORT=${3:-$(svc_free_port)} || return 1
   mkdir -p "$dir/www" "$dir/cgi" "$dir/drives" "$dir/log" "$dir/upload" || return 1
   HTTP_DRIVES=${HTTP_DRIVES_OVERRIDE:-$dir/drives}
+  HTTP_WWW=$dir/www
   http_link_binary "$dir/cgi" "$binary"
   # A test-only program that shows the environment the web server gives a CGI program.
   if [[ -n ${HTTP_WITH_ENV_CGI:-} ]]; then
@@ -207,10 +230,17 @@ server.port = $HTTP_PORT
 server.errorlog = "$dir/log/error.log"
 server.breakagelog = "$dir/log/cgi-stderr.log"
 server.upload-dirs = ( "$dir/upload" )
+# Pages of the document root (browser tests put theirs there) are served as HTML.
+mimetype.assign = ( ".html" => "text/html" )
 accesslog.filename = "$dir/log/access.log"
-server.max-request-size = 2097151
 include "$dir/kvowebserver.conf"
 CONF
+  if [[ -n ${HTTP_RUN_AS:-} ]]; then
+    # The unprivileged server opens its logs and buffers request bodies in the upload folder.
+    chown -R "$HTTP_RUN_AS:" "$dir/upload" "$dir/log" || return 1
+    printf 'server.username = "%s"\nserver.groupname = "%s"\n' "$HTTP_RUN_AS" \
+      "$(id -gn "$HTTP_RUN_AS")" >>"$dir/lighttpd.conf"
+  fi
   if [[ -n ${HTTP_WITH_ENV_CGI:-} ]]; then
     echo '$HTTP["url"] =~ "^/kvo/printenv\.cgi" { cgi.assign = ( ".cgi" => "" ) }' \
       >>"$dir/lighttpd.conf"
@@ -294,6 +324,7 @@ export KVO_FB_PASSWORD='$FB_PASSWORD'
 export KVO_FB_DATADIR='$FB_DATADIR'
 export KVO_HTTP_URL='$HTTP_URL'
 export KVO_HTTP_DRIVES='$HTTP_DRIVES'
+export KVO_HTTP_WWW='$HTTP_WWW'
 export KVO_PROXY_HOST='127.0.0.1'
 export KVO_PROXY_PORT='$PROXY_PORT'
 export KVO_PROXY_USER='$PROXY_USER'

@@ -23,7 +23,7 @@ std::string ServerPath(const std::string& path) {
   return "localhost/" + Required("KVO_FB_PORT") + ":" + path;
 }
 
-TempDatabase::TempDatabase()
+TempDatabase::TempDatabase(std::string_view charSet)
     : port_(Required("KVO_FB_PORT")),
       user_(Required("KVO_FB_USER")),
       password_(Required("KVO_FB_PASSWORD")) {
@@ -31,7 +31,7 @@ TempDatabase::TempDatabase()
   auto now = std::chrono::steady_clock::now().time_since_epoch().count();
   path_ = Required("KVO_FB_DATADIR") + "/t" + std::to_string(getpid()) + "_" +
           std::to_string(counter++) + "_" + std::to_string(now % 1000000007) + ".fdb";
-  fb::Attachment::Create(connection(), params()).Close();
+  fb::Attachment::Create(connection(), params(), charSet).Close();
 }
 
 TempDatabase::~TempDatabase() {

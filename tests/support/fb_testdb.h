@@ -23,11 +23,12 @@ namespace kvo::testing {
     }                                                                                              \
   } while (0)
 
-// A new empty WIN1252 database in $KVO_FB_DATADIR, created through the server and dropped
-// (or at least deleted) by the destructor. Throws kvo::fb::Error when it cannot be created.
+// A new empty database in $KVO_FB_DATADIR (default character set WIN1252, or the one given),
+// created through the server and dropped (or at least deleted) by the destructor. Throws
+// kvo::fb::Error when it cannot be created.
 class TempDatabase {
  public:
-  TempDatabase();
+  explicit TempDatabase(std::string_view charSet = "WIN1252");
   ~TempDatabase();
   TempDatabase(const TempDatabase&) = delete;
   TempDatabase& operator=(const TempDatabase&) = delete;

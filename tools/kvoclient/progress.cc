@@ -14,9 +14,6 @@ ProgressMode gMode = ProgressMode::Auto;
 void SetProgressMode(ProgressMode mode) {
   gMode = mode;
 }
-ProgressMode GetProgressMode() {
-  return gMode;
-}
 
 Progress::Progress(std::string label, int delayMs) : label_(std::move(label)), delayMs_(delayMs) {
   const bool show =

@@ -13,7 +13,6 @@ enum class ProgressMode { Auto, Always, Never };
 
 // The mode in force for the process (Auto: only when standard error is a terminal).
 void SetProgressMode(ProgressMode mode);
-ProgressMode GetProgressMode();
 
 // Shows "<spinner> <label> <seconds>s" on standard error from `delayMs` after construction
 // until destruction, redrawn in place; nothing at all for a request that ends sooner.

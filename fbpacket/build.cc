@@ -1,8 +1,7 @@
 // Reads an open Firebird result set into a packet.
 #include <string>
 
-#include "fb/fb.h"
-#include "packet/packet.h"
+#include "fbpacket/fb_packet.h"
 #include "platform/error.h"
 
 namespace kvo::packet {

@@ -1,0 +1,24 @@
+// The bridge between the Firebird layer and the packet engine: result sets read into packets.
+// Kept apart so the packet format code (and its fuzz replays) never links the Firebird client.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "fb/fb.h"
+#include "packet/packet.h"
+
+namespace kvo::packet {
+
+// Reads every remaining row of an open result set into a packet. `columns` describes the
+// result's columns (with Column::precision where looked up); by default the result set's own.
+// Throws what the result set throws. With `maxBytes` above 0, stops fetching as soon as the
+// packet's values take more than that many bytes (Packet::UsedBytes) and throws kvo::Error
+// "The result is larger than this server allows (MaxPacketBytes = <maxBytes>)."
+Packet BuildPacket(fb::ResultSet& resultSet);
+Packet BuildPacket(fb::ResultSet& resultSet, const std::vector<fb::Column>& columns,
+                   uint64_t maxBytes = 0);
+// The packet fields for Firebird columns (types mapped as docs/packet-format.md says).
+std::vector<Field> FieldsFor(const std::vector<fb::Column>& columns);
+
+}  // namespace kvo::packet

@@ -1,0 +1,170 @@
+# The Debian packages, built and checked the way an administrator would use them. Source from
+# bash (after build.sh and services.sh); needs the private Firebird server's test environment.
+#
+# kvo_package_check BUILD_DIR STATE_DIR: builds the packages in BUILD_DIR (configured with
+# -DCMAKE_INSTALL_PREFIX=/usr). Under CI (CI=true), or when no kvowebserver package is
+# installed, it installs them, enables the lighttpd configuration, serves a few real requests
+# through a lighttpd of its own that includes that configuration, and purges them again. On a
+# machine where the package is installed it leaves that installation alone: it unpacks them
+# (dpkg-deb -x) into STATE_DIR and serves the same requests from there.
+
+pkg_log() { echo "[package] $*" >&2; }
+
+# pkg_expect NAME EXPECTED ACTUAL: compares and reports.
+pkg_expect() {
+  if [[ $2 != "$3" ]]; then
+    pkg_log "$1: expected [$2], got [$3]"
+    return 1
+  fi
+}
+
+# pkg_requests URL DB: /script, /login and /sql through the web server.
+pkg_requests() {
+  local url=$1 db=$2 auth="u=$KVO_FB_USER&p=$KVO_FB_PASSWORD" failed=0 out
+  out=$(curl -s -o /dev/null -w '%{http_code}' "$url/ikvowebserver.dll/script")
+  pkg_expect "/script" 200 "$out" || failed=1
+  out=$(curl -s --data-urlencode "db=$db" -d "$auth" "$url/kvowebserver.exe/login")
+  pkg_expect "/login" true "$out" || failed=1
+  out=$(curl -s --data-urlencode "db=$db" -d "$auth" \
+    --data-urlencode "q=select nome from pacote order by id" "$url/ikvowebserver.dll/sql")
+  if [[ $out != *'NOME="primeiro"'* || $out != *'NOME="segundo"'* ]]; then
+    pkg_log "/sql: the rows are missing from the answer: ${out:0:400}"
+    failed=1
+  fi
+  return $failed
+}
+
+# pkg_serve DIR CONF: lighttpd on a free loopback port with the package's configuration
+# included; sets PKG_URL and PKG_PID.
+pkg_serve() {
+  local dir=$1 conf=$2 port i
+  port=$(svc_free_port) || return 1
+  mkdir -p "$dir/www" "$dir/log"
+  {
+    echo 'server.modules = ( "mod_access" )'
+    echo "server.document-root = \"$dir/www\""
+    echo 'server.bind = "127.0.0.1"'
+    echo "server.port = $port"
+    echo "server.errorlog = \"$dir/log/error.log\""
+    echo "server.breakagelog = \"$dir/log/cgi-stderr.log\""
+    # As the system's lighttpd does: the program runs as the web server's user.
+    [[ $(id -u) -eq 0 ]] && echo 'server.username = "www-data"' && echo 'server.groupname = "www-data"'
+    echo "include \"$conf\""
+  } >"$dir/lighttpd.conf"
+  chown -R "$(id -u)" "$dir/log"
+  [[ $(id -u) -eq 0 ]] && chown www-data "$dir/log"
+  if ! lighttpd -tt -f "$dir/lighttpd.conf" >"$dir/log/check.log" 2>&1; then
+    pkg_log "lighttpd refuses the package's configuration:"
+    cat "$dir/log/check.log" >&2
+    return 1
+  fi
+  svc_spawn "$dir/lighttpd.pid" "$dir/log/stdout.log" lighttpd -D -f "$dir/lighttpd.conf"
+  PKG_PID=$(<"$dir/lighttpd.pid")
+  PKG_URL=http://127.0.0.1:$port/kvo
+  for ((i = 0; i < 50; i++)); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  pkg_log "lighttpd does not listen on port $port"
+  cat "$dir/log/stdout.log" "$dir/log/error.log" >&2 2>/dev/null
+  return 1
+}
+
+pkg_sql() {
+  FIREBIRD=$FIREBIRD isql-fb -q -user "$KVO_FB_USER" -password "$KVO_FB_PASSWORD" "$@"
+}
+
+kvo_package_check() {
+  local build dir=$2/package failed=0 mode debs=() root="" conf keep_log=0
+  build=$(cd "$1" && pwd) || return 1
+  mkdir -p "$dir" && chmod 755 "$dir" "$2"
+  rm -rf "$build/packages"
+  if ! (cd "$build" && cpack -G DEB >"$build/cpack.log" 2>&1); then
+    tail -n 30 "$build/cpack.log" >&2
+    return 1
+  fi
+  mapfile -t debs < <(ls "$build"/packages/*.deb)
+  pkg_log "built: $(cd "$build/packages" && echo *.deb)"
+  for name in kvowebserver libkvoclient1 libkvoclient-dev; do
+    [[ " ${debs[*]##*/} " == *" ${name}_"* ]] || { pkg_log "no package $name"; failed=1; }
+  done
+
+  if [[ ${CI:-} == true || $(dpkg-query -W -f='${Status}' kvowebserver 2>/dev/null) != "install ok installed" ]]; then
+    mode=install
+    if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -q --allow-downgrades "${debs[@]}" \
+      >"$dir/apt.log" 2>&1; then
+      tail -n 30 "$dir/apt.log" >&2
+      return 1
+    fi
+    lighty-enable-mod kvowebserver >"$dir/enable.log" 2>&1 || { cat "$dir/enable.log" >&2; failed=1; }
+    conf=/etc/lighttpd/conf-enabled/50-kvowebserver.conf
+    local base=/var/lib/kvo/drives/C/KVO/KVO.Net
+    [[ -e $base/Logs/Log.txt ]] && keep_log=1
+    pkg_expect "Logs owner and mode" "www-data 755" "$(stat -c '%U %a' "$base/Logs")" || failed=1
+    pkg_expect "Config owner and mode" "root www-data 1775" "$(stat -c '%U %G %a' "$base/Config")" ||
+      failed=1
+    # In Config the web server's user makes and replaces its own files, never root's.
+    echo "[x]" >"$base/Config/package-check.ini"
+    if ! runuser -u www-data -- sh -c "echo a >'$base/Config/own.tmp' && mv '$base/Config/own.tmp' '$base/Config/own.txt'" ||
+      runuser -u www-data -- sh -c "echo b >'$base/Config/x.tmp' && mv '$base/Config/x.tmp' '$base/Config/package-check.ini'" 2>/dev/null; then
+      pkg_log "Config: the web server's user cannot make its own file, or can replace root's"
+      failed=1
+    fi
+    rm -f "$base/Config/package-check.ini" "$base/Config/own.txt" "$base/Config/x.tmp"
+  else
+    mode=unpack
+    root=$dir/root
+    for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$root" || failed=1; done
+    # The configuration names the installed places: point them into the unpacked tree.
+    conf=$dir/50-kvowebserver.conf
+    sed -e "s|\"/usr/|\"$root/usr/|g" -e "s|\"/etc/kvowebserver|\"$root/etc/kvowebserver|g" \
+      -e "s|\"/var/lib/kvo|\"$root/var/lib/kvo|g" \
+      "$root/etc/lighttpd/conf-available/50-kvowebserver.conf" >"$conf"
+  fi
+  pkg_log "checking the packages ($mode)"
+
+  local db=$KVO_FB_DATADIR/package-check-$$.fdb
+  local dsn=127.0.0.1/$KVO_FB_PORT:$db
+  pkg_sql >"$dir/isql.log" 2>&1 <<SQL || { cat "$dir/isql.log" >&2; failed=1; }
+create database '$dsn' user '$KVO_FB_USER' password '$KVO_FB_PASSWORD';
+create table pacote (id integer, nome varchar(20));
+insert into pacote values (1, 'primeiro');
+insert into pacote values (2, 'segundo');
+commit;
+SQL
+  if pkg_serve "$dir/http" "$conf"; then
+    pkg_requests "$PKG_URL" "$dsn" || failed=1
+    if [[ $mode == install ]] &&
+      ! grep -q "select nome from pacote" /var/lib/kvo/drives/C/KVO/KVO.Net/Logs/Log.txt 2>/dev/null; then
+      pkg_log "the installed program wrote no statement log"
+      failed=1
+    fi
+    kill "$PKG_PID" 2>/dev/null
+    wait "$PKG_PID" 2>/dev/null
+  else
+    failed=1
+  fi
+  echo "drop database;" | pkg_sql "$dsn" >/dev/null 2>&1
+
+  if [[ $mode == install ]]; then
+    if ! DEBIAN_FRONTEND=noninteractive apt-get purge -y -q kvowebserver libkvoclient1 \
+      libkvoclient-dev >"$dir/purge.log" 2>&1; then
+      tail -n 30 "$dir/purge.log" >&2
+      failed=1
+    fi
+    local left
+    for left in /etc/kvowebserver /etc/lighttpd/conf-available/50-kvowebserver.conf \
+      /etc/lighttpd/conf-enabled/50-kvowebserver.conf /usr/lib/kvowebserver /usr/bin/kvoclient; do
+      [[ -e $left || -L $left ]] && { pkg_log "left after purge: $left"; failed=1; }
+    done
+    # What the installation wrote stays; then this check removes its own traces.
+    [[ -f /var/lib/kvo/drives/C/KVO/KVO.Net/Logs/Log.txt ]] ||
+      { pkg_log "purge removed the statement log"; failed=1; }
+    if [[ $keep_log == 0 ]]; then
+      rm -f /var/lib/kvo/drives/C/KVO/KVO.Net/Logs/Log.txt /var/lib/kvo/drives/C/KVO/KVO.Net/Logs/Log.lck
+      rmdir -p /var/lib/kvo/drives/C/KVO/KVO.Net/Logs 2>/dev/null
+    fi
+  fi
+  [[ $failed == 0 ]] && pkg_log "packages: PASSED" || pkg_log "packages: FAILED"
+  return $failed
+}
