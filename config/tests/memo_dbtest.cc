@@ -179,7 +179,7 @@ TEST_F(MemoTest, AHostileCnpjReadsNothing) {
   };
   for (const auto& c : dotted) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(Post(c.cnpj).output, Answer(Missing(c.shownPath)));
+    EXPECT_EQ(Post(c.cnpj).output, FailureAnswer(Missing(c.shownPath)));
   }
   // Names that only look alike stay ordinary names.
   Put("C/KVO/Memos/..a.rtf", "dots");
