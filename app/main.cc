@@ -13,18 +13,6 @@
 #include "fb/fb.h"
 #include "platform/error.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KVO_LEAK_CHECK 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define KVO_LEAK_CHECK 1
-#endif
-#ifdef KVO_LEAK_CHECK
-#include <sanitizer/lsan_interface.h>
-#endif
-
 namespace {
 
 void Run() {
@@ -56,9 +44,5 @@ int main() {
   // Everything of ours is released. The Firebird client's exit handlers cost ~50 ms after a
   // remote attach and serve nothing here, so the process ends without them.
   std::fflush(stdout);
-#ifdef KVO_LEAK_CHECK
-  // _exit skips the sanitizer's own check at exit: without this no leak of a request is seen.
-  __lsan_do_leak_check();
-#endif
   _exit(0);
 }
