@@ -5,9 +5,9 @@
 #include "config/actions.h"
 #include "dataservice/actions.h"
 #include "pages/actions.h"
-#include "platform/winpath.h"
-#include "platform/error.h"
 #include "platform/ascii.h"
+#include "platform/error.h"
+#include "platform/winpath.h"
 
 namespace kvo::app {
 

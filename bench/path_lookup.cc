@@ -52,15 +52,21 @@ int main(int argc, char** argv) {
   if (!::mkdtemp(pattern)) return 1;
   const std::string root = pattern;
   setenv("KVO_DRIVES", root.c_str(), 1);
-  const std::string deep = root + "/C/KVO/KVO.Net/M\xC3\xB3" "dulos/Vendas/Relat\xC3\xB3rios/Mensais";
+  const std::string deep = root +
+                           "/C/KVO/KVO.Net/M\xC3\xB3"
+                           "dulos/Vendas/Relat\xC3\xB3rios/Mensais";
   std::filesystem::create_directories(deep);
   for (int i = 0; i < 10000; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "/Arquivo%05d.Dat", i);
     std::ofstream(deep + name).put('x');
   }
-  const std::string exact = "C:\\KVO\\KVO.Net\\M\xF3" "dulos\\Vendas\\Relat\xF3rios\\Mensais\\Arquivo05000.Dat";
-  const std::string other = "c:\\kvo\\kvo.net\\M\xD3" "DULOS\\vendas\\RELAT\xD3RIOS\\mensais\\ARQUIVO05000.DAT.";
+  const std::string exact =
+      "C:\\KVO\\KVO.Net\\M\xF3"
+      "dulos\\Vendas\\Relat\xF3rios\\Mensais\\Arquivo05000.Dat";
+  const std::string other =
+      "c:\\kvo\\kvo.net\\M\xD3"
+      "DULOS\\vendas\\RELAT\xD3RIOS\\mensais\\ARQUIVO05000.DAT.";
   const std::string want = deep + "/Arquivo05000.Dat";
   if (kvo::platform::HostPath(other) != want || kvo::platform::HostPath(exact) != want) {
     std::fprintf(stderr, "lookup went wrong\n");
@@ -80,7 +86,8 @@ int main(int argc, char** argv) {
   (void)kvo::platform::HostPath(other);
   const double againTime = MedianMicros(runs, [&] { (void)kvo::platform::HostPath(other); });
 
-  std::printf("a path 7 names deep, its last folder holding 10,000 names; medians of %d runs\n", runs);
+  std::printf("a path 7 names deep, its last folder holding 10,000 names; medians of %d runs\n",
+              runs);
   std::printf("  exact spelling (reference)          %9.1f us\n", exactTime);
   std::printf("  one readdir of the big folder        %9.1f us\n", listing);
   std::printf("  other spelling, first in a request   %9.1f us\n", firstTime);

@@ -93,7 +93,6 @@ const unsigned char* ParamBlock::data() {
   return builder_->getBuffer(&status);
 }
 
-
 std::string ConnectionCharSet(const std::vector<std::string>& lines) {
   std::string charSet;
   // The client takes the last of repeated parameters.

@@ -12,8 +12,8 @@
 #include "platform/error.h"
 #include "platform/file_errors.h"
 #include "platform/files.h"
-#include "platform/wincase.h"
 #include "platform/unique_fd.h"
+#include "platform/wincase.h"
 #include "platform/winpath.h"
 
 namespace kvo::pages {

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <unordered_map>

@@ -121,8 +121,7 @@ TEST(InertErrorPagesE2e, InjectedScriptDoesNotRunInABrowser) {
   const std::string beacons = Joined(Beacons(attacker));
   for (const Attack& a : kAttacks) {
     if (!a.keepsBytes) continue;
-    EXPECT_NE(beacons.find("/beacon?control-" + std::string(a.action).substr(1)),
-              std::string::npos)
+    EXPECT_NE(beacons.find("/beacon?control-" + std::string(a.action).substr(1)), std::string::npos)
         << a.action << ": the control page's script did not run\n"
         << Joined(attacker.Requests());
   }

@@ -29,13 +29,16 @@ class PathNames : public ::testing::Test {
     Put("kvo/DUP/APP.EXE", Fixture("en_i686"));
     Put("kvo/DUP/app.exe", Fixture("lower_i686"));
     Put("kvo/Web/Info/Geral/index.HTML", "<p>geral</p>");
-    Put("kvo/kvo.net/M\xC3\xB3" "dulos/Leia-me.txt", "");
+    Put("kvo/kvo.net/M\xC3\xB3"
+        "dulos/Leia-me.txt",
+        "");
     testing::WriteFile(root_.path() + "/secret.exe", Fixture("first_x86_64"));
     Put("kvo/kvo.net/CONFIG/kvo.EXTRANET.config",
         "[kvo.NET]\n"
         "Executavel=c:\\KVO\\KVO.NET\\BIN\\kvo.exe. \n"
         "PathInfo=C:\\KVO\\WEB\\INFO\\\n"
-        "PathModulos=c:\\kvo\\KVO.NET\\m\xF3" "dulos\n"
+        "PathModulos=c:\\kvo\\KVO.NET\\m\xF3"
+        "dulos\n"
         "LisModules=C:\\KVO\\KVO.NET\\config\\Lista.LM\n"
         "[KVO.Mobile.S\xC3O]\n"
         "URLBase=http://sao\n");
@@ -78,7 +81,8 @@ TEST_F(PathNames, VersionOfANamedFile) {
       {"C:\\. .\\..\\..\\Secret.Exe.", ""},
       {"C:\\kvo\\..\\..\\..\\secret.exe", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(Get("/versaoarquivo", "f=" + FormEncode(c.f)), c.version) << c.f;
+  for (const auto& c : cases)
+    EXPECT_EQ(Get("/versaoarquivo", "f=" + FormEncode(c.f)), c.version) << c.f;
   // The configured executable, a path in other letters with a trailing dot and blank.
   EXPECT_EQ(Get("/versaokvo"), "3.1.4.1 (vers\xE3o)");
 }
@@ -88,9 +92,16 @@ TEST_F(PathNames, InformationPages) {
     std::string d;
     bool found;
   } cases[] = {
-      {"Geral", true}, {"geral", true},     {"GERAL.", true},   {"geral ", true},
-      {"..", false},   {".. ", false},      {"...", false},     {". .", false},
-      {"..\\Info\\geral", false},           {"... \\..\\geral", false},
+      {"Geral", true},
+      {"geral", true},
+      {"GERAL.", true},
+      {"geral ", true},
+      {"..", false},
+      {".. ", false},
+      {"...", false},
+      {". .", false},
+      {"..\\Info\\geral", false},
+      {"... \\..\\geral", false},
   };
   for (const auto& c : cases)
     EXPECT_EQ(Get("/info", "d=" + FormEncode(c.d)),
@@ -100,7 +111,8 @@ TEST_F(PathNames, InformationPages) {
 
 TEST_F(PathNames, ModuleListAndSettings) {
   const std::string lines =
-      "c:\\kvo\\KVO.NET\\m\xF3" "dulos\\Leia-me.txt|Leia-me.txt|0|0\r\n";
+      "c:\\kvo\\KVO.NET\\m\xF3"
+      "dulos\\Leia-me.txt|Leia-me.txt|0|0\r\n";
   EXPECT_EQ(ScrambleText(Get("/listakvomodulos"), kScrambleKey), lines);
   // The list is saved under the name written, inside the folder that exists in another case.
   EXPECT_EQ(testing::ReadFile(drives_ + "/C/kvo/kvo.net/CONFIG/Lista.LM"), lines);

@@ -54,7 +54,9 @@ TEST_F(ConfigFiles, TextRules) {
 
 // Section and key names compare with the letter case of file names, accented letters included.
 TEST_F(ConfigFiles, NamesWithoutRegardToCase) {
-  Write("[KVO.Mobile.S\xC3O]\nCidade=SP\n[Op\xC7\xD5" "ES]\nA\xC7\xC3O=1\n[\xDF]\nx=sharp\n");
+  Write(
+      "[KVO.Mobile.S\xC3O]\nCidade=SP\n[Op\xC7\xD5"
+      "ES]\nA\xC7\xC3O=1\n[\xDF]\nx=sharp\n");
   struct Case {
     const char* section;
     const char* key;
@@ -62,7 +64,9 @@ TEST_F(ConfigFiles, NamesWithoutRegardToCase) {
   } cases[] = {
       {"KVO.Mobile.s\xE3o", "cidade", "SP"},
       {"kvo.mobile.S\xC3O", "CIDADE", "SP"},
-      {"op\xE7\xF5" "es", "a\xE7\xE3o", "1"},
+      {"op\xE7\xF5"
+       "es",
+       "a\xE7\xE3o", "1"},
       {"KVO.Mobile.SAO", "Cidade", "-"},
       {"SS", "x", "-"},
       {"\xDF", "X", "sharp"},

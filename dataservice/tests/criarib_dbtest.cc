@@ -171,7 +171,8 @@ TEST_F(CriaribTest, ParameterLines) {
        "Unknown connection parameter \"num_buffers\""},
       {"isc_dpb_config=Providers=Engine12\nuser_name=" + u + "\npassword=wrong",
        "Unknown connection parameter \"isc_dpb_config\""},
-      {"user_name " + u + "\npassword=" + pw, "Unknown connection parameter \"user_name " + u + "\""},
+      {"user_name " + u + "\npassword=" + pw,
+       "Unknown connection parameter \"user_name " + u + "\""},
   };
   int expected = Count();
   for (const Case& c : cases) {
@@ -195,8 +196,7 @@ TEST_F(CriaribTest, StatementTooLong) {
                 "Dynamic SQL Error\n-SQL error code = -902\n-Implementation limit exceeded\n"
                 "-SQL statement is too long. Maximum size is 10485760 bytes.");
   EXPECT_EQ(Count(), 3);
-  EXPECT_EQ(Run(q + ";").output,
-            "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+  EXPECT_EQ(Run(q + ";").output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
   EXPECT_EQ(Count(), 4);
 }
 

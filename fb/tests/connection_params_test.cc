@@ -46,8 +46,7 @@ TEST(ConnectionParams, AnyOtherNameIsRefused) {
       ParseConnectionParams({"user_name=SYSDBA", c.line, "password=x"});
       ADD_FAILURE() << c.line << " was taken";
     } catch (const Error& e) {
-      EXPECT_EQ(std::string(e.what()), "Unknown connection parameter \"" + c.name + "\"")
-          << c.line;
+      EXPECT_EQ(std::string(e.what()), "Unknown connection parameter \"" + c.name + "\"") << c.line;
     }
     // Where other names are skipped, they are skipped, never sent.
     const auto kept = ParseConnectionParams({"user_name=SYSDBA", c.line, "password=x"}, false);

@@ -13,9 +13,9 @@ TEST(StatementLength, FirebirdsLimitAndItsMessage) {
     std::string tail;
     bool refused;
   } cases[] = {
-      {max, "", false},     {max + 1, "", true},     {max, ";", false},     {max, ";   ", false},
-      {max + 1, ";", true}, {max, ";;", true},       {max, " ", true},      {max, ";\n", true},
-      {max - 1, " ;", false},
+      {max, "", false},     {max + 1, "", true},  {max, ";", false},
+      {max, ";   ", false}, {max + 1, ";", true}, {max, ";;", true},
+      {max, " ", true},     {max, ";\n", true},   {max - 1, " ;", false},
   };
   for (const auto& c : cases) {
     const std::string sql = std::string(c.bodyBytes, 'x') + c.tail;

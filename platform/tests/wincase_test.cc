@@ -34,7 +34,11 @@ TEST(CaseTable, NamesCompareWithoutCase) {
     bool equal;
   } cases[] = {
       {"KVO.Mobile.S\xC3O", "kvo.mobile.s\xE3o", true},
-      {"M\xD3" "DULOS", "m\xF3" "dulos", true},
+      {"M\xD3"
+       "DULOS",
+       "m\xF3"
+       "dulos",
+       true},
       {"\x8A\x8C\x8E\x9F", "\x9A\x9C\x9E\xFF", true},
       {"\xD7", "\xF7", false},  // multiplication and division signs are no pair
       {"\xDF", "SS", false},

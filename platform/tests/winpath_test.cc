@@ -53,7 +53,9 @@ TEST_F(PathLayer, HostPaths) {
 // missing name keeps the spelling written.
 TEST_F(PathLayer, NamesFoundWithoutRegardToCase) {
   const std::string d = dir.path();
-  for (const char* f : {"/C/KVO/KVO.Net/Bin/kvo.exe", "/C/KVO/KVO.Net/M\xC3\xB3" "dulos/Vendas.dll",
+  for (const char* f : {"/C/KVO/KVO.Net/Bin/kvo.exe",
+                        "/C/KVO/KVO.Net/M\xC3\xB3"
+                        "dulos/Vendas.dll",
                         "/C/info/Geral/Index.html", "/C/dup/GERAL/x", "/C/dup/Geral/x",
                         "/C/dup/geral/x", "/C/S\xC3\x83O/\xC3\x9F.txt", "/C/dots/.../x"})
     testing::WriteFile(d + f, "");
@@ -66,7 +68,10 @@ TEST_F(PathLayer, NamesFoundWithoutRegardToCase) {
       {"c:\\kvo\\kvo.net\\bin\\kvo.exe.", d + "/C/KVO/KVO.Net/Bin/kvo.exe"},
       {"c:\\kvo\\kvo.net\\bin\\kvo.exe ", d + "/C/KVO/KVO.Net/Bin/kvo.exe"},
       {"c:\\kvo. \\kvo.net..\\bin\\kvo.exe . ", d + "/C/KVO/KVO.Net/Bin/kvo.exe"},
-      {"C:\\KVO\\KVO.NET\\M\xD3" "DULOS\\VENDAS.DLL", d + "/C/KVO/KVO.Net/M\xC3\xB3" "dulos/Vendas.dll"},
+      {"C:\\KVO\\KVO.NET\\M\xD3"
+       "DULOS\\VENDAS.DLL",
+       d + "/C/KVO/KVO.Net/M\xC3\xB3"
+           "dulos/Vendas.dll"},
       {"C:\\s\xE3o\\\xDF.TXT", d + "/C/S\xC3\x83O/\xC3\x9F.txt"},
       {"info\\geral\\index.html", "./info/Geral/Index.html"},
       // Several spellings exist: the exact one wins, else the first in byte order.
@@ -93,7 +98,9 @@ TEST_F(PathLayer, NamesFoundWithoutRegardToCase) {
   ASSERT_EQ(chdir(old), 0);
   EXPECT_EQ(ReadWholeFile("C:\\INFO\\GERAL\\INDEX.HTML."), "");
   EXPECT_TRUE(FileExists("c:\\kvo\\kvo.net\\bin\\KVO.EXE"));
-  EXPECT_TRUE(DirectoryExists("C:\\kvo\\kvo.net\\m\xF3" "dulos"));
+  EXPECT_TRUE(
+      DirectoryExists("C:\\kvo\\kvo.net\\m\xF3"
+                      "dulos"));
 }
 
 // Nothing outside the drive folders is reached, whatever case or dots the path is written in.
