@@ -5,8 +5,9 @@
 #include "config/actions.h"
 #include "dataservice/actions.h"
 #include "pages/actions.h"
-#include "platform/error.h"
 #include "platform/ascii.h"
+#include "platform/error.h"
+#include "platform/winpath.h"
 
 namespace kvo::app {
 
@@ -73,6 +74,8 @@ bool TWM::Dispatch(cgi::TWebRequest& request, cgi::TWebResponse& response) {
 
 bool TWM::HandleRequest(cgi::TWebRequest& request, cgi::TWebResponse& response) {
   bool handled = false;
+  // Folders may have changed since an earlier request of this process listed them.
+  platform::ForgetFolderListings();
   try {
     handled = Dispatch(request, response);
   } catch (const std::exception& e) {

@@ -143,8 +143,8 @@ void ServerErrorAnswer(const OutputFn& out, std::string_view typeName, std::stri
   std::string reason;
   for (char c : message)
     if (c != '\r' && c != '\n') reason += c;
-  std::string head = "Status: 500 " + reason + "\r\nContent-Type: text/html\r\n" + kInertHeaders + "Content-Length: " +
-                     std::to_string(body.size()) + "\r\n\r\n";
+  std::string head = "Status: 500 " + reason + "\r\nContent-Type: text/html\r\n" + kInertHeaders +
+                     "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
   if (out) {
     out(head.data(), head.size());
     out(body.data(), body.size());

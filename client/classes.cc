@@ -64,7 +64,8 @@ void TStringList::Assign(const TStringList& other) {
 std::string TStringList::Values(std::string_view name) const {
   for (const std::string& line : lines_) {
     size_t eq = line.find('=');
-    if (eq != std::string::npos && platform::SameTextAscii(std::string_view(line).substr(0, eq), name)) {
+    if (eq != std::string::npos &&
+        platform::SameTextAscii(std::string_view(line).substr(0, eq), name)) {
       return line.substr(eq + 1);
     }
   }
@@ -74,7 +75,8 @@ std::string TStringList::Values(std::string_view name) const {
 void TStringList::SetValue(std::string_view name, std::string_view value) {
   for (std::string& line : lines_) {
     size_t eq = line.find('=');
-    if (eq != std::string::npos && platform::SameTextAscii(std::string_view(line).substr(0, eq), name)) {
+    if (eq != std::string::npos &&
+        platform::SameTextAscii(std::string_view(line).substr(0, eq), name)) {
       line = std::string(name) + "=" + std::string(value);
       Changed();
       return;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/http_client.h"
+#include "fb/fb.h"
 #include "kvo/client/ui.h"
 #include "packet/compress.h"
 #include "platform/ascii.h"
@@ -307,6 +308,12 @@ void TKVOAppDataSet::RunRemote(const std::string& sql, bool showWait) {
   if (sql != lastStatement_) ReleaseStaleFields();
   lastStatement_ = sql;
   Close();
+  // The server would refuse it only after the whole text had travelled, with this message.
+  if (auto refusal = fb::StatementTooLong(q)) {
+    wait.reset();
+    UserInterface().ShowError(refusal->what());
+    return;
+  }
   TFormFields fields = {{"db", DataBaseName}, {"u", User}, {"p", Password}, {"q", q}};
   bool isSelect = IsRemoteSelect(q);
   std::string url = URL + "/" + WebServer + "/sql";

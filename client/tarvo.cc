@@ -2,9 +2,9 @@
 #include "kvo/client/tarvo.h"
 
 #include "client/http_client.h"
-#include "platform/ascii.h"
 #include "config/profile_file.h"
 #include "kvo/client/ui.h"
+#include "platform/ascii.h"
 
 namespace kvo::client {
 

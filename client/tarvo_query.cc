@@ -3,10 +3,10 @@
 
 #include "client/ib_access.h"
 #include "client/sql_markers.h"
-#include "fbpacket/fb_packet.h"
-#include "platform/ascii.h"
 #include "fb/fb.h"
+#include "fbpacket/fb_packet.h"
 #include "packet/packet.h"
+#include "platform/ascii.h"
 
 namespace kvo::client {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <limits>
 
-#include "platform/ascii.h"
 #include "kvo/client/db.h"
+#include "platform/ascii.h"
 #include "platform/error.h"
 
 namespace kvo::client {

@@ -63,18 +63,8 @@ std::string MemoPath(std::string_view directory, std::string_view cnpj) {
 }
 
 bool IsMemoName(std::string_view cnpj) {
-  if (cnpj.find('\0') != std::string_view::npos) return false;
-  if (cnpj.find(':') != std::string_view::npos) return false;
-  auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
-  if (!cnpj.empty() && isSeparator(cnpj.front())) return false;
-  size_t start = 0;
-  while (start <= cnpj.size()) {
-    size_t end = start;
-    while (end < cnpj.size() && !isSeparator(cnpj[end])) ++end;
-    if (cnpj.substr(start, end - start) == "..") return false;
-    start = end + 1;
-  }
-  return true;
+  // A ":" could name a drive or, on Windows, a stream of another file.
+  return cnpj.find(':') == std::string_view::npos && platform::StaysInsideFolder(cnpj);
 }
 
 void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Database& dbkvo) {

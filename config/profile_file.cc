@@ -3,10 +3,10 @@
 #include <climits>
 #include <optional>
 
-#include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
+#include "platform/wincase.h"
 
 namespace kvo::config {
 
@@ -43,14 +43,14 @@ std::optional<std::string> Lookup(const std::string& path, std::string_view sect
       std::string_view name = Trim(
           line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
       if (inSection) return std::nullopt;  // the first section of that name is the one read
-      inSection = !sectionSeen && platform::SameTextAscii(name, section);
+      inSection = !sectionSeen && platform::EqualNoCase1252(name, section);
       sectionSeen = sectionSeen || inSection;
       continue;
     }
     if (!inSection) continue;
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
-    if (!platform::SameTextAscii(Trim(line.substr(0, eq)), key)) continue;
+    if (!platform::EqualNoCase1252(Trim(line.substr(0, eq)), key)) continue;
     std::string_view value = Trim(line.substr(eq + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())

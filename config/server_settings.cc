@@ -28,8 +28,7 @@ ServerSettings ServerSettings::Read() {
   ServerSettings settings;
   std::string allowed = file.ReadText(kServerSection, "AllowedDatabases", kMissing);
   if (allowed != kMissing) settings.AllowedDatabases = std::move(allowed);
-  settings.MaxPacketBytes =
-      ParseSize(file.ReadText(kServerSection, "MaxPacketBytes", ""));
+  settings.MaxPacketBytes = ParseSize(file.ReadText(kServerSection, "MaxPacketBytes", ""));
   settings.KeepAttachments = file.ReadFlag(kServerSection, "KeepAttachments", true);
   int32_t seconds = file.ReadNumber(kServerSection, "KeepAttachmentsSeconds", 30);
   settings.KeepAttachmentsSeconds = seconds < 0 ? 0 : seconds;

@@ -31,9 +31,14 @@ size_t NomeColumn(const fb::ResultSet& rows) {
 
 void RunStatement(const std::string& database, const std::string& params,
                   const std::string& statement) {
+  const config::TextLines paramLines = config::SplitLines(params);
+  // The caller writes the whole parameter text: a line that would be skipped is refused, so a
+  // mistyped name is reported instead of ending in a login refused without a reason. Checked
+  // before the database, so the answer tells nothing about which databases are served.
+  fb::ParseConnectionParams(paramLines);
   app::RequireAllowedDatabase(database);
   const bool write = !MentionsSelect(statement);
-  std::vector<std::string> lines = config::SplitLines(params);
+  std::vector<std::string> lines = paramLines;
   // A statement that writes carries Windows-1252 literals for the server to convert to each
   // column's set, unless the caller's lines choose the connection's character set themselves.
   if (write && fb::ConnectionCharSet(lines).empty()) lines.push_back("lc_ctype=WIN1252");

@@ -11,8 +11,8 @@
 #include "dataservice/actions.h"
 #include "dataservice/statement_log.h"
 #include "fb/fb.h"
-#include "packet/compress.h"
 #include "fbpacket/fb_packet.h"
+#include "packet/compress.h"
 #include "packet/packet.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
@@ -78,6 +78,9 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
             packet::CompressStream(binary, compressed);
           }
           compressed.SetPosition(0);
+          // The web server ends the program when the caller has gone away and the answer
+          // cannot be delivered: the statement is in the log before the first byte goes out.
+          log.Save();
           response.SetContentType("application/octet-stream");
           response.SendResponse();
           headersSent = true;

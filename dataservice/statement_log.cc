@@ -148,6 +148,7 @@ void StatementLog::Save() noexcept {
   } catch (...) {
     // The log never changes the answer.
   }
+  entries_.clear();
 }
 
 void StatementLog::Merge() {

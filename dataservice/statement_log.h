@@ -28,7 +28,8 @@ class StatementLog {
   // Appends "dd/mm/yyyy hh:nn:ss - " and `text` (a statement exactly as received, or a message).
   void Add(std::string_view text);
 
-  // Appends the entries to the file as the header says. Never throws.
+  // Appends the entries kept so far to the file as the header says, and forgets them, so that
+  // a later call appends only what was added since. Never throws.
   void Save() noexcept;
 
   // "dd/mm/yyyy hh:nn:ss" and "yyyy_mm_dd_hh_nn_ss" of a local time.

@@ -206,13 +206,37 @@ class Transaction {
   std::unique_ptr<Impl> impl_;
 };
 
+// The longest statement text Firebird 3 prepares, in bytes, not counting a last ";" followed
+// by nothing but blanks.
+inline constexpr size_t kMaxStatementBytes = 10485760;
+
+// The Error the server raises for a statement text longer than kMaxStatementBytes, or nullopt.
+// The server sends its refusal only after the whole text has reached it, so every route checks
+// here first: preparing and executing in this layer, and the client's posting of /sql.
+std::optional<Error> StatementTooLong(std::string_view sql);
+
+// One connection parameter of a "name=value" line.
+struct ConnectionParam {
+  enum Name { UserName, Password, LcCtype, SqlRoleName } name = UserName;
+  std::string value;
+};
+
+// The parameters of "name=value" lines. Names are "user_name", "password", "lc_ctype" and
+// "sql_role_name", in any letter case, also with the "isc_dpb_" prefix of the client's
+// constants; blanks around the name and around the value do not count, blank lines are
+// skipped, a line without "=" has the empty value. No other parameter ever reaches the server,
+// since one could change which database is reached or how the login is checked: with
+// `refuseUnknown` another name throws Error `Unknown connection parameter "<name>"`, without
+// it the line is skipped.
+std::vector<ConnectionParam> ParseConnectionParams(const std::vector<std::string>& lines,
+                                                   bool refuseUnknown = true);
+
 class Attachment {
  public:
   // Attaches to `database` (a file path, or server name, colon and path, as the client takes
-  // it) with the parameter lines name=value: "user_name", "password", "lc_ctype",
-  // "sql_role_name" (any letter case, also with the "isc_dpb_" prefix; unknown names are
-  // ignored). SQL dialect 3. The database name and the values are Windows-1252 and travel as
-  // UTF-8 (isc_dpb_utf8_filename). Throws Error.
+  // it) with the parameter lines that ParseConnectionParams takes (other names skipped). SQL
+  // dialect 3. The database name and the values are Windows-1252 and travel as UTF-8
+  // (isc_dpb_utf8_filename). Throws Error.
   // With `serverOnly` (or the process-wide guard, see RequireServerAttach) the attach goes
   // through a database server even for a plain file path.
   static Attachment Open(std::string_view database, const std::vector<std::string>& params,

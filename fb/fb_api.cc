@@ -93,41 +93,18 @@ const unsigned char* ParamBlock::data() {
   return builder_->getBuffer(&status);
 }
 
-namespace {
-
-// The parameter name of a "name=value" line as the client's constants spell it without their
-// "isc_dpb_" prefix, in lower case; empty for a line without "=".
-std::string ParamName(const std::string& line) {
-  size_t eq = line.find('=');
-  if (eq == std::string::npos) return {};
-  std::string name = platform::AsciiLowered(line.substr(0, eq));
-  if (name.rfind("isc_dpb_", 0) == 0) name.erase(0, 8);
-  return name;
-}
-
-}  // namespace
-
 std::string ConnectionCharSet(const std::vector<std::string>& lines) {
   std::string charSet;
   // The client takes the last of repeated parameters.
-  for (const std::string& line : lines) {
-    if (ParamName(line) != "lc_ctype") continue;
-    charSet = platform::AsciiUppered(line.substr(line.find('=') + 1));
-  }
+  for (const ConnectionParam& p : ParseConnectionParams(lines, false))
+    if (p.name == ConnectionParam::LcCtype) charSet = platform::AsciiUppered(p.value);
   return charSet;
 }
 
 ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly) {
-  struct Known {
-    const char* name;
-    unsigned char tag;
-  };
-  static const Known kKnown[] = {
-      {"user_name", isc_dpb_user_name},
-      {"password", isc_dpb_password},
-      {"lc_ctype", isc_dpb_lc_ctype},
-      {"sql_role_name", isc_dpb_sql_role_name},
-  };
+  static const unsigned char kTags[] = {isc_dpb_user_name, isc_dpb_password, isc_dpb_lc_ctype,
+                                        isc_dpb_sql_role_name};
+  const std::vector<ConnectionParam> params = ParseConnectionParams(lines, false);
   ParamBlock dpb(IXpbBuilder::DPB);
   dpb.Int(isc_dpb_sql_dialect, 3);
   // Our texts are Windows-1252; the client takes names as UTF-8 only when told so, and refuses
@@ -135,15 +112,8 @@ ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly
   dpb.Tag(isc_dpb_utf8_filename);
   // Before the caller's lines, none of which can name this tag.
   if (serverOnly || ServerAttachRequired()) dpb.String(isc_dpb_config, kServerOnlyConfig);
-  for (const std::string& line : lines) {
-    // Names may come with the leading "isc_dpb_" of the client's constants.
-    std::string name = ParamName(line);
-    if (name.empty()) continue;
-    size_t eq = line.find('=');
-    for (const Known& k : kKnown) {
-      if (name == k.name) dpb.String(k.tag, platform::Cp1252ToUtf8(line.substr(eq + 1)));
-    }
-  }
+  for (const ConnectionParam& p : params)
+    dpb.String(kTags[p.name], platform::Cp1252ToUtf8(p.value));
   return dpb;
 }
 

@@ -90,9 +90,9 @@ class ParamBlock {
   Owned<IXpbBuilder> builder_;
 };
 
-// The attach-time parameters from "name=value" lines (unknown names ignored), SQL dialect 3;
-// with `serverOnly` or the process-wide guard on, the provider choice that keeps the embedded
-// engine out.
+// The attach-time parameters from "name=value" lines (ParseConnectionParams, other names
+// skipped), SQL dialect 3; with `serverOnly` or the process-wide guard on, the provider choice
+// that keeps the embedded engine out.
 ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly);
 
 // The client configuration line carried by a guarded attach (isc_dpb_config, isc_spb_config).

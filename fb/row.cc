@@ -138,7 +138,7 @@ void Layout::ReadAsCp1252() {
     // statement's own bytes, which are Windows-1252 and seldom well-formed UTF-8 beyond ASCII.
     bool ascii = true;
     for (char ch : c.name) ascii = ascii && static_cast<unsigned char>(ch) < 0x80;
-    if (!ascii && platform::IsUtf8(c.name)) c.name = platform::Utf8ToCp1252(c.name);
+    if (!ascii && platform::IsValidUtf8(c.name)) c.name = platform::Utf8ToCp1252(c.name);
   }
 }
 

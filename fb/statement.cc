@@ -208,6 +208,7 @@ Statement::Kind KindOf(unsigned type) {
 }  // namespace
 
 void CheckStatementText(const AttachmentCore& attachment, std::string_view sql) {
+  if (auto refusal = StatementTooLong(sql)) throw *refusal;
   if (sql.size() > 0xFFFFFFFFu) throw Error("The statement is too long");
   // The server reads a statement only up to a NUL byte, even when told its length: the rest
   // would be dropped without a word, and a prefix of what was posted would run.
@@ -340,6 +341,18 @@ Statement::Statement(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Statement::Statement(Statement&&) noexcept = default;
 Statement& Statement::operator=(Statement&&) noexcept = default;
 Statement::~Statement() = default;
+
+std::optional<Error> StatementTooLong(std::string_view sql) {
+  // The server measures the text without a last ";" and the blanks after it.
+  const size_t last = sql.find_last_not_of(' ');
+  if (last != std::string_view::npos && sql[last] == ';') sql = sql.substr(0, last);
+  if (sql.size() <= kMaxStatementBytes) return std::nullopt;
+  return Error(
+      "Dynamic SQL Error\n-SQL error code = -902\n-Implementation limit exceeded\n"
+      "-SQL statement is too long. Maximum size is " +
+          std::to_string(kMaxStatementBytes) + " bytes.",
+      {isc_dsql_error, isc_sqlerr, isc_imp_exc, isc_random});
+}
 
 Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::string_view sql) {
   auto impl = std::make_unique<Impl>();

@@ -7,6 +7,7 @@
 #include "pages/actions.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/winpath.h"
 
 namespace kvo::pages {
 
@@ -20,27 +21,6 @@ std::string LabelLine(std::string_view label) {
 std::string ValueLine(std::string_view value) {
   return "<font color=#ff0000>" + std::string(value) +
          "</font></font></strong></FONT></FONT></STRONG></p>";
-}
-
-bool IsSeparator(char c) {
-  return c == '\\' || c == '/';
-}
-
-// A topic names a folder below the information folder. One that climbs out of it ("..") or
-// names a place of its own (a root or a drive) has no page, whatever exists there.
-bool TopicLeavesBase(std::string_view topic) {
-  if (!topic.empty() && IsSeparator(topic[0])) return true;
-  if (topic.size() >= 2 && topic[1] == ':' &&
-      ((topic[0] >= 'A' && topic[0] <= 'Z') || (topic[0] >= 'a' && topic[0] <= 'z')))
-    return true;
-  size_t start = 0;
-  while (start <= topic.size()) {
-    size_t end = start;
-    while (end < topic.size() && !IsSeparator(topic[end])) ++end;
-    if (topic.substr(start, end - start) == "..") return true;
-    start = end + 1;
-  }
-  return false;
 }
 
 }  // namespace
@@ -91,7 +71,9 @@ void InfoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, TPagePro
   const std::string topic = request.QueryFields().Value("d");
   const std::string base = profile.ReadText("KVO.Net", "PathInfo", "PathInfo");
   const std::string pageFile = base + "\\" + topic + "\\Index.html";
-  if (!TopicLeavesBase(topic) && platform::FileExists(pageFile)) {
+  // A topic that climbs out of the information folder ("..") or names a place of its own (a
+  // root or a drive) has no page, whatever exists there.
+  if (platform::StaysInsideFolder(topic) && platform::FileExists(pageFile)) {
     producer2.SetHTMLFile(pageFile);
     response.SetContent(ProduceContent(producer2));
   } else {

@@ -13,28 +13,12 @@
 #include "platform/file_errors.h"
 #include "platform/files.h"
 #include "platform/unique_fd.h"
+#include "platform/wincase.h"
 #include "platform/winpath.h"
 
 namespace kvo::pages {
 
 namespace {
-
-// Upper case of a Windows-1252 letter, so that file names compare as the system compares them.
-unsigned char FoldCase(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
-  if (c == 0x9A || c == 0x9C || c == 0x9E) return static_cast<unsigned char>(c - 16);
-  if (c == 0xFF) return 0x9F;
-  return c;
-}
-
-bool SameNameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 // Where the template bytes come from. Read fills up to `count` bytes and returns how many;
 // 0 means the end of the template.
@@ -249,7 +233,7 @@ std::string Render(TPageProducer& producer, Source& source) {
 }  // namespace
 
 void TPageProducer::SetHTMLFile(std::string windowsPath) {
-  if (!SameNameNoCase(windowsPath, htmlFile_)) HTMLDoc.clear();
+  if (!platform::EqualNoCase1252(windowsPath, htmlFile_)) HTMLDoc.clear();
   htmlFile_ = std::move(windowsPath);
 }
 

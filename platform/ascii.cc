@@ -31,8 +31,8 @@ bool StartsWithAscii(std::string_view text, std::string_view prefix) {
 }
 
 bool ContainsAscii(std::string_view haystack, std::string_view needle) {
-  return needle.empty() || std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(), SameAscii) !=
-         haystack.end();
+  return needle.empty() || std::search(haystack.begin(), haystack.end(), needle.begin(),
+                                       needle.end(), SameAscii) != haystack.end();
 }
 
 std::string_view TrimControls(std::string_view text) {

@@ -125,24 +125,6 @@ std::string EncodingToCp1252(const char* encoding, std::string_view text) {
   return out;
 }
 
-bool IsUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    unsigned char b = static_cast<unsigned char>(text[i]);
-    size_t len = b < 0x80             ? 1
-                 : (b & 0xE0) == 0xC0 ? 2
-                 : (b & 0xF0) == 0xE0 ? 3
-                 : (b & 0xF8) == 0xF0 ? 4
-                                      : 0;
-    if (len == 0 || i + len > text.size()) return false;
-    if (len == 2 && b < 0xC2) return false;
-    for (size_t k = 1; k < len; ++k)
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    i += len;
-  }
-  return true;
-}
-
 std::string Utf8ToCp1252(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -20,9 +20,6 @@ std::string Utf8ToCp1252(std::string_view text);
 // gives "?" for every byte beyond ASCII.
 std::string EncodingToCp1252(const char* encoding, std::string_view text);
 
-// True when `text` is well-formed UTF-8.
-bool IsUtf8(std::string_view text);
-
 // UTF-16 (native byte order, no BOM) to Windows-1252. With `lookAlike`, characters the code
 // page lacks become a look-alike where one is known (as iconv's //TRANSLIT gives), else "?".
 std::string Utf16ToCp1252(std::u16string_view text, bool lookAlike = true);

@@ -10,9 +10,9 @@ namespace {
 
 Error Failure(const char* what, std::string_view windowsPath, std::string_view reason,
               const char* kind) {
-  return Error(std::string(what) + " \"" + WindowsFullPath(windowsPath) + "\". " +
-                   std::string(reason),
-               kind);
+  return Error(
+      std::string(what) + " \"" + WindowsFullPath(windowsPath) + "\". " + std::string(reason),
+      kind);
 }
 
 }  // namespace

@@ -56,13 +56,16 @@ TEST(AllowedDatabases, OtherDatabasesAreAnsweredAsAWrongPassword) {
   testing::WriteFile(drives.path() + "/C/KVO/KVO.Net/Config/KVO.Server.Config",
                      "[Server]\r\nAllowedDatabases = nothing.fdb; " + db.connection() + "\r\n");
   auto post = [&](const char* path, const std::string& database, const std::string& password) {
-    auto r = testing::PostCgi(path,
-                              Form({{"db", database},
-                                    {"u", db.user()},
-                                    {"p", password},
-                                    {"q", "select 1 from rdb$database"},
-                                    {"cnpj", "1"}}),
-                              {{"KVO_DRIVES", drives.path()}});
+    // /criarib takes its login as parameter lines in "p".
+    const bool lines = std::string_view(path) == "/criarib";
+    auto r = testing::PostCgi(
+        path,
+        Form({{"db", database},
+              {"u", db.user()},
+              {"p", lines ? "user_name=" + db.user() + "\npassword=" + password : password},
+              {"q", "select 1 from rdb$database"},
+              {"cnpj", "1"}}),
+        {{"KVO_DRIVES", drives.path()}});
     return r.output;
   };
   const std::string probe = "localhost/" + std::to_string(listener.port()) + ":/x.fdb";

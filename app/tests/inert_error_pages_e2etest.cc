@@ -42,7 +42,7 @@ const Attack kAttacks[] = {
 std::string FormFields(const std::string& db) {
   return Form({{"db", db},
                {"u", "SYSDBA"},
-               {"p", "wrong"},
+               {"p", "password=wrong"},  // /criarib reads its parameter lines from p
                {"q", "select 1 from rdb$database"},
                {"cnpj", "1"}});
 }
@@ -57,7 +57,7 @@ std::string AttackPage(const std::string& base, PageServer& listener) {
             "\" method=\"post\" action=\"" +
             platform::HtmlEscape(ActionUrl(base, "ikvowebserver.dll", a.action)) + "\">";
     page += "<input name=\"db\" value=\"" + platform::HtmlEscape(db) + "\">";
-    page += "<input name=\"u\" value=\"SYSDBA\"><input name=\"p\" value=\"wrong\">";
+    page += "<input name=\"u\" value=\"SYSDBA\"><input name=\"p\" value=\"password=wrong\">";
     page += "<input name=\"q\" value=\"select 1 from rdb$database\">";
     page += "<input name=\"cnpj\" value=\"1\"></form>\n";
   }
@@ -121,8 +121,7 @@ TEST(InertErrorPagesE2e, InjectedScriptDoesNotRunInABrowser) {
   const std::string beacons = Joined(Beacons(attacker));
   for (const Attack& a : kAttacks) {
     if (!a.keepsBytes) continue;
-    EXPECT_NE(beacons.find("/beacon?control-" + std::string(a.action).substr(1)),
-              std::string::npos)
+    EXPECT_NE(beacons.find("/beacon?control-" + std::string(a.action).substr(1)), std::string::npos)
         << a.action << ": the control page's script did not run\n"
         << Joined(attacker.Requests());
   }

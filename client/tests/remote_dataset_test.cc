@@ -80,6 +80,40 @@ TEST_F(RemoteDataSetTest, TheRequestOnTheWire) {
   EXPECT_TRUE(ui.errors.empty());
 }
 
+// A statement longer than Firebird takes, counted after the parameters are written in, is
+// refused with the server's own message without being posted.
+TEST_F(RemoteDataSetTest, StatementTooLongIsNeverPosted) {
+  const std::string message =
+      "Dynamic SQL Error\n-SQL error code = -902\n-Implementation limit exceeded\n"
+      "-SQL statement is too long. Maximum size is 10485760 bytes.";
+  std::string atLimit = "update t set a = 1";
+  atLimit.resize(10485760, ' ');
+  struct Case {
+    std::string sql;
+    std::string param;  // the value of :v when not empty
+    bool posted;
+  } cases[] = {
+      {atLimit, "", true},
+      {atLimit + ";", "", true},
+      {atLimit + "x", "", false},
+      {"update t set a = :v", std::string(10485760, 'a'), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql.size());
+    LocalHttpServer server(Answer(""));
+    TKVOAppDataSet ds;
+    Configure(ds, server.url());
+    if (!c.param.empty())
+      ds.Params.CreateParam(TFieldType::ftString, "v", TParamType::ptInput).SetValue(c.param);
+    ui.errors.clear();
+    ui.events.clear();
+    ds.RunRemote(c.sql, true);
+    EXPECT_EQ(server.requests().size(), c.posted ? 1u : 0u);
+    EXPECT_EQ(ui.errors, c.posted ? std::vector<std::string>{} : std::vector<std::string>{message});
+    EXPECT_EQ(ui.events, (std::vector<std::string>{"wait shown", "wait closed"}));
+  }
+}
+
 TEST_F(RemoteDataSetTest, WhatCountsAsASelect) {
   struct Case {
     const char* sql;

@@ -135,6 +135,14 @@ TEST_F(MemoTest, AWrittenCnpjNamesAFileInASubFolder) {
   EXPECT_EQ(Post("12.345.678\\0001-90").output, Answer("written\r\n"));
 }
 
+// The directory and the file are found as Windows finds them: in any case, trailing dots and
+// blanks ignored.
+TEST_F(MemoTest, NamesWithoutRegardToCase) {
+  db_->Execute("insert into config_memo values ('c:\\kvo\\MEM\xD3RIAS. ')");
+  Put("C/KVO/Mem\xC3\xB3rias/12345678000195.RTF", "memo\n");
+  EXPECT_EQ(Post("12345678000195").output, Answer("memo\r\n"));
+}
+
 // A cnpj that would lead out of the memo directory is answered as a memo that does not exist,
 // even where the file it points at is there to be read.
 TEST_F(MemoTest, AHostileCnpjReadsNothing) {
@@ -158,6 +166,18 @@ TEST_F(MemoTest, AHostileCnpjReadsNothing) {
       {"NUL byte", std::string("secret\0x", 8), "C:\\KVO\\Memos\\secret"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(Post(c.cnpj).output, FailureAnswer(Missing(c.shownPath)));
+  }
+  // Dots and blanks never make a way up, however the path layer strips them.
+  const Case dotted[] = {
+      {".. then a blank", ".. \\secret", "C:\\KVO\\Memos\\.. \\secret.rtf"},
+      {"three dots", "...\\secret", "C:\\KVO\\Memos\\...\\secret.rtf"},
+      {"dot blank dot", ". ./secret", "C:\\KVO\\Memos\\. .\\secret.rtf"},
+      {"dots, then up", "... \\..\\..\\secret", "C:\\KVO\\secret.rtf"},
+      {"dot blank dot, then up", ". .\\..\\..\\SECRET", "C:\\KVO\\SECRET.rtf"},
+  };
+  for (const auto& c : dotted) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(Post(c.cnpj).output, FailureAnswer(Missing(c.shownPath)));
   }

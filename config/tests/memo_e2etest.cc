@@ -41,8 +41,9 @@ TEST(MemoE2e, ThroughTheWebServer) {
       {"hostile", "..\\secret", "Cannot open file \"C:\\secret.rtf\". No such file or directory",
        true},
       {"markup", "<svg onload=alert(1)>",
-       "Cannot open file \"C:\\" + folder + "\\<svg onload=alert(1)>.rtf\". No such file or "
-       "directory",
+       "Cannot open file \"C:\\" + folder +
+           "\\<svg onload=alert(1)>.rtf\". No such file or "
+           "directory",
        true},
   };
   for (const auto& c : cases) {

@@ -52,6 +52,36 @@ TEST_F(ConfigFiles, TextRules) {
   EXPECT_EQ(ini.ReadText("Nope", "Executavel", "d"), "d");
 }
 
+// Section and key names compare with the letter case of file names, accented letters included.
+TEST_F(ConfigFiles, NamesWithoutRegardToCase) {
+  Write(
+      "[KVO.Mobile.S\xC3O]\nCidade=SP\n[Op\xC7\xD5"
+      "ES]\nA\xC7\xC3O=1\n[\xDF]\nx=sharp\n");
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* expected;
+  } cases[] = {
+      {"KVO.Mobile.s\xE3o", "cidade", "SP"},
+      {"kvo.mobile.S\xC3O", "CIDADE", "SP"},
+      {"op\xE7\xF5"
+       "es",
+       "a\xE7\xE3o", "1"},
+      {"KVO.Mobile.SAO", "Cidade", "-"},
+      {"SS", "x", "-"},
+      {"\xDF", "X", "sharp"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ini.ReadText(c.section, c.key, "-"), c.expected) << c.section << " " << c.key;
+}
+
+// The file itself is found as the path layer finds names.
+TEST_F(ConfigFiles, FileNameWithoutRegardToCase) {
+  testing::WriteFile(dir.path() + "/C/KVO/Config/KVO.Extranet.Config", "[KVO.Net]\nA=1\n");
+  EXPECT_EQ(TProfileFile("C:\\kvo\\CONFIG\\kvo.extranet.config.").ReadText("kvo.net", "a", ""),
+            "1");
+}
+
 TEST_F(ConfigFiles, Numbers) {
   struct Case {
     const char* value;

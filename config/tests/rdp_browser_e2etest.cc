@@ -23,9 +23,9 @@ TEST(RdpBrowserE2e, ScriptDefinesConnectRdpForEachWidthForm) {
     const char* width;
     const char* shown;  // what `typeof ConnectRDP` gives in the page
   } cases[] = {
-      {"1024", "function"}, {"+1024", "function"}, {"1024 ", "function"},
+      {"1024", "function"},   {"+1024", "function"}, {"1024 ", "function"},
       {"1024.5", "function"}, {"0x400", "function"}, {".5", "function"},
-      {"1e3", "function"}, {"-768", "function"}, {"1024px", "undefined"},
+      {"1e3", "function"},    {"-768", "function"},  {"1024px", "undefined"},
   };
   // A page of the program's own origin, so that it may look into the frames it posts to.
   std::string page = "<html><body>\n";

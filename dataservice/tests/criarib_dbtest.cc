@@ -28,12 +28,11 @@ class CriaribTest : public ::testing::Test {
   }
 
   testing::CgiResult Run(const std::string& q) {
-    return testing::PostCgi(
-        "/criarib",
-        Form({{"db", db_->connection()},
-              {"p", "user_name=" + db_->user() + "\r\npassword=" + db_->password()},
-              {"q", q}}),
-        {{"KVO_DRIVES", drives_.path()}});
+    return RunWith("user_name=" + db_->user() + "\r\npassword=" + db_->password(), q);
+  }
+  testing::CgiResult RunWith(const std::string& p, const std::string& q) {
+    return testing::PostCgi("/criarib", Form({{"db", db_->connection()}, {"p", p}, {"q", q}}),
+                            {{"KVO_DRIVES", drives_.path()}});
   }
   std::string ExportFile() const { return drives_.path() + "/C/tabela.txt"; }
   int Count() {
@@ -153,6 +152,52 @@ TEST_F(CriaribTest, RefusedLogin) {
                        {{"KVO_DRIVES", drives_.path()}});
   ExpectFailure(r, "Your user name and password are not defined.");
   EXPECT_EQ(Count(), 3);
+}
+
+// The parameter text takes the four names of a login, written loosely; any other line is
+// refused with its name rather than dropped.
+TEST_F(CriaribTest, ParameterLines) {
+  const std::string u = db_->user(), pw = db_->password();
+  struct Case {
+    std::string p;
+    std::string message;  // empty: the statement runs
+  } cases[] = {
+      {" user_name = " + u + " \r\n\r\n  password=" + pw + "\t\r\n", ""},
+      {"ISC_DPB_USER_NAME=" + u + "\nIsc_Dpb_Password=" + pw + "\nlc_ctype = WIN1252\n", ""},
+      {"user_name=" + u + "\npassword=" + pw + "\nsql_role_name=RDB$ADMIN", ""},
+      {"user_name=" + u + "\npassword=" + pw + "\nsql_dialect=1",
+       "Unknown connection parameter \"sql_dialect\""},
+      {"user_name=" + u + "\npassword=" + pw + "\n num_buffers = 100",
+       "Unknown connection parameter \"num_buffers\""},
+      {"isc_dpb_config=Providers=Engine12\nuser_name=" + u + "\npassword=wrong",
+       "Unknown connection parameter \"isc_dpb_config\""},
+      {"user_name " + u + "\npassword=" + pw,
+       "Unknown connection parameter \"user_name " + u + "\""},
+  };
+  int expected = Count();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.p);
+    testing::CgiResult r = RunWith(c.p, "insert into t (id) values (10)");
+    if (c.message.empty()) {
+      EXPECT_EQ(r.output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+      ++expected;
+    } else {
+      ExpectFailure(r, c.message);
+    }
+    EXPECT_EQ(Count(), expected);
+  }
+}
+
+// Longer than Firebird takes: refused with the server's own message, nothing run.
+TEST_F(CriaribTest, StatementTooLong) {
+  std::string q = "insert into t (id) values (11)";
+  q.resize(10485760, ' ');
+  ExpectFailure(Run(q + " "),
+                "Dynamic SQL Error\n-SQL error code = -902\n-Implementation limit exceeded\n"
+                "-SQL statement is too long. Maximum size is 10485760 bytes.");
+  EXPECT_EQ(Count(), 3);
+  EXPECT_EQ(Run(q + ";").output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+  EXPECT_EQ(Count(), 4);
 }
 
 }  // namespace

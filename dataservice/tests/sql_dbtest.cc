@@ -198,6 +198,12 @@ TEST_F(SqlTest, SelectsAreCommitted) {
   EXPECT_EQ(11, p.GetInt(1, 0));
 }
 
+// The statement padded with blanks one byte beyond what Firebird prepares.
+std::string TooLong(std::string statement) {
+  statement.resize(10485761, ' ');
+  return statement;
+}
+
 TEST_F(SqlTest, FailuresAnswerTheErrorPageAndAreLogged) {
   struct Case {
     const char* name;
@@ -214,6 +220,12 @@ TEST_F(SqlTest, FailuresAnswerTheErrorPageAndAreLogged) {
       {"common table expression", "with x as (select 1 a from rdb$database) select * from x", "",
        "use Open para uma Select Statement", true},
       {"empty statement", "", "", "", true},
+      // Longer than Firebird takes: the server's own message, before the text is sent.
+      {"select too long", TooLong("select * from t"), "", "SQL statement is too long", true},
+      {"statement too long", TooLong("delete from t"), "",
+       "-Implementation limit exceeded\n-SQL statement is too long. Maximum size is 10485760 "
+       "bytes.",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -77,6 +77,22 @@ TEST_F(StatementLogTest, ANulByteInAnEntryLosesNothing) {
   EXPECT_EQ(" - next\r\n", bytes.substr(bytes.size() - 9));
 }
 
+// A request saves what it has before its answer goes out and saves again at its end: each
+// entry reaches the file exactly once.
+TEST_F(StatementLogTest, ASecondSaveAppendsOnlyTheNewEntries) {
+  std::filesystem::create_directories(folder_);
+  StatementLog log(config::kStatementLog);
+  log.Add("select 1 from x");
+  log.Save();
+  log.Save();
+  log.Add("a failure");
+  log.Save();
+  config::TextLines now = config::SplitLines(testing::ReadFile(folder_ + "Log.txt"));
+  ASSERT_EQ(2u, now.size());
+  EXPECT_EQ(" - select 1 from x", now[0].substr(19));
+  EXPECT_EQ(" - a failure", now[1].substr(19));
+}
+
 // A log that is a FIFO or a device is neither waited on nor read nor replaced.
 TEST_F(StatementLogTest, ANonRegularLogIsLeftAlone) {
   std::filesystem::create_directories(folder_);

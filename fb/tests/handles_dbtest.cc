@@ -127,8 +127,8 @@ TEST_F(HandlesTest, OwnersGivingUpInAnyOrderLeaveNothingOnTheServer) {
       {"blob written through a parameter",
        [](Attachment& a) {
          Transaction t = a.StartTransaction();
-         a.Prepare(t, "insert into t values (?, ?)").Execute(
-             {Value(std::string("3")), Value(std::string(70000, 'b'))});
+         a.Prepare(t, "insert into t values (?, ?)")
+             .Execute({Value(std::string("3")), Value(std::string(70000, 'b'))});
          t.Commit();
        }},
   };

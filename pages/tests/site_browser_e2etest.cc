@@ -28,8 +28,8 @@ TEST(SiteBrowserE2e, HeaderShowsAccentedNames) {
       {"UTF-8", "U8OjbyBKb8Ojbw==", "TWHDp8Oj",
        "Loja:[ S\xC3\xA3o Jo\xC3\xA3o ] Usuario:[ Ma\xC3\xA7\xC3\xA3 ]"},
       // "<b>A&B</b>" and "x\0y\x01z"
-      {"markup and controls", "PGI+QSZCPC9iPg==", "eAB5AXo=",
-       "Loja:[ &lt;b&gt;A&amp;B&lt;/b&gt; ] Usuario:[ xyz ]"},
+      {"markup and controls",
+       "PGI+QSZCPC9iPg==", "eAB5AXo=", "Loja:[ &lt;b&gt;A&amp;B&lt;/b&gt; ] Usuario:[ xyz ]"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -72,8 +72,12 @@ TEST(SiteTagHandler, NamesBecomeTheUtf8ThePageDeclares) {
       {"\xC3\xA3 \xE3", "\xC3\x83\xC2\xA3 \xC3\xA3", "mixed text read as Windows-1252"},
       {"\xC0\xAE", "\xC3\x80\xC2\xAE", "overlong form is not UTF-8"},
       {std::string("a\0b\x01\tc\r\nd\x7F", 11), "abcd", "controls and NUL left out"},
-      {"a\xC2\x85" "b\xC2\xA0", "ab\xC2\xA0", "UTF-8 C1 control left out, NBSP kept"},
-      {"a\x81" "b\xE3", "ab\xC3\xA3", "undefined Windows-1252 byte left out"},
+      {"a\xC2\x85"
+       "b\xC2\xA0",
+       "ab\xC2\xA0", "UTF-8 C1 control left out, NBSP kept"},
+      {"a\x81"
+       "b\xE3",
+       "ab\xC3\xA3", "undefined Windows-1252 byte left out"},
       {"<b>\xE3</b>", "&lt;b&gt;\xC3\xA3&lt;/b&gt;", "markup still escaped"},
   };
   for (const auto& c : cases) {

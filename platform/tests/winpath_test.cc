@@ -41,10 +41,100 @@ TEST_F(PathLayer, HostPaths) {
       {"C:\\a\\.\\b\\\\c\\", d + "/C/a/b/c"},
       {"PathInfo\\vendas\\Index.html", "./PathInfo/vendas/Index.html"},
       {"..\\..\\x", "./x"},
+      {"a.\\b \\c. .", "./a/b/c"},
       {"C:", d + "/C"},
   };
   for (const auto& c : cases) EXPECT_EQ(HostPath(c.windows), c.host) << c.windows;
   EXPECT_EQ(HostPath(std::string("C:\\a\0b", 6)), std::nullopt);
+}
+
+// Names are found as Windows finds them: the exact spelling when it exists, else one that
+// differs only in case (Windows-1252 letters included), trailing dots and blanks ignored; a
+// missing name keeps the spelling written.
+TEST_F(PathLayer, NamesFoundWithoutRegardToCase) {
+  const std::string d = dir.path();
+  for (const char* f : {"/C/KVO/KVO.Net/Bin/kvo.exe",
+                        "/C/KVO/KVO.Net/M\xC3\xB3"
+                        "dulos/Vendas.dll",
+                        "/C/info/Geral/Index.html", "/C/dup/GERAL/x", "/C/dup/Geral/x",
+                        "/C/dup/geral/x", "/C/S\xC3\x83O/\xC3\x9F.txt", "/C/dots/.../x"})
+    testing::WriteFile(d + f, "");
+  struct Case {
+    std::string windows;
+    std::string host;
+  } cases[] = {
+      {"C:\\KVO\\KVO.NET\\BIN\\KVO.EXE", d + "/C/KVO/KVO.Net/Bin/kvo.exe"},
+      {"c:\\kvo\\kvo.net\\bin\\kvo.exe", d + "/C/KVO/KVO.Net/Bin/kvo.exe"},
+      {"c:\\kvo\\kvo.net\\bin\\kvo.exe.", d + "/C/KVO/KVO.Net/Bin/kvo.exe"},
+      {"c:\\kvo\\kvo.net\\bin\\kvo.exe ", d + "/C/KVO/KVO.Net/Bin/kvo.exe"},
+      {"c:\\kvo. \\kvo.net..\\bin\\kvo.exe . ", d + "/C/KVO/KVO.Net/Bin/kvo.exe"},
+      {"C:\\KVO\\KVO.NET\\M\xD3"
+       "DULOS\\VENDAS.DLL",
+       d + "/C/KVO/KVO.Net/M\xC3\xB3"
+           "dulos/Vendas.dll"},
+      {"C:\\s\xE3o\\\xDF.TXT", d + "/C/S\xC3\x83O/\xC3\x9F.txt"},
+      {"info\\geral\\index.html", "./info/Geral/Index.html"},
+      // Several spellings exist: the exact one wins, else the first in byte order.
+      {"C:\\dup\\geral", d + "/C/dup/geral"},
+      {"C:\\dup\\Geral", d + "/C/dup/Geral"},
+      {"C:\\dup\\gERAL", d + "/C/dup/GERAL"},
+      // Missing names keep the program's spelling, inside folders found without case.
+      {"C:\\kvo\\KVO.NET\\Logs\\Log.txt", d + "/C/KVO/KVO.Net/Logs/Log.txt"},
+      {"C:\\kvo\\Novo.txt.", d + "/C/KVO/Novo.txt"},
+      // "\xDF" has no other case: "SS" is another name.
+      {"C:\\s\xE3o\\SS.TXT", d + "/C/S\xC3\x83O/SS.TXT"},
+      // Dots and blanks alone never become "." or "..": they stay plain names.
+      {"C:\\KVO\\.. \\x", d + "/C/KVO/.. /x"},
+      {"C:\\KVO\\...\\..\\x", d + "/C/KVO/x"},
+      {"C:\\KVO\\. .\\x", d + "/C/KVO/. ./x"},
+      {"C:\\dots\\...\\X", d + "/C/dots/.../x"},
+      {"C:\\..\\..\\..\\KVO", d + "/C/KVO"},
+      {"C:\\kvo\\..\\..\\d\\x", d + "/C/d/x"},
+  };
+  char old[4096];
+  ASSERT_TRUE(getcwd(old, sizeof old));
+  ASSERT_EQ(chdir((d + "/C").c_str()), 0);
+  for (const auto& c : cases) EXPECT_EQ(HostPath(c.windows), c.host) << c.windows;
+  ASSERT_EQ(chdir(old), 0);
+  EXPECT_EQ(ReadWholeFile("C:\\INFO\\GERAL\\INDEX.HTML."), "");
+  EXPECT_TRUE(FileExists("c:\\kvo\\kvo.net\\bin\\KVO.EXE"));
+  EXPECT_TRUE(
+      DirectoryExists("C:\\kvo\\kvo.net\\m\xF3"
+                      "dulos"));
+}
+
+// Nothing outside the drive folders is reached, whatever case or dots the path is written in.
+TEST_F(PathLayer, NoSpellingLeavesTheDrives) {
+  const std::string drives = dir.path() + "/drives";
+  setenv("KVO_DRIVES", drives.c_str(), 1);
+  testing::WriteFile(dir.path() + "/secret.txt", "secret");
+  testing::WriteFile(drives + "/C/keep", "");
+  testing::WriteFile(drives + "/D/keep", "");
+  for (const char* path : {"C:\\..\\secret.txt", "C:\\..\\..\\SECRET.TXT", "C:\\.. \\secret.txt",
+                           "C:\\... \\..\\..\\secret.txt", "C:\\. .\\..\\secret.txt",
+                           "C:\\..\\D\\..\\..\\secret.txt", "c:/../../secret.txt."}) {
+    const auto host = HostPath(path);
+    ASSERT_TRUE(host) << path;
+    EXPECT_EQ(host->rfind(drives + "/C/", 0), 0u) << path << " -> " << *host;
+    EXPECT_THROW(ReadWholeFile(path), Error) << path;
+  }
+}
+
+// A name created after its folder was listed is found in another case, as is a folder that
+// replaced another of the same name.
+TEST_F(PathLayer, ListingsFollowTheFolder) {
+  const std::string d = dir.path();
+  testing::WriteFile(d + "/C/t/keep", "");
+  EXPECT_EQ(HostPath("C:\\t\\A.TXT"), d + "/C/t/A.TXT");
+  testing::WriteFile(d + "/C/t/a.txt", "1");
+  EXPECT_EQ(HostPath("C:\\t\\A.TXT"), d + "/C/t/a.txt");
+  EXPECT_EQ(ReadWholeFile("C:\\T\\A.TXT"), "1");
+  // A file the program replaces in another case keeps its existing name.
+  WriteWholeFile("C:\\T\\A.TXT", "2");
+  EXPECT_EQ(testing::ReadFile(d + "/C/t/a.txt"), "2");
+  EXPECT_EQ(HostPath("C:\\t\\B.TXT"), d + "/C/t/B.TXT");
+  testing::WriteFile(d + "/C/t/b.txt", "");
+  EXPECT_EQ(HostPath("C:\\t\\B.TXT"), d + "/C/t/b.txt");
 }
 
 TEST_F(PathLayer, DefaultRoot) {

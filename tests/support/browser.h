@@ -11,10 +11,10 @@ namespace kvo::testing {
 // The browser's program, or nullopt when it is not installed (tests then skip, or fail under
 // KVO_REQUIRE_SERVICES=1, through KVO_REQUIRE_BROWSER).
 std::optional<std::string> BrowserProgram();
-#define KVO_REQUIRE_BROWSER()                                                        \
-  if (!::kvo::testing::BrowserProgram()) {                                           \
+#define KVO_REQUIRE_BROWSER()                                                         \
+  if (!::kvo::testing::BrowserProgram()) {                                            \
     if (::kvo::testing::Env("KVO_REQUIRE_SERVICES")) FAIL() << "chromium is missing"; \
-    GTEST_SKIP() << "chromium is missing";                                           \
+    GTEST_SKIP() << "chromium is missing";                                            \
   }
 
 // Loads `url` in a fresh headless browser (its own empty profile, no background traffic), lets
