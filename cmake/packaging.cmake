@@ -22,8 +22,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_KVOWEBSERVER_PACKAGE_NAME kvowebserver)
 set(CPACK_COMPONENT_KVOWEBSERVER_DESCRIPTION
     "KVO.Net application server (CGI) with its lighttpd configuration\n The server of the suite's remote data access, configuration and distribution\n services, run per request by lighttpd; enable it with\n \"lighty-enable-mod kvowebserver\". Includes the command-line client kvoclient.")
-# Found by shlibdeps: the Firebird client, zlib, expat, libstdc++. Not found: what the program opens
-# only when a request needs it, and the web server that runs it.
+# Found by shlibdeps: the Firebird client, zlib, expat, libstdc++ (the FastCGI library is linked
+# in statically). Not found: what the program opens only when a request needs it (libcurl, for
+# the memo service's remote route), and the web server that runs it.
 set(CPACK_DEBIAN_KVOWEBSERVER_PACKAGE_DEPENDS
     "libcurl4, lighttpd (>= 1.4.56), lighttpd-modules-lua")
 # The administrator's edits of these survive upgrades; purging removes them.
@@ -38,6 +39,8 @@ set(CPACK_DEBIAN_LIBKVOCLIENT1_PACKAGE_NAME libkvoclient1)
 set(CPACK_DEBIAN_LIBKVOCLIENT1_PACKAGE_SECTION libs)
 set(CPACK_COMPONENT_LIBKVOCLIENT1_DESCRIPTION
     "KVO.Net client data-access library\n Datasets and queries over a Firebird database, directly or through kvowebserver.")
+# The remote route opens libcurl when it first sends a request, where shlibdeps cannot see it.
+set(CPACK_DEBIAN_LIBKVOCLIENT1_PACKAGE_DEPENDS "libcurl4")
 set(CPACK_DEBIAN_LIBKVOCLIENT1_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/deploy/debian/libkvoclient1/triggers)
 
