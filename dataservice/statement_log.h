@@ -4,9 +4,9 @@
 // Requests run in separate processes and overlap. A request keeps its own entries while it
 // works and, at its end, appends them under an exclusive lock (flock on "Log.lck" beside the
 // log) in one write, flushed to disk after the lock is released. The lock is held only for
-// that, never while SQL runs. A
-// request's cost does not grow with the log: the lock file remembers the log's identity, size
-// and line count, and the lines are counted afresh only when somebody else changed the file.
+// that, never while SQL runs. A request's cost does not grow with the log: the lock file
+// remembers the log's identity, size and line count, and the lines are counted afresh only
+// when somebody else changed the file.
 // Rotation renames the log. A writer killed part-way never damages earlier entries; the next
 // one ends a partial last line before its own. Every failure of the log is ignored: the answer
 // never depends on it.
