@@ -138,6 +138,8 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
   auto impl = std::make_unique<Impl>();
   std::string name = platform::Cp1252ToUtf8(database);
   impl->core->keepKey = keeper::KeyOf(name, dpb.data(), dpb.length());
+  // The same parameter lines as the attach that made it: text is read and written alike.
+  impl->core->TakeCharSet(params);
   if (api::IAttachment* kept = keeper::Take(impl->core->keepKey)) {
     impl->core->handle.reset(kept);
     return Attachment(std::move(impl));
@@ -146,7 +148,6 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
   Status status;
   impl->core->handle.reset(
       api::Provider()->attachDatabase(&status, name.c_str(), dpb.length(), dpb.data()));
-  impl->core->TakeCharSet(params);
   return Attachment(std::move(impl));
 }
 

@@ -94,6 +94,22 @@ TEST_F(FastCgiDb, KeptAttachmentServesExactlyTheSameCredentials) {
   }
 }
 
+// A kept attachment reads text as the attach it came from did: converted to Windows-1252 per
+// column, "?" for what the code page cannot hold.
+TEST_F(FastCgiDb, KeptAttachmentReadsTextAsAFreshOne) {
+  db_.Execute(std::vector<std::string>{
+      "create table u (v varchar(10) character set utf8)",
+      "insert into u values (_UTF8 'a\xC3\xA7\xC3\xA3o\xE2\x82\xAC\xC5\xBC')"});
+  auto process = Start();
+  const std::string query = "select v, current_connection from u";
+  const CgiResult fresh = Sql(*process, db_.password(), query);
+  const CgiResult kept = Sql(*process, db_.password(), query);
+  ASSERT_GT(ConnectionOf(fresh), 0) << fresh.Body();
+  EXPECT_EQ(ConnectionOf(kept), ConnectionOf(fresh));
+  EXPECT_NE(fresh.Body().find("V=\"a\xE7\xE3o\x80?\""), std::string::npos) << fresh.Body();
+  EXPECT_EQ(kept.Body(), fresh.Body());
+}
+
 TEST_F(FastCgiDb, ReuseTurnedOffAttachesForEveryRequest) {
   WriteServerSettings("KeepAttachments=0\r\n");
   auto process = Start();
