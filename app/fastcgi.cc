@@ -121,6 +121,7 @@ cgi::OutputFn RequestOutput(FCGX_Request& request) {
 }
 
 void ServeOne(FCGX_Request& request, int startFolder) {
+  const config::ServerSettings::RequestScope oneReading;
   const config::ServerSettings settings = config::ServerSettings::Read();
   fb::SetKeepAttachments(settings.KeepAttachments, settings.KeepAttachmentsSeconds);
   fb::DropIdleAttachments();

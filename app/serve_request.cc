@@ -4,11 +4,13 @@
 #include <new>
 
 #include "app/wm.h"
+#include "config/server_settings.h"
 #include "platform/error.h"
 
 namespace kvo::app {
 
 void ServeRequest(cgi::CgiInput input, const cgi::OutputFn& out) noexcept {
+  const config::ServerSettings::RequestScope oneReading;
   try {
     try {
       cgi::TWebRequest request(std::move(input));

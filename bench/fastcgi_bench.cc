@@ -4,7 +4,11 @@
 // one-row /sql and for /script, at several concurrencies. All runs happen in one invocation so
 // that they see the same machine; prints every figure and the ratios with their goals.
 //   kvo_fastcgi_bench [--seconds S] [--concurrency 1,8,32]
-#include <curl/curl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -26,11 +30,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-size_t Collect(char* data, size_t size, size_t count, void* user) {
-  static_cast<std::string*>(user)->append(data, size * count);
-  return size * count;
-}
-
 struct Request {
   std::string url;
   std::string body;      // POST when not empty
@@ -42,6 +41,125 @@ struct Result {
   long errors = 0, count = 0;
 };
 
+// A kept-alive HTTP/1.1 connection to the loopback web server, as lean as a load generator
+// must be on a machine whose two cores also run the server: one prepared request written as
+// is, the answer read by its Content-Length or its chunks.
+class Connection {
+ public:
+  explicit Connection(const Request& request) {
+    // http://127.0.0.1:PORT/path
+    const std::string rest = request.url.substr(request.url.find("//") + 2);
+    const size_t slash = rest.find('/');
+    const std::string hostPort = rest.substr(0, slash);
+    port_ = static_cast<uint16_t>(std::atoi(hostPort.substr(hostPort.find(':') + 1).c_str()));
+    bytes_ = (request.body.empty() ? "GET " : "POST ") + rest.substr(slash) +
+             " HTTP/1.1\r\nHost: " + hostPort + "\r\n";
+    if (!request.body.empty())
+      bytes_ += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                std::to_string(request.body.size()) + "\r\n";
+    bytes_ += "\r\n" + request.body;
+  }
+  ~Connection() { Close(); }
+
+  // Sends the request and reads the answer; false on any failure (the connection is then
+  // made anew by the next call).
+  bool Exchange(long& status, std::string& body) {
+    // The web server ends a kept-alive connection after so many requests: a connection that
+    // served before and closes before any byte of the answer is made anew, as browsers do.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      const bool reused = fd_ >= 0;
+      if (fd_ < 0 && !Open()) return false;
+      if (WriteAll() && ReadAnswer(status, body)) return true;
+      const bool nothingCame = buffer_.empty();
+      Close();
+      if (!reused || !nothingCame) return false;
+    }
+    return false;
+  }
+
+ private:
+  bool Open() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port_);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int one = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      Close();
+      return false;
+    }
+    buffer_.clear();
+    return true;
+  }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  bool WriteAll() {
+    size_t done = 0;
+    while (done < bytes_.size()) {
+      const ssize_t n = ::send(fd_, bytes_.data() + done, bytes_.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+  // Makes sure `buffer_` holds at least `size` bytes.
+  bool Fill(size_t size) {
+    char chunk[65536];
+    while (buffer_.size() < size) {
+      const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+      if (n <= 0) return false;
+      buffer_.append(chunk, static_cast<size_t>(n));
+    }
+    return true;
+  }
+  // The position after the next CR LF at or after `from`, reading more as needed.
+  bool Line(size_t from, size_t& end) {
+    while ((end = buffer_.find("\r\n", from)) == std::string::npos)
+      if (!Fill(buffer_.size() + 1)) return false;
+    end += 2;
+    return true;
+  }
+  bool ReadAnswer(long& status, std::string& body) {
+    size_t headersEnd;
+    while ((headersEnd = buffer_.find("\r\n\r\n")) == std::string::npos)
+      if (!Fill(buffer_.size() + 1)) return false;
+    headersEnd += 4;
+    std::string head = buffer_.substr(0, headersEnd);
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    status = std::atol(head.c_str() + head.find(' ') + 1);
+    body.clear();
+    size_t at = headersEnd;
+    if (head.find("\r\ntransfer-encoding: chunked") != std::string::npos) {
+      while (true) {
+        size_t end;
+        if (!Line(at, end)) return false;
+        const size_t size = std::strtoul(buffer_.c_str() + at, nullptr, 16);
+        if (!Fill(end + size + 2)) return false;
+        body.append(buffer_, end, size);
+        at = end + size + 2;
+        if (size == 0) break;
+      }
+    } else {
+      const size_t pos = head.find("\r\ncontent-length:");
+      const size_t size = pos == std::string::npos ? 0 : std::strtoul(head.c_str() + pos + 17, nullptr, 10);
+      if (!Fill(at + size)) return false;
+      body.assign(buffer_, at, size);
+      at += size;
+    }
+    buffer_.erase(0, at);
+    return true;
+  }
+
+  uint16_t port_ = 0;
+  std::string bytes_;
+  std::string buffer_;
+  int fd_ = -1;
+};
+
 // Each of `concurrency` threads sends `request` over its own kept-alive connection for
 // `seconds` (after a short warm-up that is not counted).
 Result Measure(const Request& request, int concurrency, double seconds) {
@@ -51,33 +169,22 @@ Result Measure(const Request& request, int concurrency, double seconds) {
   std::vector<std::thread> threads;
   for (int t = 0; t < concurrency; ++t) {
     threads.emplace_back([&, t] {
-      CURL* curl = curl_easy_init();
+      Connection connection(request);
       std::string answer;
-      curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-      curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-      curl_easy_setopt(curl, CURLOPT_PROXY, "");
-      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
-      curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
-      if (!request.body.empty()) {
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.c_str());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(request.body.size()));
-      }
       while (!stop) {
-        answer.clear();
-        const auto start = Clock::now();
-        const CURLcode code = curl_easy_perform(curl);
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         long status = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        const bool ok = code == CURLE_OK && status == 200 &&
+        const auto start = Clock::now();
+        const bool exchanged = connection.Exchange(status, answer);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        const bool ok = exchanged && status == 200 &&
                         (request.expected.empty() ? answer.empty()
                                                   : answer.find(request.expected) != std::string::npos);
         if (counting) {
           latencies[t].push_back(ms);
           if (!ok) ++errors;
         }
+        if (!exchanged) std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
-      curl_easy_cleanup(curl);
     });
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -128,7 +235,6 @@ int main(int argc, char** argv) {
   const std::string cgiUrl = Need("KVO_HTTP_URL_CGI");
   const std::string fcgiUrl = Need("KVO_HTTP_URL_FASTCGI");
   const std::string drives = Need("KVO_HTTP_DRIVES");
-  curl_global_init(CURL_GLOBAL_DEFAULT);
 
   kvo::testing::TempDatabase db;
   db.Execute(std::vector<std::string>{"create table t (id integer primary key, name varchar(40), amount numeric(15,2))",
@@ -206,6 +312,5 @@ int main(int argc, char** argv) {
     std::printf("  (run with concurrency 8 to see them)\n");
   }
   if (failed) std::printf("\nSOME ANSWERS WERE WRONG (errors column)\n");
-  curl_global_cleanup();
   return failed ? 1 : 0;
 }

@@ -19,9 +19,39 @@ std::optional<uint64_t> ParseSize(std::string_view text) {
   return value;
 }
 
+struct Cache {
+  int scopes = 0;
+  std::optional<ServerSettings> settings;
+};
+
+Cache& TheCache() {
+  static Cache cache;
+  return cache;
+}
+
+ServerSettings ReadFile();
+
 }  // namespace
 
+ServerSettings::RequestScope::RequestScope() {
+  ++TheCache().scopes;
+}
+
+ServerSettings::RequestScope::~RequestScope() {
+  Cache& cache = TheCache();
+  if (--cache.scopes == 0) cache.settings.reset();
+}
+
 ServerSettings ServerSettings::Read() {
+  Cache& cache = TheCache();
+  if (cache.scopes == 0) return ReadFile();
+  if (!cache.settings) cache.settings = ReadFile();
+  return *cache.settings;
+}
+
+namespace {
+
+ServerSettings ReadFile() {
   // A value no file can hold tells a missing key from an empty one.
   static constexpr char kMissing[] = "\x01";
   const TProfileFile file(kServerConfig);
@@ -34,5 +64,7 @@ ServerSettings ServerSettings::Read() {
   settings.KeepAttachmentsSeconds = seconds < 0 ? 0 : seconds;
   return settings;
 }
+
+}  // namespace
 
 }  // namespace kvo::config

@@ -23,8 +23,19 @@ struct ServerSettings {
   int32_t KeepAttachmentsSeconds = 30;
 
   // Reads the file named by kServerConfig (through the path layer). Never throws for a missing
-  // or unreadable file: the defaults above apply.
+  // or unreadable file: the defaults above apply. Within a RequestScope the file is read once
+  // and every later call gets that reading.
   static ServerSettings Read();
+
+  // One request sees one version of the settings, however many of its parts ask for them, and
+  // a persistent process reads them afresh for its next request.
+  class RequestScope {
+   public:
+    RequestScope();
+    ~RequestScope();
+    RequestScope(const RequestScope&) = delete;
+    RequestScope& operator=(const RequestScope&) = delete;
+  };
 };
 
 }  // namespace kvo::config

@@ -141,7 +141,11 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
   // The same parameter lines as the attach that made it: text is read and written alike.
   impl->core->TakeCharSet(params);
   if (api::IAttachment* kept = keeper::Take(impl->core->keepKey)) {
-    impl->core->handle.reset(kept);
+    AttachmentCore& core = *impl->core;
+    core.handle.reset(kept);
+    core.unchecked = true;
+    core.name = std::move(name);
+    core.dpb.assign(reinterpret_cast<const char*>(dpb.data()), dpb.length());
     return Attachment(std::move(impl));
   }
   api::KeepProcessSignals signals;
@@ -174,7 +178,25 @@ Transaction Attachment::StartTransaction() {
   AttachmentCore& core = *impl_->core;
   auto tx = std::make_shared<TransactionCore>(impl_->core);
   Status status;
-  tx->handle.reset(core.Get()->startTransaction(&status, 0, nullptr));
+  if (core.unchecked) {
+    core.unchecked = false;
+    try {
+      tx->handle.reset(core.Get()->startTransaction(&status, 0, nullptr));
+    } catch (const Error&) {
+      // A kept connection that broke while it waited (the server restarted, an administrator
+      // ended it): nothing of the request has run yet, so a fresh attach takes its place, and
+      // its own failure is the request's.
+      core.handle.reset();
+      api::KeepProcessSignals signals;
+      Status again;
+      core.handle.reset(api::Provider()->attachDatabase(
+          &again, core.name.c_str(), static_cast<unsigned>(core.dpb.size()),
+          reinterpret_cast<const unsigned char*>(core.dpb.data())));
+      tx->handle.reset(core.Get()->startTransaction(&again, 0, nullptr));
+    }
+  } else {
+    tx->handle.reset(core.Get()->startTransaction(&status, 0, nullptr));
+  }
   core.open.push_back(tx.get());
   auto impl = std::make_unique<Transaction::Impl>();
   impl->core = std::move(tx);

@@ -22,6 +22,11 @@ struct AttachmentCore {
   api::Ref<api::IAttachment> handle;   // null once detached
   std::vector<TransactionCore*> open;  // transactions started and not yet ended
   std::string keepKey;                 // where Close() may hand it (fb/keeper.h); empty: never
+  // Taken from the keeper and not yet used: the first transaction finds out whether the
+  // connection still works, and attaches anew with `name` and `dpb` when it does not.
+  bool unchecked = false;
+  std::string name;
+  std::string dpb;
   // No connection character set (or NONE): text arrives in each column's own set, and reads
   // convert it to Windows-1252 (Layout::ReadAsCp1252).
   bool readsCp1252 = false;

@@ -103,15 +103,10 @@ api::IAttachment* Take(const std::string& key) noexcept {
     if (k.kept[i].key != key) continue;
     api::Ref<api::IAttachment> handle = std::move(k.kept[i].handle);
     k.kept.erase(k.kept.begin() + static_cast<std::ptrdiff_t>(i));
-    // A server that restarted or a connection that broke while it was kept: the request gets
-    // a fresh attachment instead of the first statement's failure.
-    try {
-      api::Status status;
-      handle->ping(&status);
-      return handle.release();
-    } catch (...) {
-      handle.reset();
-    }
+    // Whether the connection still works is found by the request's first transaction, which
+    // attaches anew when it does not (fb/attachment.cc): a ping would cost every request a
+    // round trip to the server.
+    return handle.release();
   }
   return nullptr;
 }

@@ -395,19 +395,39 @@ const std::vector<Column>& Statement::OutputColumns() const {
 
 void Statement::LookupPrecisions(Transaction& transaction) {
   std::vector<Column>& cols = impl_->output->columns;
-  std::optional<Statement> query;
-  for (Column& c : cols) {
-    bool exact =
+  std::vector<size_t> wanted;
+  for (size_t i = 0; i < cols.size(); ++i) {
+    Column& c = cols[i];
+    const bool exact =
         c.type == SqlType::SmallInt || c.type == SqlType::Integer || c.type == SqlType::BigInt;
     if (!exact || c.relation.empty() || c.field.empty()) continue;
-    if (!query) {
-      query.emplace(Make(transaction.core().shared_from_this(),
-                         "select f.RDB$FIELD_PRECISION from RDB$RELATION_FIELDS r join "
-                         "RDB$FIELDS f on f.RDB$FIELD_NAME = r.RDB$FIELD_SOURCE where "
-                         "r.RDB$RELATION_NAME = ? and r.RDB$FIELD_NAME = ?"));
+    c.precision = 0;
+    wanted.push_back(i);
+  }
+  // One query answers a batch of columns, each row tagged with its column's place: a round trip
+  // to the server per column was most of the cost of a small select. The batch stays far below
+  // the server's limit on the contexts of one query.
+  constexpr size_t kBatch = 50;
+  for (size_t first = 0; first < wanted.size(); first += kBatch) {
+    const size_t last = std::min(wanted.size(), first + kBatch);
+    std::string sql;
+    std::vector<Value> params;
+    for (size_t k = first; k < last; ++k) {
+      if (!sql.empty()) sql += " union all ";
+      sql += "select " + std::to_string(wanted[k]) +
+             ", f.RDB$FIELD_PRECISION from RDB$RELATION_FIELDS r join RDB$FIELDS f on "
+             "f.RDB$FIELD_NAME = r.RDB$FIELD_SOURCE where r.RDB$RELATION_NAME = ? and "
+             "r.RDB$FIELD_NAME = ?";
+      params.emplace_back(cols[wanted[k]].relation);
+      params.emplace_back(cols[wanted[k]].field);
     }
-    ResultSet rs = query->Open({c.relation, c.field});
-    c.precision = rs.Fetch() && !rs.IsNull(0) ? static_cast<int>(rs.GetInt64(0)) : 0;
+    Statement query = Make(transaction.core().shared_from_this(), sql);
+    ResultSet rs = query.Open(params);
+    while (rs.Fetch()) {
+      const int64_t place = rs.GetInt64(0);
+      if (place >= 0 && static_cast<size_t>(place) < cols.size() && !rs.IsNull(1))
+        cols[static_cast<size_t>(place)].precision = static_cast<int>(rs.GetInt64(1));
+    }
   }
 }
 

@@ -39,6 +39,25 @@ TEST_F(ServerSettingsFile, ReadsEachKey) {
   EXPECT_EQ(s.KeepAttachmentsSeconds, 5);
 }
 
+// A request sees one reading however often it asks; the next request sees the file as it is.
+TEST_F(ServerSettingsFile, OneReadingPerRequest) {
+  Write("[Server]\r\nKeepAttachments=0\r\n");
+  {
+    const ServerSettings::RequestScope request;
+    EXPECT_FALSE(ServerSettings::Read().KeepAttachments);
+    Write("[Server]\r\nKeepAttachments=1\r\n");
+    EXPECT_FALSE(ServerSettings::Read().KeepAttachments);
+    {
+      const ServerSettings::RequestScope inner;
+      EXPECT_FALSE(ServerSettings::Read().KeepAttachments);
+    }
+    EXPECT_FALSE(ServerSettings::Read().KeepAttachments);
+  }
+  EXPECT_TRUE(ServerSettings::Read().KeepAttachments);
+  const ServerSettings::RequestScope next;
+  EXPECT_TRUE(ServerSettings::Read().KeepAttachments);
+}
+
 TEST_F(ServerSettingsFile, UnreadableSizesMeanNoLimit) {
   for (const char* value : {"", "0", "-1", "12x", "abc"}) {
     Write(std::string("[Server]\nMaxPacketBytes=") + value + "\nAllowedDatabases=\n");

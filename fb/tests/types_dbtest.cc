@@ -68,6 +68,26 @@ TEST_F(TypesTest, ColumnMetadataDescribesEveryType) {
   EXPECT_EQ(st.OutputColumns()[7].precision, 18);
 }
 
+// Precisions of many columns of two tables at once (more than one lookup batch), and of
+// columns that no table field stands behind.
+TEST_F(TypesTest, PrecisionsOfManyColumnsFromSeveralTables) {
+  std::string columns;
+  for (int i = 0; i < 70; ++i)
+    columns += (i ? ", " : "") + std::string("c") + std::to_string(i) + " numeric(" +
+               std::to_string(1 + i % 18) + ",0)";
+  db_->Execute("create table w (" + columns + ")");
+  Attachment a = db_->Attach();
+  Transaction t = a.StartTransaction();
+  Statement st = a.Prepare(t, "select w.*, t.n2, t.id, 1 + 1 as two from w cross join t");
+  st.LookupPrecisions(t);
+  const auto& c = st.OutputColumns();
+  ASSERT_EQ(c.size(), 73u);
+  for (int i = 0; i < 70; ++i) EXPECT_EQ(c[i].precision, 1 + i % 18) << c[i].name;
+  EXPECT_EQ(c[70].precision, 4);
+  EXPECT_EQ(c[71].precision, 0);
+  EXPECT_EQ(c[72].precision, 0);
+}
+
 TEST_F(TypesTest, ValuesRoundTripThroughParameters) {
   std::string bigText(3 * 1024 * 1024 + 17, 'x');
   for (size_t i = 0; i < bigText.size(); i += 997) bigText[i] = static_cast<char>('a' + i % 26);
