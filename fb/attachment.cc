@@ -301,8 +301,4 @@ std::string ConnectionCharSet(const std::vector<std::string>& params) {
   return api::ConnectionCharSet(params);
 }
 
-void ShutdownClient() noexcept {
-  fb_shutdown(0, fb_shutrsn_app_stopped);
-}
-
 }  // namespace kvo::fb

@@ -341,7 +341,4 @@ std::string ConnectionCharSet(const std::vector<std::string>& params);
 void RequireServerAttach(bool on) noexcept;
 bool ServerAttachRequired() noexcept;
 
-// Ends the client library's work before the process exits with _exit (see app/main.cc).
-void ShutdownClient() noexcept;
-
 }  // namespace kvo::fb
