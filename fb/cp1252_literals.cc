@@ -11,8 +11,8 @@ namespace kvo::fb {
 namespace {
 
 bool IsWordChar(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-         c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '$' || static_cast<unsigned char>(c) >= 0x80;
 }
 
 bool IsBlank(char c) {
@@ -50,6 +50,13 @@ std::string MarkCp1252Literals(std::string_view sql) {
   // Whether the last word read names a character set for what follows (_UTF8 'x'). A binary
   // literal (x'41') is ASCII and never marked.
   bool introduced = false;
+  auto put = [&](std::string_view literal) {
+    if (!introduced && NeedsCp1252Mark(literal)) {
+      RefuseUndefinedCp1252(literal, "The statement");
+      out += "_WIN1252 ";
+    }
+    out.append(literal);
+  };
   size_t i = 0;
   while (i < sql.size()) {
     const char c = sql[i];
@@ -85,21 +92,16 @@ std::string MarkCp1252Literals(std::string_view sql) {
       size_t end = i;
       while (end < sql.size() && IsWordChar(sql[end])) ++end;
       std::string_view word = sql.substr(i, end - i);
-      const bool alternative = (word == "q" || word == "Q") && end + 1 < sql.size() &&
-                               sql[end] == '\'';
+      const bool alternative =
+          (word == "q" || word == "Q") && end + 1 < sql.size() && sql[end] == '\'';
       if (alternative) {
         // q'<c>...<c>': the text runs to the closing delimiter followed by a quote.
         const char close = ClosingOf(sql[end + 1]);
         size_t stop = end + 2;
-        while (stop + 1 < sql.size() && !(sql[stop] == close && sql[stop + 1] == '\''))
-          ++stop;
+        while (stop + 1 < sql.size() && !(sql[stop] == close && sql[stop + 1] == '\'')) ++stop;
         stop = std::min(stop + 2, sql.size());
         std::string_view literal = sql.substr(i, stop - i);
-        if (!introduced && NeedsCp1252Mark(literal)) {
-          RefuseUndefinedCp1252(literal, "The statement");
-          out += "_WIN1252 ";
-        }
-        out.append(literal);
+        put(literal);
         i = stop;
         introduced = false;
         continue;
@@ -123,11 +125,7 @@ std::string MarkCp1252Literals(std::string_view sql) {
       }
       end = std::min(end + 1, sql.size());
       std::string_view literal = sql.substr(i, end - i);
-      if (!introduced && NeedsCp1252Mark(literal)) {
-        RefuseUndefinedCp1252(literal, "The statement");
-        out += "_WIN1252 ";
-      }
-      out.append(literal);
+      put(literal);
       i = end;
       introduced = false;
       continue;

@@ -81,8 +81,7 @@ TEST_F(Cp1252TextTest, ParametersTravelAsWindows1252) {
   Attachment a = Open();
   Transaction t = a.StartTransaction();
   a.Prepare(t, "insert into w (id, v, n, b) values (1, ?, ?, ?)")
-      .Execute({std::string("a\xE7\xE3o\x80"), std::string("a\xE7\xE3o"),
-                std::string("\xE9\x80")});
+      .Execute({std::string("a\xE7\xE3o\x80"), std::string("a\xE7\xE3o"), std::string("\xE9\x80")});
   // Reads convert each column to Windows-1252, a character it lacks as "?".
   a.ExecuteImmediate(t, "insert into w (id, v) values (2, _UTF8 '\xC5\xBC\xC3\xB3\xC5\x82w')");
   ResultSet rs = a.Prepare(t, "select v, n, b from w order by id").Open();
