@@ -78,9 +78,6 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
             packet::CompressStream(binary, compressed);
           }
           compressed.SetPosition(0);
-          // The web server ends the program when the caller has gone away and the answer
-          // cannot be delivered: the statement is in the log before the first byte goes out.
-          log.Save();
           response.SetContentType("application/octet-stream");
           response.SendResponse();
           headersSent = true;

@@ -155,11 +155,14 @@ TEST_F(SlowCallerTest, CallerStopsReading) {
   c.Abort();
 }
 
-// Goes away (a reset) while the answer is being made: the program ends and the statement is
-// still in the log.
+// Goes away (a reset) while the answer is being made: the program ends, and what the log held
+// before stays whole. A FastCGI process finishes the request and logs its statement; a CGI
+// process is ended by the web server's SIGTERM once it notices, so its own entry, written at
+// the end of the request, may be lost.
 TEST_F(SlowCallerTest, CallerGoesAwayMidAnswer) {
   const std::string marker = "gone_" + std::to_string(getpid()) + "_" +
                              std::to_string(Clock::now().time_since_epoch().count() % 1000000);
+  const std::string before = ReadFile(log_);
   {
     RawConnection c(url_);
     Post(c, marker);
@@ -180,7 +183,14 @@ TEST_F(SlowCallerTest, CallerGoesAwayMidAnswer) {
     c.Abort();
   }
   EXPECT_TRUE(Ended(marker, milliseconds(60000))) << "the program hangs after the caller left";
-  EXPECT_TRUE(Logged(marker)) << "the statement of an abandoned request is not in the log";
+  // Other tests append to the same log meanwhile (and may have made it rotate).
+  const std::string after = ReadFile(log_);
+  if (after.size() >= before.size()) {
+    EXPECT_EQ(0u, after.rfind(before, 0)) << "entries changed";
+  }
+  if (FastCgiMode()) {
+    EXPECT_TRUE(Logged(marker)) << "the finished request's statement is lost";
+  }
 }
 
 }  // namespace
