@@ -8,23 +8,29 @@
 
 namespace kvo::client {
 
-std::string EncodeFormBody(const TFormFields& fields) {
+std::string EncodeFormValue(std::string_view value) {
   static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : value) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+      out += static_cast<char>(c);
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string EncodeFormBody(const TFormFields& fields) {
   std::string body;
   for (const auto& [name, value] : fields) {
     body += name;
     body += '=';
-    for (unsigned char c : value) {
-      if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-        body += static_cast<char>(c);
-      } else if (c == ' ') {
-        body += '+';
-      } else {
-        body += '%';
-        body += hex[c >> 4];
-        body += hex[c & 15];
-      }
-    }
+    body += EncodeFormValue(value);
     body += '&';
   }
   return body;

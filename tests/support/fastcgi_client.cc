@@ -82,9 +82,7 @@ FastCgiProcess::FastCgiProcess(Params env, const std::string& folder) {
       ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listener, 16) != 0)
     throw std::runtime_error("cannot listen on " + socketPath_);
-  for (const char* inherited : {"KVO_DRIVES", "FIREBIRD", "FIREBIRD_LOCK", "FIREBIRD_TMP"})
-    if (!env.count(inherited))
-      if (auto v = Env(inherited)) env[inherited] = *v;
+  InheritEnvironment(env);
   std::vector<std::string> storage;
   for (const auto& [k, v] : env) storage.push_back(k + "=" + v);
   std::vector<char*> envp;
