@@ -8,23 +8,29 @@
 
 namespace kvo::client {
 
-std::string EncodeFormBody(const TFormFields& fields) {
+std::string EncodeFormValue(std::string_view value) {
   static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : value) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+      out += static_cast<char>(c);
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string EncodeFormBody(const TFormFields& fields) {
   std::string body;
   for (const auto& [name, value] : fields) {
     body += name;
     body += '=';
-    for (unsigned char c : value) {
-      if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-        body += static_cast<char>(c);
-      } else if (c == ' ') {
-        body += '+';
-      } else {
-        body += '%';
-        body += hex[c >> 4];
-        body += hex[c & 15];
-      }
-    }
+    body += EncodeFormValue(value);
     body += '&';
   }
   return body;
@@ -90,8 +96,7 @@ HttpAnswer HttpClient::Request(const std::string& url, const std::string* formBo
     if (!headers) throw Error("Cannot create the HTTP client");
     Check(c.easy_setopt(h, CURLOPT_POST, 1L));
     Check(c.easy_setopt(h, CURLOPT_POSTFIELDS, formBody->data()));
-    Check(c.easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                           static_cast<curl_off_t>(formBody->size())));
+    Check(c.easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(formBody->size())));
     Check(c.easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
   }
   Check(c.easy_setopt(h, CURLOPT_URL, url.c_str()));
@@ -99,9 +104,9 @@ HttpAnswer HttpClient::Request(const std::string& url, const std::string* formBo
   // Anything but http and https (ftp://, file://) fails at once instead of being tried.
   Check(c.easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
   Check(c.easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
-                         static_cast<long>(std::max(0.0, Limits.ConnectTimeoutSeconds) * 1000)));
+                      static_cast<long>(std::max(0.0, Limits.ConnectTimeoutSeconds) * 1000)));
   Check(c.easy_setopt(h, CURLOPT_TIMEOUT_MS,
-                         static_cast<long>(std::max(0.0, Limits.TimeoutSeconds) * 1000)));
+                      static_cast<long>(std::max(0.0, Limits.TimeoutSeconds) * 1000)));
   Check(c.easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
   Check(c.easy_setopt(h, CURLOPT_ERRORBUFFER, errorText));
   Check(c.easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBody));

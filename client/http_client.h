@@ -14,9 +14,12 @@ namespace kvo::client {
 
 using TFormFields = std::vector<std::pair<std::string, std::string>>;
 
-// The form body: name=value fields joined by "&" with one more "&" after the last. In values,
-// ASCII letters and digits stay, a blank becomes "+", every other byte "%" and two upper-case
-// hexadecimal digits. Names are written as they are.
+// A value as forms and query strings carry it: ASCII letters and digits stay, a blank becomes
+// "+", every other byte "%" and two upper-case hexadecimal digits.
+std::string EncodeFormValue(std::string_view value);
+
+// The form body: name=value fields joined by "&" with one more "&" after the last, values as
+// EncodeFormValue writes them. Names are written as they are.
 std::string EncodeFormBody(const TFormFields& fields);
 
 namespace detail {

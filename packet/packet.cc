@@ -90,10 +90,6 @@ void Packet::Layout() {
   rowSize_ = at;
 }
 
-void Packet::ReserveRows(size_t rows) {
-  slots_.reserve(rows * rowSize_);
-}
-
 void Packet::AddRow() {
   // Doubling keeps appends cheap; the capacity past the last row is never touched.
   if (slots_.size() + rowSize_ > slots_.capacity())

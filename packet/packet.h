@@ -120,10 +120,6 @@ class Packet {
   std::string& Heap() { return heap_; }
   void FinishBytes(size_t column, size_t start);
 
-  // Reserves room for `rows` rows (a hint).
-  void ReserveRows(size_t rows);
-  // Bytes held by rows and heap (for measurements).
-  size_t MemoryBytes() const { return slots_.capacity() + heap_.capacity(); }
   // Bytes taken by the values so far (rows and heap, without spare capacity).
   size_t UsedBytes() const { return rowCount_ * rowSize_ + heap_.size(); }
 

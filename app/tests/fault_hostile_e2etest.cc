@@ -74,6 +74,8 @@ Outcome RunProgram(const std::map<std::string, std::string>& env, const std::str
   for (const auto& [k, v] : env) storage.push_back(k + "=" + v);
   for (const char* name : {"FIREBIRD"})
     if (auto v = Env(name)) storage.push_back(std::string(name) + "=" + *v);
+  for (const char* name : testing::kSanitizerOptions)
+    if (auto v = Env(name)) storage.push_back(std::string(name) + "=" + *v);
   std::vector<char*> envp;
   for (auto& s : storage) envp.push_back(s.data());
   envp.push_back(nullptr);

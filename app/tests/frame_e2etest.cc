@@ -79,6 +79,23 @@ std::string CgiEnvironment(const std::string& base, std::vector<std::string> hea
   return "\n" + r.body;
 }
 
+// lighttpd gives a CGI program only the variables its configuration names: in the sanitizer
+// pass the test configuration must name the sanitizers' options, or the sanitized program runs
+// without its leak suppressions and reports what the Firebird client keeps.
+TEST(FrameE2e, SanitizedProgramGetsTheSanitizerOptions) {
+  if (FastCgiMode()) GTEST_SKIP() << "shows a CGI program's environment";
+  KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
+  const std::string env = CgiEnvironment(base, {});
+  bool any = false;
+  for (const char* name : kSanitizerOptions) {
+    const auto value = Env(name);
+    if (!value) continue;
+    any = true;
+    EXPECT_NE(env.find("\n" + std::string(name) + "=" + *value + "\n"), std::string::npos) << env;
+  }
+  if (!any) GTEST_SKIP() << "no sanitizer options in this run";
+}
+
 // The program decides by REMOTE_HOST and, when that is unset, by HTTP_REMOTE_HOST, a header any
 // caller can send. The web server must set the one and drop the other, whatever the spelling.
 TEST(FrameE2e, CallerCannotChooseItsHostName) {

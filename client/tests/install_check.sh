@@ -89,7 +89,7 @@ caught=$(env -u LD_LIBRARY_PATH "$work/consumer/build/consumer" \
 lib=$(find "$work/prefix" -name 'libkvoclient.so.*' -type f | head -n 1)
 nm -D --defined-only -C "$lib" | cut -d' ' -f3- | sort -u >"$work/symbols"
 foreign=$(grep -v -E '^(kvo::client::|kvo::Error|(typeinfo|typeinfo name|vtable) for kvo::(client::|Error)|non-virtual thunk to kvo::client::|KVO)' "$work/symbols" || true)
-inner=$(grep -E 'kvo::client::(detail::|EncodeFormBody|FindSqlMarkers|LowerAscii|SameTextAscii)' "$work/symbols" || true)
+inner=$(grep -E 'kvo::client::(detail::|EncodeForm|FindSqlMarkers|LowerAscii|SameTextAscii)' "$work/symbols" || true)
 if [[ -n $foreign || -n $inner ]]; then
   echo "symbols exported beyond the public API:"
   printf '%s\n' "$foreign" "$inner" | head -n 40

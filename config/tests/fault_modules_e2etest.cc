@@ -92,6 +92,8 @@ TEST_F(ModuleFaultTest, KilledDuringTheWalk) {
     if (pid == 0) {
       std::vector<std::string> storage;
       for (const auto& [k, v] : Env()) storage.push_back(k + "=" + v);
+      for (const char* name : testing::kSanitizerOptions)
+        if (auto v = testing::Env(name)) storage.push_back(std::string(name) + "=" + *v);
       std::vector<char*> envp;
       for (auto& s : storage) envp.push_back(s.data());
       envp.push_back(nullptr);

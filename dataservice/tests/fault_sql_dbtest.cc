@@ -75,6 +75,8 @@ class CgiProcess {
     };
     for (const char* name : {"FIREBIRD", "PATH"})
       if (auto v = Env(name)) env[name] = *v;
+    for (const char* name : testing::kSanitizerOptions)
+      if (auto v = Env(name)) env[name] = *v;
     std::vector<std::string> storage;
     for (const auto& [k, v] : env) storage.push_back(k + "=" + v);
     std::vector<char*> envp;

@@ -28,6 +28,8 @@ pid_t Start(const std::string& path, const std::string& body, const std::string&
       "CONTENT_LENGTH=" + std::to_string(body.size()), "KVO_DRIVES=" + drives};
   for (const char* name : {"FIREBIRD", "FIREBIRD_LOCK", "FIREBIRD_TMP"})
     if (auto v = testing::Env(name)) env.push_back(std::string(name) + "=" + *v);
+  for (const char* name : testing::kSanitizerOptions)
+    if (auto v = testing::Env(name)) env.push_back(std::string(name) + "=" + *v);
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);

@@ -187,23 +187,37 @@ fb_stop() {
 # ---------------------------------------------------------------------------------------------
 # lighttpd with kvowebserver as CGI program
 
+# TEMPLATE with the sanitizers' options of this environment (scripts/test's sanitizer pass) added
+# to the program's environment: lighttpd gives a program only the variables its configuration
+# names, and without them the sanitized program has no leak suppressions.
+http_template() {
+  local name entries=
+  for name in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
+    [[ -n ${!name:-} ]] && entries+=$(printf '\n      "%s" => "%s",' "$name" "${!name}")
+  done
+  KVO_SANITIZER_ENTRIES=${entries#?} awk '{ print }
+    /"FIREBIRD" => "@FIREBIRD_CLIENT@",/ && ENVIRON["KVO_SANITIZER_ENTRIES"] != "" {
+      print ENVIRON["KVO_SANITIZER_ENTRIES"] }' "$1"
+}
+
 # Writes the web-server fragment from the shipped template (deploy/lighttpd) with this
 # installation's folders.
 http_write_fragment() {
   local out=$1 cgidir=$2 drives=$3 fbclient=$4 lua=$5
-  sed -e "s|@CGI_DIR@|$cgidir|g" -e "s|@KVO_DRIVES@|$drives|g" \
-    -e "s|@FIREBIRD_CLIENT@|$fbclient|g" -e "s|@REMOTE_HOST_LUA@|$lua|g" \
-    -e "s|@URL_PREFIX@|/kvo|g" \
-    "$KVO_REPO_ROOT/deploy/lighttpd/kvowebserver.conf" >"$out"
+  http_template "$KVO_REPO_ROOT/deploy/lighttpd/kvowebserver.conf" |
+    sed -e "s|@CGI_DIR@|$cgidir|g" -e "s|@KVO_DRIVES@|$drives|g" \
+      -e "s|@FIREBIRD_CLIENT@|$fbclient|g" -e "s|@REMOTE_HOST_LUA@|$lua|g" \
+      -e "s|@URL_PREFIX@|/kvo|g" >"$out"
 }
 
 # Writes the FastCGI fragment (deploy/lighttpd/kvowebserver-fastcgi.conf) for URL prefix PREFIX.
 http_write_fastcgi_fragment() {
   local out=$1 prefix=$2 cgidir=$3 sockdir=$4 drives=$5 fbclient=$6 lua=$7 procs=$8
-  sed -e "s|@CGI_DIR@|$cgidir|g" -e "s|@KVO_DRIVES@|$drives|g" \
-    -e "s|@FIREBIRD_CLIENT@|$fbclient|g" -e "s|@REMOTE_HOST_LUA@|$lua|g" \
-    -e "s|@URL_PREFIX@|$prefix|g" -e "s|@SOCKET_DIR@|$sockdir|g" -e "s|@PROCESSES@|$procs|g" \
-    "$KVO_REPO_ROOT/deploy/lighttpd/kvowebserver-fastcgi.conf" >"$out"
+  http_template "$KVO_REPO_ROOT/deploy/lighttpd/kvowebserver-fastcgi.conf" |
+    sed -e "s|@CGI_DIR@|$cgidir|g" -e "s|@KVO_DRIVES@|$drives|g" \
+      -e "s|@FIREBIRD_CLIENT@|$fbclient|g" -e "s|@REMOTE_HOST_LUA@|$lua|g" \
+      -e "s|@URL_PREFIX@|$prefix|g" -e "s|@SOCKET_DIR@|$sockdir|g" \
+      -e "s|@PROCESSES@|$procs|g" >"$out"
 }
 
 # http_link_binary CGIDIR BINARY: the program under both of its script names.

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -39,9 +42,7 @@ namespace {
 CgiResult Run(const std::map<std::string, std::string>& env, const std::string& stdinBytes,
               int stdinFd) {
   std::map<std::string, std::string> full = env;
-  for (const char* inherited : {"KVO_DRIVES", "FIREBIRD", "FIREBIRD_LOCK", "FIREBIRD_TMP"})
-    if (!full.count(inherited))
-      if (auto v = Env(inherited)) full[inherited] = *v;
+  InheritEnvironment(full);
   std::vector<std::string> storage;
   for (const auto& [k, v] : full) storage.push_back(k + "=" + v);
   std::vector<char*> envp;
@@ -50,11 +51,16 @@ CgiResult Run(const std::map<std::string, std::string>& env, const std::string& 
 
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  // Standard error goes to a file read after the end, so a report there cannot block the
+  // program while we wait for standard output.
+  const int err = memfd_create("kvo-cgi-stderr", MFD_CLOEXEC);
+  if (err < 0) throw std::runtime_error("memfd_create");
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
     dup2(stdinFd >= 0 ? stdinFd : in[0], 0);
     dup2(out[1], 1);
+    dup2(err, 2);
     char* argv[] = {const_cast<char*>(KVO_SERVER_BINARY), nullptr};
     execve(KVO_SERVER_BINARY, argv, envp.data());
     _exit(127);
@@ -100,6 +106,14 @@ CgiResult Run(const std::map<std::string, std::string>& env, const std::string& 
   wait4(pid, &status, 0, &usage);
   result.peakKb = usage.ru_maxrss;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::string errors;
+  ssize_t n;
+  while ((n = pread(err, buffer, sizeof buffer, static_cast<off_t>(errors.size()))) > 0)
+    errors.append(buffer, static_cast<size_t>(n));
+  close(err);
+  std::cerr << errors;
+  if (errors.find("ERROR: LeakSanitizer") != std::string::npos)
+    ADD_FAILURE() << "the program leaked (its report is above)";
   return result;
 }
 
@@ -114,6 +128,15 @@ std::map<std::string, std::string> PostEnv(const std::string& path, size_t lengt
 }
 
 }  // namespace
+
+void InheritEnvironment(std::map<std::string, std::string>& env) {
+  for (const char* name : {"KVO_DRIVES", "FIREBIRD", "FIREBIRD_LOCK", "FIREBIRD_TMP"})
+    if (!env.count(name))
+      if (auto v = Env(name)) env[name] = *v;
+  for (const char* name : kSanitizerOptions)
+    if (!env.count(name))
+      if (auto v = Env(name)) env[name] = *v;
+}
 
 CgiResult RunCgi(const std::map<std::string, std::string>& env, const std::string& stdinBytes) {
   return Run(env, stdinBytes, -1);

@@ -33,9 +33,9 @@ struct CgiResult {
   std::string Head() const;
 };
 
-// Runs kvowebserver with exactly `env` as its environment (plus KVO_DRIVES and FIREBIRD from
-// the test's own environment when `env` does not set them), `stdinBytes` on standard input,
-// in the current directory.
+// Runs kvowebserver with exactly `env` as its environment (plus InheritEnvironment's variables),
+// `stdinBytes` on standard input, in the current directory. A leak that the sanitizer build
+// reports on the program's standard error fails the calling test.
 CgiResult RunCgi(const std::map<std::string, std::string>& env, const std::string& stdinBytes = "");
 
 // RunCgi with the file `stdinFile` as standard input. For memory measurements: a forked
@@ -50,6 +50,14 @@ CgiResult PostCgi(const std::string& path, const std::string& body,
 // PostCgi with the body read from the file `bodyFile`.
 CgiResult PostCgiFile(const std::string& path, const std::string& bodyFile,
                       std::map<std::string, std::string> extraEnv = {});
+
+// Adds to `env` the variables of the test's own environment that every run of the program
+// needs and `env` does not set: the drives folder, the Firebird client's configuration, and
+// the sanitizers' options (the sanitizer build reads its leak suppressions from them).
+void InheritEnvironment(std::map<std::string, std::string>& env);
+// The sanitizers' option variables, for tests that build the program's environment by hand.
+inline constexpr const char* kSanitizerOptions[] = {"ASAN_OPTIONS", "LSAN_OPTIONS",
+                                                    "UBSAN_OPTIONS"};
 
 // The value of a variable of the test environment, or nullopt. Tests that need a service call
 // RequireEnv, which skips the test, or fails it when KVO_REQUIRE_SERVICES=1 (scripts/test).

@@ -26,41 +26,16 @@ std::string ServerMessage(const std::string& body) {
   return "";
 }
 
-std::string FormEncode(std::string_view value) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : value) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-      out += static_cast<char>(c);
-    } else if (c == ' ') {
-      out += '+';
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 std::string RequestFailure(const std::string& url, const std::string& message) {
   return url + ": " + message;
 }
 
 HttpAnswer HttpRequest(const std::string& url, bool post, const std::string& formBody,
-                       const ProxySettings& proxy, const Timeouts& timeouts) {
+                       const client::THttpProxySettings& proxy,
+                       const client::THttpLimits& limits) {
   client::detail::HttpClient http;
-  if (!proxy.host.empty()) {
-    http.Proxy.Host = proxy.host;
-    http.Proxy.Port = proxy.port;
-    if (!proxy.user.empty()) {
-      http.Proxy.BasicAuthentication = true;
-      http.Proxy.Username = proxy.user;
-      http.Proxy.Password = proxy.password;
-    }
-  }
-  http.Limits.ConnectTimeoutSeconds = timeouts.connect;
-  http.Limits.TimeoutSeconds = timeouts.total;
+  http.Proxy = proxy;
+  http.Limits = limits;
   client::detail::HttpAnswer received;
   try {
     received = http.Request(url, post ? &formBody : nullptr);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "client/http_client.h"
 #include "client/sql_markers.h"
 #include "config/scramble.h"
 #include "config/text_lines.h"
@@ -88,7 +89,7 @@ struct Options {
   std::string proxyUser;
   Format format = Format::Table;
   bool formatGiven = false;
-  Timeouts timeouts;
+  client::THttpLimits limits;  // the timeouts of every request
   bool help = false;
   std::vector<std::string> arguments;  // the command and its arguments
 };
@@ -151,7 +152,7 @@ Options ParseOptions(int argc, const char* const* argv) {
       double seconds = std::strtod(text.c_str(), &end);
       if (text.empty() || *end || !(seconds >= 0) || seconds > 1e6)
         throw UsageError(arg + " needs a number of seconds");
-      (arg == "--timeout" ? o.timeouts.total : o.timeouts.connect) = seconds;
+      (arg == "--timeout" ? o.limits.TimeoutSeconds : o.limits.ConnectTimeoutSeconds) = seconds;
     } else if (arg == "--format") {
       o.formatGiven = true;
       std::string f = value();
@@ -264,28 +265,29 @@ Credentials NeedCredentials(const Options& o) {
   return {ToWire(o.database), ToWire(user), ToWire(password)};
 }
 
-ProxySettings Proxy(const Options& o) {
-  ProxySettings p;
+client::THttpProxySettings Proxy(const Options& o) {
+  client::THttpProxySettings p;
   if (o.proxy.empty()) {
     if (!o.proxyUser.empty()) throw UsageError("--proxy-user needs --proxy");
     return p;
   }
   size_t colon = o.proxy.rfind(':');
   if (colon == std::string::npos || colon == 0) throw UsageError("--proxy needs HOST:PORT");
-  p.host = o.proxy.substr(0, colon);
+  p.Host = o.proxy.substr(0, colon);
   char* end = nullptr;
   long port = std::strtol(o.proxy.c_str() + colon + 1, &end, 10);
   if (*end || port <= 0 || port > 65535) throw UsageError("--proxy needs HOST:PORT");
-  p.port = static_cast<int32_t>(port);
-  p.user = o.proxyUser;
-  if (!p.user.empty())
-    p.password = Secret("KVO_PROXY_PASSWORD", "Proxy password for " + p.user + ": ");
+  p.Port = static_cast<int32_t>(port);
+  p.Username = o.proxyUser;
+  p.BasicAuthentication = !p.Username.empty();
+  if (p.BasicAuthentication)
+    p.Password = Secret("KVO_PROXY_PASSWORD", "Proxy password for " + p.Username + ": ");
   return p;
 }
 
 bool HttpUrl(const std::string& url) {
-  std::string scheme = url.substr(0, url.find("://") == std::string::npos ? 0 : url.find("://"));
-  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t end = url.find("://");
+  const std::string scheme = end == std::string::npos ? "" : platform::AsciiLowered(url.substr(0, end));
   return scheme == "http" || scheme == "https";
 }
 
@@ -299,14 +301,13 @@ std::string ActionUrl(const Options& o, const std::string& action) {
 }
 
 std::string CredentialFields(const Credentials& c) {
-  return "db=" + FormEncode(c.database) + "&u=" + FormEncode(c.user) +
-         "&p=" + FormEncode(c.password) + "&";
+  return client::EncodeFormBody({{"db", c.database}, {"u", c.user}, {"p", c.password}});
 }
 
 HttpAnswer Ask(const Options& o, const std::string& url, bool post, const std::string& body) {
-  ProxySettings proxy = Proxy(o);
+  const client::THttpProxySettings proxy = Proxy(o);
   Progress progress("waiting for the server");
-  return HttpRequest(url, post, body, proxy, o.timeouts);
+  return HttpRequest(url, post, body, proxy, o.limits);
 }
 
 // The text of an error box: Windows-1252 with CR line breaks.
@@ -377,7 +378,7 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
   if (statement.find_first_not_of(" \t\r\n") == std::string::npos)
     throw UsageError("no statement given");
   const Credentials credentials = NeedCredentials(o);
-  const ProxySettings proxy = Proxy(o);
+  const client::THttpProxySettings proxy = Proxy(o);
 
   CommandLineUserInterface ui;
   client::TScopedUserInterface scope(ui);
@@ -392,11 +393,11 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
   bag.WebServer = o.serverProgram;
   bag.Compressed = o.compressed;
   bag.ShowWait = true;
-  bag.UseProxy = !proxy.host.empty();
-  bag.ProxyHost = proxy.host;
-  bag.ProxyPort = proxy.port;
-  bag.ProxyUser = proxy.user;
-  bag.ProxyPass = proxy.password;
+  bag.UseProxy = !proxy.Host.empty();
+  bag.ProxyHost = proxy.Host;
+  bag.ProxyPort = proxy.Port;
+  bag.ProxyUser = proxy.Username;
+  bag.ProxyPass = proxy.Password;
 
   client::TTarvoIBTransaction transaction;
   transaction.DefaultDatabase = &database;
@@ -404,8 +405,7 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
   query.Database = &database;
   query.Transaction = &transaction;
   query.SQL().SetText(ToWireExactly(statement, "the statement"));
-  query.Limits.ConnectTimeoutSeconds = o.timeouts.connect;
-  query.Limits.TimeoutSeconds = o.timeouts.total;
+  query.Limits = o.limits;
   for (const auto& [name, value] : o.params) {
     bool found = false;
     for (client::TParam& p : query.Params) {
@@ -509,8 +509,8 @@ int RunScrambled(const Options& o, std::ostream& out, const std::string& action)
   std::string query;
   if (action == "/config") {
     if (o.arguments.size() > 3) throw UsageError("config takes at most APP and VARIANT");
-    if (o.arguments.size() > 1) query = "?app=" + FormEncode(ToWire(o.arguments[1]));
-    if (o.arguments.size() > 2) query += "&l=" + FormEncode(ToWire(o.arguments[2]));
+    if (o.arguments.size() > 1) query = "?app=" + client::EncodeFormValue(ToWire(o.arguments[1]));
+    if (o.arguments.size() > 2) query += "&l=" + client::EncodeFormValue(ToWire(o.arguments[2]));
   } else if (o.arguments.size() > 1) {
     throw UsageError("modules takes no arguments");
   }
@@ -529,7 +529,7 @@ int RunVersion(const Options& o, std::ostream& out) {
   std::string action;
   if (o.arguments.size() >= 2 && o.arguments[1] == "file") {
     if (o.arguments.size() != 3) throw UsageError("version file takes one PATH");
-    action = "/versaoarquivo?f=" + FormEncode(ToWire(o.arguments[2]));
+    action = "/versaoarquivo?f=" + client::EncodeFormValue(ToWire(o.arguments[2]));
   } else {
     if (o.arguments.size() > 2)
       throw UsageError(
