@@ -145,7 +145,8 @@ class Connection {
       }
     } else {
       const size_t pos = head.find("\r\ncontent-length:");
-      const size_t size = pos == std::string::npos ? 0 : std::strtoul(head.c_str() + pos + 17, nullptr, 10);
+      const size_t size =
+          pos == std::string::npos ? 0 : std::strtoul(head.c_str() + pos + 17, nullptr, 10);
       if (!Fill(at + size)) return false;
       body.assign(buffer_, at, size);
       at += size;
@@ -176,9 +177,10 @@ Result Measure(const Request& request, int concurrency, double seconds) {
         const auto start = Clock::now();
         const bool exchanged = connection.Exchange(status, answer);
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        const bool ok = exchanged && status == 200 &&
-                        (request.expected.empty() ? answer.empty()
-                                                  : answer.find(request.expected) != std::string::npos);
+        const bool ok =
+            exchanged && status == 200 &&
+            (request.expected.empty() ? answer.empty()
+                                      : answer.find(request.expected) != std::string::npos);
         if (counting) {
           latencies[t].push_back(ms);
           if (!ok) ++errors;
@@ -237,16 +239,17 @@ int main(int argc, char** argv) {
   const std::string drives = Need("KVO_HTTP_DRIVES");
 
   kvo::testing::TempDatabase db;
-  db.Execute(std::vector<std::string>{"create table t (id integer primary key, name varchar(40), amount numeric(15,2))",
-              "insert into t values (1, 'um', 10.50)"});
+  db.Execute(std::vector<std::string>{
+      "create table t (id integer primary key, name varchar(40), amount numeric(15,2))",
+      "insert into t values (1, 'um', 10.50)"});
 
   // The server settings file decides reuse for every request; the original comes back at the end.
   const std::string settings = drives + "/C/KVO/KVO.Net/Config/KVO.Server.Config";
   const bool hadSettings = std::filesystem::exists(settings);
   const std::string original = hadSettings ? kvo::testing::ReadFile(settings) : "";
   auto keep = [&](bool on) {
-    kvo::testing::WriteFile(settings, std::string("[Server]\r\nKeepAttachments=") +
-                                          (on ? "1" : "0") + "\r\n");
+    kvo::testing::WriteFile(
+        settings, std::string("[Server]\r\nKeepAttachments=") + (on ? "1" : "0") + "\r\n");
   };
 
   const std::string sqlBody = kvo::testing::Form({{"db", db.connection()},

@@ -56,9 +56,10 @@ int main(int argc, char** argv) {
   kvo::testing::WriteFile(drives.path() + "/C/KVO/KVO.Net/Config/KVO.Extranet.Config",
                           "[KVO.Net]\r\nURLBase=http://extranet.example\r\n");
   kvo::testing::TempDatabase db;
-  db.Execute(std::vector<std::string>{"create table t (id integer primary key, name varchar(40), amount numeric(15,2))",
-              "execute block as declare i integer = 0; begin while (i < 200) do begin "
-              "insert into t values (:i, 'linha ' || :i, :i * 1.25); i = i + 1; end end"});
+  db.Execute(std::vector<std::string>{
+      "create table t (id integer primary key, name varchar(40), amount numeric(15,2))",
+      "execute block as declare i integer = 0; begin while (i < 200) do begin "
+      "insert into t values (:i, 'linha ' || :i, :i * 1.25); i = i + 1; end end"});
 
   struct Mixed {
     std::string method, path, query, body;
@@ -75,7 +76,8 @@ int main(int argc, char** argv) {
       {"GET", "/config", "app=AppNet", ""},
       {"GET", "/site", "loja=Mercado&usuario=Ana", ""},
       {"GET", "/info", "d=Geral", ""},
-      {"POST", "/login", "", Form({{"db", db.connection()}, {"u", db.user()}, {"p", db.password()}})},
+      {"POST", "/login", "",
+       Form({{"db", db.connection()}, {"u", db.user()}, {"p", db.password()}})},
   };
 
   kvo::testing::FastCgiProcess process({{"KVO_DRIVES", drives.path()}}, drives.path());
@@ -95,8 +97,8 @@ int main(int argc, char** argv) {
       filesAt1000 = OpenFiles(process.pid());
     }
     if (i % 10000 == 0) {
-      std::printf("  %7ld requests: RSS %ld kB, %ld open files\n", i, ResidentKilobytes(process.pid()),
-                  OpenFiles(process.pid()));
+      std::printf("  %7ld requests: RSS %ld kB, %ld open files\n", i,
+                  ResidentKilobytes(process.pid()), OpenFiles(process.pid()));
       std::fflush(stdout);
     }
   }
@@ -109,6 +111,7 @@ int main(int argc, char** argv) {
   std::printf("  after 1,000 requests:   RSS %6ld kB, %ld open files\n", rssAt1000, filesAt1000);
   std::printf("  after %ld requests: RSS %6ld kB, %ld open files\n", total, rssEnd, filesEnd);
   if (rssAt1000 > 0)
-    std::printf("  RSS growth %.1f %% (goal within 10 %%)\n", 100.0 * (rssEnd - rssAt1000) / rssAt1000);
+    std::printf("  RSS growth %.1f %% (goal within 10 %%)\n",
+                100.0 * (rssEnd - rssAt1000) / rssAt1000);
   return failures ? 1 : 0;
 }

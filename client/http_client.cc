@@ -96,8 +96,7 @@ HttpAnswer HttpClient::Request(const std::string& url, const std::string* formBo
     if (!headers) throw Error("Cannot create the HTTP client");
     Check(c.easy_setopt(h, CURLOPT_POST, 1L));
     Check(c.easy_setopt(h, CURLOPT_POSTFIELDS, formBody->data()));
-    Check(c.easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                           static_cast<curl_off_t>(formBody->size())));
+    Check(c.easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(formBody->size())));
     Check(c.easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
   }
   Check(c.easy_setopt(h, CURLOPT_URL, url.c_str()));
@@ -105,9 +104,9 @@ HttpAnswer HttpClient::Request(const std::string& url, const std::string* formBo
   // Anything but http and https (ftp://, file://) fails at once instead of being tried.
   Check(c.easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
   Check(c.easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
-                         static_cast<long>(std::max(0.0, Limits.ConnectTimeoutSeconds) * 1000)));
+                      static_cast<long>(std::max(0.0, Limits.ConnectTimeoutSeconds) * 1000)));
   Check(c.easy_setopt(h, CURLOPT_TIMEOUT_MS,
-                         static_cast<long>(std::max(0.0, Limits.TimeoutSeconds) * 1000)));
+                      static_cast<long>(std::max(0.0, Limits.TimeoutSeconds) * 1000)));
   Check(c.easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
   Check(c.easy_setopt(h, CURLOPT_ERRORBUFFER, errorText));
   Check(c.easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBody));

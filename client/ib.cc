@@ -60,8 +60,8 @@ bool TIBDatabase::Attached() const {
 }
 
 void TIBDatabase::ConnectCore() {
-  connection_ = std::make_unique<Connection>(
-      Connection{fb::Attachment::Open(DatabaseName, Params.Lines(), ServerOnly)});
+  connection_ = std::make_unique<Connection>(Connection{
+      fb::Attachment::Open(DatabaseName, Params.Lines(), ServerOnly, fb::PlainText::Cp1252)});
 }
 
 void TIBDatabase::DisconnectCore() {

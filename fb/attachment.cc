@@ -133,13 +133,15 @@ Attachment::~Attachment() {
 }
 
 Attachment Attachment::Open(std::string_view database, const std::vector<std::string>& params,
-                            bool serverOnly) {
+                            bool serverOnly, PlainText plainText) {
   api::ParamBlock dpb = api::DatabaseParams(params, serverOnly);
   auto impl = std::make_unique<Impl>();
   std::string name = platform::Cp1252ToUtf8(database);
   impl->core->keepKey = keeper::KeyOf(name, dpb.data(), dpb.length());
   // The same parameter lines as the attach that made it: text is read and written alike.
   impl->core->TakeCharSet(params);
+  impl->core->marksCp1252 =
+      plainText == PlainText::Cp1252 && api::ConnectionCharSet(params).empty();
   if (api::IAttachment* kept = keeper::Take(impl->core->keepKey)) {
     AttachmentCore& core = *impl->core;
     core.handle.reset(kept);
@@ -206,6 +208,11 @@ Transaction Attachment::StartTransaction() {
 void Attachment::ExecuteImmediate(Transaction& transaction, std::string_view sql) {
   TransactionCore& tx = transaction.core();
   CheckStatementText(*impl_->core, sql);
+  std::string marked;
+  if (impl_->core->marksCp1252) {
+    marked = MarkCp1252Literals(sql);
+    sql = marked;
+  }
   Status status;
   tx.Adopt(impl_->core->Get()->execute(&status, tx.Get(), static_cast<unsigned>(sql.size()),
                                        sql.data(), 3, nullptr, nullptr, nullptr, nullptr));

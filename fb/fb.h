@@ -231,6 +231,20 @@ struct ConnectionParam {
 std::vector<ConnectionParam> ParseConnectionParams(const std::vector<std::string>& lines,
                                                    bool refuseUnknown = true);
 
+// How an attachment whose parameter lines name no character set (nor NONE) takes statement
+// text and text values. Reads are the same either way: each column arrives in its own set and
+// is converted to Windows-1252 ("?" for a character the code page lacks).
+enum class PlainText {
+  // As they are, of set NONE: a UTF8 column refuses text beyond ASCII ("Malformed string").
+  AsIs,
+  // Windows-1252: string literals beyond ASCII that name no set of their own go as
+  // _WIN1252 '...', text values of a parameter of a real set travel as WIN1252, and the
+  // server converts both to each column's own set, as on a WIN1252 connection; NONE and OCTETS
+  // columns get the bytes as they are. Literals and values holding a byte the code page
+  // leaves undefined are refused.
+  Cp1252,
+};
+
 class Attachment {
  public:
   // Attaches to `database` (a file path, or server name, colon and path, as the client takes
@@ -239,8 +253,9 @@ class Attachment {
   // (isc_dpb_utf8_filename). Throws Error.
   // With `serverOnly` (or the process-wide guard, see RequireServerAttach) the attach goes
   // through a database server even for a plain file path.
+  // `plainText` applies when the lines name no character set.
   static Attachment Open(std::string_view database, const std::vector<std::string>& params,
-                         bool serverOnly = false);
+                         bool serverOnly = false, PlainText plainText = PlainText::AsIs);
   // Creates a database (for tests and the demo): page size 8192, the given character set.
   static Attachment Create(std::string_view database, const std::vector<std::string>& params,
                            std::string_view charSet = "WIN1252");

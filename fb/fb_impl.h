@@ -33,6 +33,9 @@ struct AttachmentCore {
   // The connection character set is WIN1252: the server converts statement text to each
   // column's set, and takes the five bytes the code page leaves undefined for U+0000.
   bool win1252 = false;
+  // No connection character set, yet statement text and text values are Windows-1252 and go
+  // to the server marked as such (Attachment::Open with PlainText::Cp1252).
+  bool marksCp1252 = false;
 
   ~AttachmentCore();
   api::IAttachment* Get() const;  // throws when detached
@@ -127,12 +130,21 @@ struct Row {
 // Character sets by Firebird's ids (fb/charset.cc): whether the program converts text of the
 // set to Windows-1252, the longest character in bytes (1 for unknown sets), and the conversion
 // (each character Windows-1252 lacks as "?"; unknown sets unchanged).
+inline constexpr unsigned kCharSetNone = 0, kCharSetOctets = 1, kCharSetWin1252 = 53;
 bool NeedsConversion(unsigned charSet);
 unsigned CharSetMaxBytes(unsigned charSet);
 std::string ToCp1252(unsigned charSet, std::string_view bytes);
 
 // Throws Error for statement text that cannot reach the server exactly as given.
 void CheckStatementText(const AttachmentCore& attachment, std::string_view sql);
+// Throws Error "<what> holds the byte 0x81, which is no character of Windows-1252; nothing was
+// run" for text holding one of the five bytes the code page leaves undefined: the server takes
+// them for U+0000 when it converts Windows-1252 text.
+void RefuseUndefinedCp1252(std::string_view text, std::string_view what);
+// The statement with every string literal that holds other than ASCII and names no character
+// set of its own preceded by the introducer _WIN1252 (fb/cp1252_literals.cc); such a literal
+// holding an undefined byte is refused as RefuseUndefinedCp1252 does.
+std::string MarkCp1252Literals(std::string_view sql);
 
 // Text forms shared with the rest of the layer.
 std::string FormatScaled(int64_t value, int scale);

@@ -69,6 +69,16 @@ std::string BlobText(const Value& v) {
   return std::visit(visitor, v);
 }
 
+// On a connection without a character set that takes Windows-1252 text, text bound to a
+// parameter of a real character set travels as WIN1252, which the server converts to it; NONE
+// and OCTETS take the bytes as they are.
+void MarkCp1252Value(const TransactionCore& tx, unsigned index, unsigned& charSet,
+                     std::string_view text) {
+  if (!tx.attachment->marksCp1252 || charSet == kCharSetNone || charSet == kCharSetOctets) return;
+  RefuseUndefinedCp1252(text, "Parameter " + std::to_string(index + 1));
+  charSet = kCharSetWin1252;
+}
+
 InputMessage BindInput(const Layout& declared, TransactionCore& tx,
                        const std::vector<Value>& params) {
   const std::vector<Column>& cols = declared.columns;
@@ -94,6 +104,7 @@ InputMessage BindInput(const Layout& declared, TransactionCore& tx,
       length = sizeof(ISC_QUAD);
       subType = c.subType;
       if (!std::holds_alternative<std::monostate>(v)) blobTexts[i] = BlobText(v);
+      if (subType == 1) MarkCp1252Value(tx, i, charSet, blobTexts[i]);
     } else if (std::holds_alternative<std::monostate>(v)) {
       // NULL: any type does; a short text keeps the message small.
       type = SQL_VARYING;
@@ -127,6 +138,7 @@ InputMessage BindInput(const Layout& declared, TransactionCore& tx,
       length = std::max<unsigned>(1, static_cast<unsigned>(text.size()));
       // Text bound to a non-text parameter carries no character set of its own.
       if (c.type != SqlType::Char && c.type != SqlType::VarChar) charSet = 0;
+      MarkCp1252Value(tx, i, charSet, text);
     }
     Status status;
     builder->setType(&status, i, type | 1);
@@ -215,12 +227,15 @@ void CheckStatementText(const AttachmentCore& attachment, std::string_view sql) 
   if (size_t nul = sql.find('\0'); nul != std::string_view::npos)
     throw Error("The statement holds a NUL byte at position " + std::to_string(nul + 1) +
                 "; nothing was run");
-  if (!attachment.win1252) return;
-  for (unsigned char c : sql) {
+  if (attachment.win1252) RefuseUndefinedCp1252(sql, "The statement");
+}
+
+void RefuseUndefinedCp1252(std::string_view text, std::string_view what) {
+  for (unsigned char c : text) {
     if (c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "0x%02X", c);
-      throw Error(std::string("The statement holds the byte ") + hex +
+      throw Error(std::string(what) + " holds the byte " + hex +
                   ", which is no character of Windows-1252; nothing was run");
     }
   }
@@ -359,6 +374,11 @@ Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::str
   impl->transaction = std::move(transaction);
   TransactionCore& tx = *impl->transaction;
   CheckStatementText(*tx.attachment, sql);
+  std::string marked;
+  if (tx.attachment->marksCp1252) {
+    marked = MarkCp1252Literals(sql);
+    sql = marked;
+  }
   Status status;
   impl->statement.reset(
       tx.attachment->Get()->prepare(&status, tx.Get(), static_cast<unsigned>(sql.size()),

@@ -30,17 +30,16 @@ class FastCgiDb : public ::testing::Test {
   }
 
   std::unique_ptr<FastCgiProcess> Start() {
-    return std::make_unique<FastCgiProcess>(Params{{"KVO_DRIVES", drives_.path()}},
-                                            drives_.path());
+    return std::make_unique<FastCgiProcess>(Params{{"KVO_DRIVES", drives_.path()}}, drives_.path());
   }
 
   CgiResult Sql(FastCgiProcess& process, const std::string& password,
                 const std::string& statement = kConnectionQuery) {
     const std::string body = Form({{"db", db_.connection()},
-                                       {"u", db_.user()},
-                                       {"p", password},
-                                       {"q", statement},
-                                       {"z", "false"}});
+                                   {"u", db_.user()},
+                                   {"p", password},
+                                   {"q", statement},
+                                   {"z", "false"}});
     return process.Request(RequestParams("POST", "/sql", drives_.path(), body), body);
   }
 
@@ -55,8 +54,9 @@ class FastCgiDb : public ::testing::Test {
   bool Attached(long connection) {
     fb::Attachment a = db_.Attach();
     fb::Transaction t = a.StartTransaction();
-    fb::Statement s = a.Prepare(t, "select count(*) from mon$attachments where mon$attachment_id = " +
-                                       std::to_string(connection));
+    fb::Statement s =
+        a.Prepare(t, "select count(*) from mon$attachments where mon$attachment_id = " +
+                         std::to_string(connection));
     fb::ResultSet rows = s.Open();
     rows.Fetch();
     return rows.GetInt64(0) == 1;
@@ -181,10 +181,12 @@ TEST_F(FastCgiDb, StopSignalLetsARunningQueryFinish) {
   const std::string statement =
       "select count(*) from rdb$types a cross join rdb$types b "
       "cross join (select first 20 rdb$field_name from rdb$fields) c";
-  const std::string body = Form(
-      {{"db", db_.connection()}, {"u", db_.user()}, {"p", db_.password()}, {"q", statement}, {"z", "false"}});
-  const int connection =
-      process->Send(RequestParams("POST", "/sql", drives_.path(), body), body);
+  const std::string body = Form({{"db", db_.connection()},
+                                 {"u", db_.user()},
+                                 {"p", db_.password()},
+                                 {"q", statement},
+                                 {"z", "false"}});
+  const int connection = process->Send(RequestParams("POST", "/sql", drives_.path(), body), body);
   // The query runs on an attachment, so the Firebird client's signal handlers are in place.
   std::this_thread::sleep_for(std::chrono::milliseconds(250));
   ASSERT_EQ(::kill(process->pid(), SIGTERM), 0);

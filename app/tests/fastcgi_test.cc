@@ -5,11 +5,11 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/cgi_runner.h"
@@ -46,7 +46,8 @@ const Case kCases[] = {
     {"script", "GET", "/script", "", "", "10.1.2.3"},
     {"no path", "GET", nullptr, "", "", "10.1.2.3"},
     {"action without handler", "GET", "/loginx", "", "", "10.1.2.3"},
-    {"posted form", "POST", "/rdp", "", "server_rdp=srv.local&user_rdp=ana&width_rdp=800", "1.2.3.4"},
+    {"posted form", "POST", "/rdp", "", "server_rdp=srv.local&user_rdp=ana&width_rdp=800",
+     "1.2.3.4"},
     {"site page", "GET", "/site", "loja=Mercado&usuario=Ana", "", "10.1.2.3"},
     {"site page without texts", "GET", "/site", "", "", "10.1.2.3"},
     {"information page", "GET", "/info", "", "", "10.1.2.3"},

@@ -325,6 +325,65 @@ TEST_F(RemoteE2eTest, ParametersArriveAsTheDirectRouteBindsThem) {
   EXPECT_EQ(DirectRows(*db_, "select id, d, s, n from f order by id"), expected);
 }
 
+// Both routes give the same Windows-1252 text when the caller names no character set; a set
+// the caller names is the direct route's connection set, used as is.
+TEST_F(RemoteE2eTest, TextInTheCallersCharacterSet) {
+  db_->Execute(
+      {"create table u (id integer, v varchar(10) character set utf8, "
+       "c char(10) character set utf8)",
+       "insert into u values (1, _UTF8 'a\xC3\xA7\xC3\xA3o\xE2\x82\xAC', _UTF8 'ab')",
+       "insert into u values (2, _UTF8 '\xC5\xBC\xC3\xB3\xC5\x82w', null)"});
+  auto read = [&](bool remote, const char* charSet, const char* sql) {
+    TTarvoIBDatabase db;
+    ConfigureMultiTier(db);
+    db.TarvoMultiTierProps().Active = remote;
+    if (charSet) db.Params.Add(std::string("lc_ctype=") + charSet);
+    TTarvoIBTransaction tx;
+    tx.DefaultDatabase = &db;
+    TTarvoIBQuery q;
+    q.Database = &db;
+    q.Transaction = &tx;
+    q.SQL().SetText(sql);
+    q.OpenQuery();
+    std::vector<std::string> rows;
+    for (q.First(); !q.Eof(); q.Next())
+      rows.push_back(q.FieldByName("V").AsString() + "|" + q.FieldByName("C").AsString());
+    return rows;
+  };
+  // A character the code page lacks is "?", a CHAR(10) ten characters.
+  const std::vector<std::string> cp1252 = {"a\xE7\xE3o\x80|ab        ", "?\xF3?w|"};
+  EXPECT_EQ(read(false, nullptr, "select v, c from u order by id"), cp1252);
+  EXPECT_EQ(read(true, nullptr, "select v, c from u order by id"), cp1252);
+  // UTF8 named: UTF-8 text, and a CHAR(10) of UTF8 is 40 bytes wide, as Firebird gives it.
+  EXPECT_EQ(read(false, "UTF8", "select v, c from u order by id"),
+            (std::vector<std::string>{"a\xC3\xA7\xC3\xA3o\xE2\x82\xAC|ab" + std::string(38, ' '),
+                                      "\xC5\xBC\xC3\xB3\xC5\x82w|"}));
+
+  // Writes on the direct route without a character set: a Windows-1252 literal and parameter
+  // reach the UTF8 column converted, and both routes read them back.
+  TTarvoIBDatabase db;
+  ConfigureMultiTier(db);
+  db.TarvoMultiTierProps().Active = false;
+  TTarvoIBTransaction tx;
+  tx.DefaultDatabase = &db;
+  db.SetConnected(true);
+  TIBClientDataSet write;
+  write.DBConnection = &db;
+  write.DBTransaction = &tx;
+  write.CommandText = "insert into u (id, v, c) values (3, 'a\xE7\xE3o\x80', :c)";
+  write.Params.CreateParam(TFieldType::ftString, "c", TParamType::ptInput)
+      .SetValue(std::string("p\xE3o"));
+  write.Execute();
+  tx.Commit();
+  const std::vector<std::string> written = {"a\xE7\xE3o\x80|p\xE3o       "};
+  EXPECT_EQ(read(false, nullptr, "select v, c from u where id = 3"), written);
+  EXPECT_EQ(read(true, nullptr, "select v, c from u where id = 3"), written);
+  EXPECT_EQ(read(false, "UTF8", "select v, c from u where id = 3"),
+            (std::vector<std::string>{"a\xC3\xA7\xC3\xA3o\xE2\x82\xAC|p\xC3\xA3o" +
+                                      std::string(36, ' ')}));
+  EXPECT_TRUE(ui_.errors.empty()) << ui_.errors[0];
+}
+
 class ProxyE2eTest : public RemoteE2eTest {
  protected:
   void SetUp() override {

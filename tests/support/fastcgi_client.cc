@@ -44,8 +44,7 @@ void Record(std::string& out, unsigned char type, std::string_view content) {
 
 // Records of at most 65,535 bytes each, then the empty record that ends the stream.
 void Stream(std::string& out, unsigned char type, std::string_view bytes) {
-  for (size_t at = 0; at < bytes.size(); at += 65535)
-    Record(out, type, bytes.substr(at, 65535));
+  for (size_t at = 0; at < bytes.size(); at += 65535) Record(out, type, bytes.substr(at, 65535));
   Record(out, type, {});
 }
 
@@ -79,7 +78,8 @@ FastCgiProcess::FastCgiProcess(Params env, const std::string& folder) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, socketPath_.c_str(), sizeof address.sun_path - 1);
-  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (listener < 0 ||
+      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listener, 16) != 0)
     throw std::runtime_error("cannot listen on " + socketPath_);
   InheritEnvironment(env);
@@ -162,8 +162,8 @@ CgiResult FastCgiProcess::Receive(int fd) {
   std::vector<char> content;
   while (ReadAll(fd, header, 8)) {
     const unsigned char type = static_cast<unsigned char>(header[1]);
-    const size_t length = (static_cast<unsigned char>(header[4]) << 8) |
-                          static_cast<unsigned char>(header[5]);
+    const size_t length =
+        (static_cast<unsigned char>(header[4]) << 8) | static_cast<unsigned char>(header[5]);
     const size_t padding = static_cast<unsigned char>(header[6]);
     content.resize(length + padding);
     if (!ReadAll(fd, content.data(), content.size())) break;
