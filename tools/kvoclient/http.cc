@@ -31,8 +31,7 @@ std::string RequestFailure(const std::string& url, const std::string& message) {
 }
 
 HttpAnswer HttpRequest(const std::string& url, bool post, const std::string& formBody,
-                       const client::THttpProxySettings& proxy,
-                       const client::THttpLimits& limits) {
+                       const client::THttpProxySettings& proxy, const client::THttpLimits& limits) {
   client::detail::HttpClient http;
   http.Proxy = proxy;
   http.Limits = limits;

@@ -20,8 +20,7 @@ struct HttpAnswer {
 // the status is not 2xx (the status line, then ": " and the message of the server's failure
 // page when it carries one).
 HttpAnswer HttpRequest(const std::string& url, bool post, const std::string& formBody,
-                       const client::THttpProxySettings& proxy,
-                       const client::THttpLimits& limits);
+                       const client::THttpProxySettings& proxy, const client::THttpLimits& limits);
 
 // "<url>: <message>", the form of every failed request.
 std::string RequestFailure(const std::string& url, const std::string& message);

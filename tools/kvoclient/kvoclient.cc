@@ -287,7 +287,8 @@ client::THttpProxySettings Proxy(const Options& o) {
 
 bool HttpUrl(const std::string& url) {
   const size_t end = url.find("://");
-  const std::string scheme = end == std::string::npos ? "" : platform::AsciiLowered(url.substr(0, end));
+  const std::string scheme =
+      end == std::string::npos ? "" : platform::AsciiLowered(url.substr(0, end));
   return scheme == "http" || scheme == "https";
 }
 
