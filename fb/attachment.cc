@@ -1,6 +1,7 @@
 // Attachments and transactions: who commits what when a connection closes.
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 #include "fb/fb_impl.h"
 #include "platform/codepage.h"
@@ -114,6 +115,14 @@ void Transaction::Rollback() {
 // ---------------------------------------------------------------------------------------------
 // Attachment
 
+void AttachmentCore::Attach() {
+  api::KeepProcessSignals signals;
+  Status status;
+  handle.reset(api::Provider()->attachDatabase(&status, name.c_str(),
+                                               static_cast<unsigned>(dpb.size()),
+                                               reinterpret_cast<const unsigned char*>(dpb.data())));
+}
+
 Attachment::Attachment(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Attachment::Attachment(Attachment&&) noexcept = default;
 Attachment& Attachment::operator=(Attachment&& other) noexcept {
@@ -142,18 +151,15 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
   impl->core->TakeCharSet(params);
   impl->core->marksCp1252 =
       plainText == PlainText::Cp1252 && api::ConnectionCharSet(params).empty();
-  if (api::IAttachment* kept = keeper::Take(impl->core->keepKey)) {
-    AttachmentCore& core = *impl->core;
+  AttachmentCore& core = *impl->core;
+  core.name = std::move(name);
+  core.dpb.assign(reinterpret_cast<const char*>(dpb.data()), dpb.length());
+  if (api::IAttachment* kept = keeper::Take(core.keepKey)) {
     core.handle.reset(kept);
     core.unchecked = true;
-    core.name = std::move(name);
-    core.dpb.assign(reinterpret_cast<const char*>(dpb.data()), dpb.length());
-    return Attachment(std::move(impl));
+  } else {
+    core.Attach();
   }
-  api::KeepProcessSignals signals;
-  Status status;
-  impl->core->handle.reset(
-      api::Provider()->attachDatabase(&status, name.c_str(), dpb.length(), dpb.data()));
   return Attachment(std::move(impl));
 }
 
@@ -179,24 +185,18 @@ bool Attachment::IsOpen() const {
 Transaction Attachment::StartTransaction() {
   AttachmentCore& core = *impl_->core;
   auto tx = std::make_shared<TransactionCore>(impl_->core);
-  Status status;
-  if (core.unchecked) {
-    core.unchecked = false;
-    try {
-      tx->handle.reset(core.Get()->startTransaction(&status, 0, nullptr));
-    } catch (const Error&) {
-      // A kept connection that broke while it waited (the server restarted, an administrator
-      // ended it): nothing of the request has run yet, so a fresh attach takes its place, and
-      // its own failure is the request's.
-      core.handle.reset();
-      api::KeepProcessSignals signals;
-      Status again;
-      core.handle.reset(api::Provider()->attachDatabase(
-          &again, core.name.c_str(), static_cast<unsigned>(core.dpb.size()),
-          reinterpret_cast<const unsigned char*>(core.dpb.data())));
-      tx->handle.reset(core.Get()->startTransaction(&again, 0, nullptr));
-    }
-  } else {
+  const bool unchecked = std::exchange(core.unchecked, false);
+  try {
+    Status status;
+    tx->handle.reset(core.Get()->startTransaction(&status, 0, nullptr));
+  } catch (const Error&) {
+    if (!unchecked) throw;
+    // A kept connection that broke while it waited (the server restarted, an administrator
+    // ended it): nothing of the request has run yet, so a fresh attach takes its place, and its
+    // own failure is the request's.
+    core.handle.reset();
+    core.Attach();
+    Status status;
     tx->handle.reset(core.Get()->startTransaction(&status, 0, nullptr));
   }
   core.open.push_back(tx.get());

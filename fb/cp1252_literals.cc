@@ -4,6 +4,8 @@
 // column ("Malformed string") or stores its bytes unconverted. With the introducer the server
 // converts the literal to each column's own set, as on a WIN1252 connection, while a NONE
 // column still gets the bytes as they are.
+#include <algorithm>
+
 #include "fb/fb_impl.h"
 
 namespace kvo::fb {
@@ -50,14 +52,18 @@ std::string MarkCp1252Literals(std::string_view sql) {
   // Whether the last word read names a character set for what follows (_UTF8 'x'). A binary
   // literal (x'41') is ASCII and never marked.
   bool introduced = false;
-  auto put = [&](std::string_view literal) {
+  size_t i = 0;
+  // Copies the literal that runs from i to `end`, marked when it needs it, and goes on after it.
+  auto literalTo = [&](size_t end) {
+    const std::string_view literal = sql.substr(i, end - i);
     if (!introduced && NeedsCp1252Mark(literal)) {
       RefuseUndefinedCp1252(literal, "The statement");
       out += "_WIN1252 ";
     }
     out.append(literal);
+    i = end;
+    introduced = false;
   };
-  size_t i = 0;
   while (i < sql.size()) {
     const char c = sql[i];
     if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
@@ -99,11 +105,7 @@ std::string MarkCp1252Literals(std::string_view sql) {
         const char close = ClosingOf(sql[end + 1]);
         size_t stop = end + 2;
         while (stop + 1 < sql.size() && !(sql[stop] == close && sql[stop + 1] == '\'')) ++stop;
-        stop = std::min(stop + 2, sql.size());
-        std::string_view literal = sql.substr(i, stop - i);
-        put(literal);
-        i = stop;
-        introduced = false;
+        literalTo(std::min(stop + 2, sql.size()));
         continue;
       }
       out.append(word);
@@ -123,11 +125,7 @@ std::string MarkCp1252Literals(std::string_view sql) {
         }
         ++end;
       }
-      end = std::min(end + 1, sql.size());
-      std::string_view literal = sql.substr(i, end - i);
-      put(literal);
-      i = end;
-      introduced = false;
+      literalTo(std::min(end + 1, sql.size()));
       continue;
     }
     out += c;

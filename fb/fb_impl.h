@@ -22,11 +22,11 @@ struct AttachmentCore {
   api::Ref<api::IAttachment> handle;   // null once detached
   std::vector<TransactionCore*> open;  // transactions started and not yet ended
   std::string keepKey;                 // where Close() may hand it (fb/keeper.h); empty: never
+  std::string name;                    // the database as the client library takes it (UTF-8)
+  std::string dpb;                     // the attach's parameter block
   // Taken from the keeper and not yet used: the first transaction finds out whether the
-  // connection still works, and attaches anew with `name` and `dpb` when it does not.
+  // connection still works, and attaches anew when it does not.
   bool unchecked = false;
-  std::string name;
-  std::string dpb;
   // No connection character set (or NONE): text arrives in each column's own set, and reads
   // convert it to Windows-1252 (Layout::ReadAsCp1252).
   bool readsCp1252 = false;
@@ -38,6 +38,7 @@ struct AttachmentCore {
   bool marksCp1252 = false;
 
   ~AttachmentCore();
+  void Attach();                  // attaches `name` with `dpb` as `handle`
   api::IAttachment* Get() const;  // throws when detached
   // Sets the flags above from the attach's parameter lines.
   void TakeCharSet(const std::vector<std::string>& params);
