@@ -98,10 +98,11 @@ class SlowCallerTest : public ::testing::Test {
     log_ = drives + "/C/KVO/KVO.Net/Logs/Log.txt";
     std::filesystem::create_directories(drives + "/C/KVO/KVO.Net/Logs");
     db_ = std::make_unique<TempDatabase>();
-    // About 90000 rows of poorly compressible text: megabytes even when compressed.
+    // About 200000 rows of poorly compressible text: megabytes even when compressed, and a select
+    // that outlasts the waits below even on a quiet machine with a kept attachment.
     db_->Execute(std::vector<std::string>{
         "create table big (id integer not null primary key, v varchar(60))",
-        "execute block as declare i integer = 0; begin while (i < 300) do begin"
+        "execute block as declare i integer = 0; begin while (i < 450) do begin"
         " insert into big values (:i, lpad(hash(:i * 7919), 60, hash(:i))); i = i + 1; end end"});
   }
 
