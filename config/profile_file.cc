@@ -20,22 +20,24 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-// The value of the first key of the first section so named, as the Windows profile functions
-// find it; nullopt when the file, the section or the key is missing.
-std::optional<std::string> Lookup(const std::string& path, std::string_view section,
-                                  std::string_view key) {
-  std::string text;
+std::optional<std::string> LoadFile(const std::string& path) {
   try {
-    text = platform::ReadWholeFile(path);
+    return platform::ReadWholeFile(path);
   } catch (const Error&) {
     return std::nullopt;
   }
+}
+
+// The value of the first key of the first section so named, as the Windows profile functions
+// find it; nullopt when the section or the key is missing.
+std::optional<std::string> Find(std::string_view text, std::string_view section,
+                                std::string_view key) {
   bool inSection = false, sectionSeen = false;
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find_first_of("\r\n", pos);
     if (end == std::string::npos) end = text.size();
-    std::string_view line = Trim(std::string_view(text).substr(pos, end - pos));
+    std::string_view line = Trim(text.substr(pos, end - pos));
     pos = end + 1;
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
@@ -62,19 +64,33 @@ std::optional<std::string> Lookup(const std::string& path, std::string_view sect
 
 }  // namespace
 
+TProfileFile TProfileFile::Snapshot(std::string path) {
+  TProfileFile file(std::move(path));
+  file.snapshot_ = true;
+  file.text_ = LoadFile(file.path_);
+  return file;
+}
+
+std::optional<std::string> TProfileFile::Lookup(std::string_view section,
+                                                std::string_view key) const {
+  if (snapshot_) return text_ ? Find(*text_, section, key) : std::nullopt;
+  const std::optional<std::string> text = LoadFile(path_);
+  return text ? Find(*text, section, key) : std::nullopt;
+}
+
 bool ParseProfileInteger(std::string_view text, int32_t& value) {
   return platform::ParseInt32(text, value);
 }
 
 std::string TProfileFile::ReadText(std::string_view section, std::string_view key,
                                    std::string_view defaultValue) const {
-  auto value = Lookup(path_, section, key);
+  auto value = Lookup(section, key);
   return value ? *value : std::string(defaultValue.substr(0, kMaxValue));
 }
 
 int32_t TProfileFile::ReadNumber(std::string_view section, std::string_view key,
                                  int32_t defaultValue) const {
-  auto text = Lookup(path_, section, key);
+  auto text = Lookup(section, key);
   int32_t value;
   return (text && ParseProfileInteger(*text, value)) ? value : defaultValue;
 }

@@ -1,8 +1,10 @@
 // TProfileFile: the INI reader bound to one configuration file. Every read goes to the file
-// afresh; a missing file, section or key gives the caller's default and never fails.
+// afresh, unless the object is a snapshot; a missing file, section or key gives the caller's
+// default and never fails.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +14,9 @@ class TProfileFile {
  public:
   // Only remembers the (Windows) path; the file is not opened.
   explicit TProfileFile(std::string path) : path_(std::move(path)) {}
+  // Reads the file once, now: every read of the object sees that content, so the values of
+  // several keys come from one version of the file (a missing or unreadable file: no keys).
+  static TProfileFile Snapshot(std::string path);
 
   const std::string& Path() const { return path_; }
   // Section and key without regard to case; blanks around the value removed; at most 2047
@@ -25,7 +30,11 @@ class TProfileFile {
   bool ReadFlag(std::string_view section, std::string_view key, bool defaultValue) const;
 
  private:
+  std::optional<std::string> Lookup(std::string_view section, std::string_view key) const;
+
   std::string path_;
+  bool snapshot_ = false;
+  std::optional<std::string> text_;  // a snapshot's content; nullopt: no file
 };
 
 // The integer rule of ReadNumber applied to a text (exposed for tests and other readers).

@@ -54,7 +54,7 @@ namespace {
 ServerSettings ReadFile() {
   // A value no file can hold tells a missing key from an empty one.
   static constexpr char kMissing[] = "\x01";
-  const TProfileFile file(kServerConfig);
+  const TProfileFile file = TProfileFile::Snapshot(kServerConfig);
   ServerSettings settings;
   std::string allowed = file.ReadText(kServerSection, "AllowedDatabases", kMissing);
   if (allowed != kMissing) settings.AllowedDatabases = std::move(allowed);

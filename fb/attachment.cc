@@ -154,7 +154,7 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
   AttachmentCore& core = *impl->core;
   core.name = std::move(name);
   core.dpb.assign(reinterpret_cast<const char*>(dpb.data()), dpb.length());
-  if (api::IAttachment* kept = keeper::Take(core.keepKey)) {
+  if (api::IAttachment* kept = keeper::Take(core.keepKey, core.own)) {
     core.handle.reset(kept);
     core.unchecked = true;
   } else {
@@ -194,6 +194,7 @@ Transaction Attachment::StartTransaction() {
     // A kept connection that broke while it waited (the server restarted, an administrator
     // ended it): nothing of the request has run yet, so a fresh attach takes its place, and its
     // own failure is the request's.
+    core.own.Clear();
     core.handle.reset();
     core.Attach();
     Status status;
@@ -232,7 +233,8 @@ void Attachment::Close() {
       tx->Forget();
     }
   }
-  if (!failure && keeper::Give(core.keepKey, core.handle)) return;
+  if (!failure && keeper::Give(core.keepKey, core.handle, core.own)) return;
+  core.own.Clear();
   try {
     Status status;
     core.handle->detach(&status);
@@ -274,6 +276,7 @@ void Attachment::CloseAfterFailure() noexcept {
 void Attachment::Drop() {
   AttachmentCore& core = *impl_->core;
   RollBackAll(core);
+  core.own.Clear();
   Status status;
   core.Get()->dropDatabase(&status);
   (void)core.handle.release();

@@ -182,7 +182,9 @@ class Statement {
   friend class Attachment;
   struct Impl;
   explicit Statement(std::unique_ptr<Impl> impl);
-  static Statement Make(std::shared_ptr<TransactionCore> transaction, std::string_view sql);
+  // `own`: a statement of the layer's own, prepared once per connection (OwnStatements).
+  static Statement Make(std::shared_ptr<TransactionCore> transaction, std::string_view sql,
+                        bool own = false);
   std::unique_ptr<Impl> impl_;
 };
 

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fb/fb.h"
@@ -18,8 +19,20 @@ namespace kvo::fb {
 
 struct TransactionCore;
 
+// Statements the layer prepares for its own use on a connection. They live as long as the
+// connection, kept attachments included (fb/keeper.cc), since preparing is most of their cost.
+struct OwnStatements {
+  // By their text, the most recently prepared last; at most kMax of them.
+  static constexpr size_t kMax = 8;
+  std::vector<std::pair<std::string, api::Ref<api::IStatement>>> prepared;
+
+  // Frees them; the connection must still be attached (or already broken).
+  void Clear() noexcept { prepared.clear(); }
+};
+
 struct AttachmentCore {
   api::Ref<api::IAttachment> handle;   // null once detached
+  OwnStatements own;                   // prepared on `handle`, freed before it goes
   std::vector<TransactionCore*> open;  // transactions started and not yet ended
   std::string keepKey;                 // where Close() may hand it (fb/keeper.h); empty: never
   std::string name;                    // the database as the client library takes it (UTF-8)
@@ -73,10 +86,12 @@ struct Transaction::Impl {
 namespace keeper {
 // The key of an attach with these name and parameter block bytes; empty while keeping is off.
 std::string KeyOf(std::string_view database, const unsigned char* dpb, unsigned length);
-// A kept attachment of that key that still answers, now the caller's; nullptr when none.
-api::IAttachment* Take(const std::string& key) noexcept;
-// Takes `handle` (no transaction open on it) when keeping is on; false leaves it to the caller.
-bool Give(const std::string& key, api::Ref<api::IAttachment>& handle) noexcept;
+// A kept attachment of that key, now the caller's, with the statements prepared on it moved to
+// `own`; nullptr when none.
+api::IAttachment* Take(const std::string& key, OwnStatements& own) noexcept;
+// Takes `handle` (no transaction open on it) and `own` when keeping is on; false leaves both
+// to the caller.
+bool Give(const std::string& key, api::Ref<api::IAttachment>& handle, OwnStatements& own) noexcept;
 }  // namespace keeper
 
 // The columns of a message and where each value sits in its buffer.

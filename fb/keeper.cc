@@ -19,6 +19,7 @@ constexpr size_t kMaxKept = 8;
 struct Kept {
   std::string key;
   api::Ref<api::IAttachment> handle;
+  OwnStatements own;
   Clock::time_point since;
 };
 
@@ -34,7 +35,9 @@ Keeper& TheKeeper() {
 }
 
 // Detaches without a word: a kept attachment has no transaction left and no caller to tell.
-void Detach(api::Ref<api::IAttachment>& handle) noexcept {
+void Detach(Kept& entry) noexcept {
+  entry.own.Clear();
+  api::Ref<api::IAttachment>& handle = entry.handle;
   try {
     api::Status status;
     handle->detach(&status);
@@ -63,7 +66,7 @@ long DropIdleAttachments() noexcept {
   long next = -1;
   for (auto it = k.kept.begin(); it != k.kept.end();) {
     if (now - it->since >= k.idle) {
-      Detach(it->handle);
+      Detach(*it);
       it = k.kept.erase(it);
       continue;
     }
@@ -77,7 +80,7 @@ long DropIdleAttachments() noexcept {
 
 void DropKeptAttachments() noexcept {
   Keeper& k = TheKeeper();
-  for (Kept& entry : k.kept) Detach(entry.handle);
+  for (Kept& entry : k.kept) Detach(entry);
   k.kept.clear();
 }
 
@@ -95,13 +98,14 @@ std::string KeyOf(std::string_view database, const unsigned char* dpb, unsigned 
   return key;
 }
 
-api::IAttachment* Take(const std::string& key) noexcept {
+api::IAttachment* Take(const std::string& key, OwnStatements& own) noexcept {
   Keeper& k = TheKeeper();
   if (!k.enabled || key.empty()) return nullptr;
   DropIdleAttachments();
   for (size_t i = k.kept.size(); i-- > 0;) {
     if (k.kept[i].key != key) continue;
     api::Ref<api::IAttachment> handle = std::move(k.kept[i].handle);
+    own = std::move(k.kept[i].own);
     k.kept.erase(k.kept.begin() + static_cast<std::ptrdiff_t>(i));
     // Whether the connection still works is found by the request's first transaction, which
     // attaches anew when it does not (fb/attachment.cc): a ping would cost every request a
@@ -111,17 +115,18 @@ api::IAttachment* Take(const std::string& key) noexcept {
   return nullptr;
 }
 
-bool Give(const std::string& key, api::Ref<api::IAttachment>& handle) noexcept {
+bool Give(const std::string& key, api::Ref<api::IAttachment>& handle, OwnStatements& own) noexcept {
   Keeper& k = TheKeeper();
   if (!k.enabled || key.empty() || k.idle.count() == 0 || !handle) return false;
   try {
     if (k.kept.size() >= kMaxKept) {
-      Detach(k.kept.front().handle);
+      Detach(k.kept.front());
       k.kept.erase(k.kept.begin());
     }
     k.kept.reserve(kMaxKept);
-    Kept entry{key, nullptr, Clock::now()};
+    Kept entry{key, nullptr, {}, Clock::now()};
     entry.handle = std::move(handle);
+    entry.own = std::move(own);
     k.kept.push_back(std::move(entry));  // within the reserved room: cannot throw
     return true;
   } catch (...) {

@@ -110,6 +110,45 @@ TEST_F(FastCgiDb, KeptAttachmentReadsTextAsAFreshOne) {
   EXPECT_EQ(kept.Body(), fresh.Body());
 }
 
+// The statements the program prepares for itself (the precision query) go with a kept
+// attachment: prepared once, reading the tables as they are at each request, and gone with a
+// broken attachment without harm.
+TEST_F(FastCgiDb, KeptAttachmentKeepsItsOwnStatements) {
+  db_.Execute(std::vector<std::string>{"create table n (amount numeric(6,2))",
+                                       "insert into n values (12.5)"});
+  auto process = Start();
+  const std::string query = "select amount, current_connection from n";
+  const std::string own =
+      "select count(*) from mon$statements where mon$attachment_id = %d and "
+      "mon$sql_text containing 'RDB$FIELD_PRECISION'";
+  auto ownStatements = [&](long connection) {
+    fb::Attachment a = db_.Attach();
+    fb::Transaction t = a.StartTransaction();
+    fb::Statement s =
+        a.Prepare(t, std::regex_replace(own, std::regex("%d"), std::to_string(connection)));
+    return s.Execute().at(0).value_or("");
+  };
+  const CgiResult first = Sql(*process, db_.password(), query);
+  const long connection = ConnectionOf(first);
+  ASSERT_GT(connection, 0) << first.Body();
+  EXPECT_NE(first.Body().find("DECIMALS=\"2\" WIDTH=\"6\""), std::string::npos) << first.Body();
+  EXPECT_EQ(Sql(*process, db_.password(), query).Body(), first.Body());
+  EXPECT_EQ(ownStatements(connection), "1");
+
+  db_.Execute("alter table n alter amount type numeric(9,2)");
+  const CgiResult widened = Sql(*process, db_.password(), query);
+  EXPECT_EQ(ConnectionOf(widened), connection);
+  EXPECT_NE(widened.Body().find("DECIMALS=\"2\" WIDTH=\"9\""), std::string::npos) << widened.Body();
+  EXPECT_EQ(ownStatements(connection), "1");
+
+  db_.Execute("delete from mon$attachments where mon$attachment_id = " +
+              std::to_string(connection));
+  const CgiResult replaced = Sql(*process, db_.password(), query);
+  EXPECT_GT(ConnectionOf(replaced), 0) << replaced.Body();
+  EXPECT_NE(ConnectionOf(replaced), connection);
+  EXPECT_NE(replaced.Body().find("WIDTH=\"9\""), std::string::npos) << replaced.Body();
+}
+
 TEST_F(FastCgiDb, ReuseTurnedOffAttachesForEveryRequest) {
   WriteServerSettings("KeepAttachments=0\r\n");
   auto process = Start();

@@ -52,6 +52,20 @@ TEST_F(ConfigFiles, TextRules) {
   EXPECT_EQ(ini.ReadText("Nope", "Executavel", "d"), "d");
 }
 
+// A plain reader sees each change of the file; a snapshot keeps what the file held when it was
+// made, a missing file included, so its keys always come from one version of the file.
+TEST_F(ConfigFiles, SnapshotKeepsOneVersion) {
+  const TProfileFile before = TProfileFile::Snapshot("C:\\k.ini");
+  Write("[S]\r\nA=1\r\nB=1\r\n");
+  const TProfileFile first = TProfileFile::Snapshot("C:\\k.ini");
+  Write("[S]\r\nA=2\r\nB=2\r\n");
+  EXPECT_EQ(before.ReadNumber("S", "A", 9), 9);
+  EXPECT_EQ(first.ReadNumber("S", "A", 9), 1);
+  EXPECT_EQ(first.ReadText("s", "b", ""), "1");
+  EXPECT_EQ(ini.ReadNumber("S", "A", 9), 2);
+  EXPECT_EQ(TProfileFile::Snapshot("C:\\k.ini").ReadNumber("S", "B", 9), 2);
+}
+
 // Section and key names compare with the letter case of file names, accented letters included.
 TEST_F(ConfigFiles, NamesWithoutRegardToCase) {
   Write(

@@ -88,6 +88,29 @@ TEST_F(TypesTest, PrecisionsOfManyColumnsFromSeveralTables) {
   EXPECT_EQ(c[72].precision, 0);
 }
 
+// The precision query is prepared once per connection and still reads the tables as they are
+// now: a column widened by another connection shows its new precision on the next lookup.
+TEST_F(TypesTest, PrecisionQueryPreparedOncePerConnection) {
+  Attachment a = db_->Attach();
+  const int expected[] = {4, 4, 6};
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    if (round == 2) db_->Execute("alter table t alter n2 type numeric(6,2)");
+    Transaction t = a.StartTransaction();
+    Statement st = a.Prepare(t, "select i, n2 from t");
+    st.LookupPrecisions(t);
+    EXPECT_EQ(st.OutputColumns()[0].precision, 0);
+    EXPECT_EQ(st.OutputColumns()[1].precision, expected[round]);
+    t.Commit();
+  }
+  Transaction t = a.StartTransaction();
+  Statement count = a.Prepare(
+      t,
+      "select count(*) from mon$statements where mon$attachment_id = current_connection and "
+      "mon$sql_text containing 'RDB$FIELD_' || 'PRECISION'");  // not this statement itself
+  EXPECT_EQ(count.Execute().at(0), std::optional<std::string>("1"));
+}
+
 TEST_F(TypesTest, ValuesRoundTripThroughParameters) {
   std::string bigText(3 * 1024 * 1024 + 17, 'x');
   for (size_t i = 0; i < bigText.size(); i += 997) bigText[i] = static_cast<char>('a' + i % 26);
