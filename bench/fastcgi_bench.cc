@@ -211,6 +211,29 @@ Result Measure(const Request& request, int concurrency, double seconds) {
   return r;
 }
 
+// Logins per second of the Firebird server alone: each of `concurrency` threads attaches to
+// the database and detaches again, with nothing else, for `seconds`. No request that logs in
+// (CGI mode, or FastCGI mode without reuse) can be answered faster than this on this machine.
+double LoginsPerSecond(const kvo::testing::TempDatabase& db, int concurrency, double seconds) {
+  std::atomic<long> logins{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  const auto start = Clock::now();
+  for (int t = 0; t < concurrency; ++t) {
+    threads.emplace_back([&] {
+      while (!stop) {
+        kvo::fb::Attachment attachment = db.Attach();
+        attachment.Close();
+        ++logins;
+      }
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  stop = true;
+  for (auto& th : threads) th.join();
+  return logins / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 const char* Need(const char* name) {
   const char* v = std::getenv(name);
   if (!v || !*v) {
@@ -292,6 +315,13 @@ int main(int argc, char** argv) {
   else
     std::filesystem::remove(settings);
 
+  // The ceiling of every mode that logs in for each request, measured on the same machine.
+  const double logins = LoginsPerSecond(db, 8, seconds);
+  std::printf(
+      "\nFirebird logins alone (attach and detach, no query, no web server), 8 streams: "
+      "%.1f/s\n",
+      logins);
+
   auto at = [&](const char* mode, const char* kind, int c) -> const Result* {
     auto it = results.find(std::string(mode) + "|" + kind + "|" + std::to_string(c));
     return it == results.end() ? nullptr : &it->second;
@@ -307,6 +337,10 @@ int main(int argc, char** argv) {
                 reuseSql->perSecond / cgiSql->perSecond);
     std::printf("  one-row /sql, FastCGI without reuse / CGI   %6.1fx  (goal >= 2)\n",
                 plainSql->perSecond / cgiSql->perSecond);
+    std::printf(
+        "  Firebird logins alone / CGI one-row /sql    %6.1fx  (the most any mode that\n"
+        "                                                       logs in per request can reach)\n",
+        logins / cgiSql->perSecond);
     std::printf("  /script, FastCGI / CGI                      %6.1fx  (goal >= 10)\n",
                 fcgiScript->perSecond / cgiScript->perSecond);
     std::printf("  one-row /sql p99, FastCGI with reuse        %6.1f ms (goal <= 50)\n",
