@@ -381,7 +381,8 @@ api::IStatement* FindOwn(OwnStatements& own, std::string_view sql) {
 void KeepOwn(OwnStatements& own, std::string_view sql, api::IStatement* statement) {
   if (own.prepared.size() >= OwnStatements::kMax) own.prepared.erase(own.prepared.begin());
   statement->addRef();
-  own.prepared.emplace_back(std::string(sql), api::Ref<api::IStatement>(statement));
+  api::Ref<api::IStatement> kept(statement);
+  own.prepared.emplace_back(std::string(sql), std::move(kept));
 }
 
 }  // namespace
