@@ -68,11 +68,12 @@ TEST_F(TypesTest, ColumnMetadataDescribesEveryType) {
   EXPECT_EQ(st.OutputColumns()[7].precision, 18);
 }
 
-// Precisions of many columns of two tables at once (more than one lookup batch), and of
-// columns that no table field stands behind.
+// Precisions of many columns of two tables at once (three lookup batches, two of them the same
+// query run twice), and of columns that no table field stands behind.
 TEST_F(TypesTest, PrecisionsOfManyColumnsFromSeveralTables) {
+  constexpr int kColumns = 120;
   std::string columns;
-  for (int i = 0; i < 70; ++i)
+  for (int i = 0; i < kColumns; ++i)
     columns += (i ? ", " : "") + std::string("c") + std::to_string(i) + " numeric(" +
                std::to_string(1 + i % 18) + ",0)";
   db_->Execute("create table w (" + columns + ")");
@@ -81,11 +82,11 @@ TEST_F(TypesTest, PrecisionsOfManyColumnsFromSeveralTables) {
   Statement st = a.Prepare(t, "select w.*, t.n2, t.id, 1 + 1 as two from w cross join t");
   st.LookupPrecisions(t);
   const auto& c = st.OutputColumns();
-  ASSERT_EQ(c.size(), 73u);
-  for (int i = 0; i < 70; ++i) EXPECT_EQ(c[i].precision, 1 + i % 18) << c[i].name;
-  EXPECT_EQ(c[70].precision, 4);
-  EXPECT_EQ(c[71].precision, 0);
-  EXPECT_EQ(c[72].precision, 0);
+  ASSERT_EQ(c.size(), kColumns + 3u);
+  for (int i = 0; i < kColumns; ++i) EXPECT_EQ(c[i].precision, 1 + i % 18) << c[i].name;
+  EXPECT_EQ(c[kColumns].precision, 4);
+  EXPECT_EQ(c[kColumns + 1].precision, 0);
+  EXPECT_EQ(c[kColumns + 2].precision, 0);
 }
 
 // The precision query is prepared once per connection and still reads the tables as they are
