@@ -145,14 +145,12 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
                             bool serverOnly, PlainText plainText) {
   api::ParamBlock dpb = api::DatabaseParams(params, serverOnly);
   auto impl = std::make_unique<Impl>();
-  std::string name = platform::Cp1252ToUtf8(database);
-  impl->core->keepKey = keeper::KeyOf(name, dpb.data(), dpb.length());
-  // The same parameter lines as the attach that made it: text is read and written alike.
-  impl->core->TakeCharSet(params);
-  impl->core->marksCp1252 =
-      plainText == PlainText::Cp1252 && api::ConnectionCharSet(params).empty();
   AttachmentCore& core = *impl->core;
-  core.name = std::move(name);
+  core.name = platform::Cp1252ToUtf8(database);
+  core.keepKey = keeper::KeyOf(core.name, dpb.data(), dpb.length());
+  // The same parameter lines as the attach that made it: text is read and written alike.
+  core.TakeCharSet(params);
+  core.marksCp1252 = plainText == PlainText::Cp1252 && api::ConnectionCharSet(params).empty();
   core.dpb.assign(reinterpret_cast<const char*>(dpb.data()), dpb.length());
   if (api::IAttachment* kept = keeper::Take(core.keepKey, core.own)) {
     core.handle.reset(kept);
@@ -208,12 +206,8 @@ Transaction Attachment::StartTransaction() {
 
 void Attachment::ExecuteImmediate(Transaction& transaction, std::string_view sql) {
   TransactionCore& tx = transaction.core();
-  CheckStatementText(*impl_->core, sql);
   std::string marked;
-  if (impl_->core->marksCp1252) {
-    marked = MarkCp1252Literals(sql);
-    sql = marked;
-  }
+  sql = TextToSend(*impl_->core, sql, marked);
   Status status;
   tx.Adopt(impl_->core->Get()->execute(&status, tx.Get(), static_cast<unsigned>(sql.size()),
                                        sql.data(), 3, nullptr, nullptr, nullptr, nullptr));

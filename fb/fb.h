@@ -63,6 +63,14 @@ struct Column {
   // Declared precision of NUMERIC/DECIMAL when the system tables give it for the column's
   // source field, else 0. Filled on request (Statement::LookupPrecisions).
   int precision = 0;
+
+  // NUMERIC or DECIMAL: an exact numeric with digits after the point or declared as such, the
+  // only kind of column with a declared precision.
+  bool IsNumeric() const {
+    const bool exact =
+        type == SqlType::SmallInt || type == SqlType::Integer || type == SqlType::BigInt;
+    return exact && (scale < 0 || subType == 1 || subType == 2);
+  }
 };
 
 struct Date {

@@ -151,8 +151,11 @@ bool NeedsConversion(unsigned charSet);
 unsigned CharSetMaxBytes(unsigned charSet);
 std::string ToCp1252(unsigned charSet, std::string_view bytes);
 
-// Throws Error for statement text that cannot reach the server exactly as given.
-void CheckStatementText(const AttachmentCore& attachment, std::string_view sql);
+// The statement text as it goes to the server: throws Error for text that cannot reach it
+// exactly as given, and marks the literals (MarkCp1252Literals, into `marked`) on a connection
+// that marks Windows-1252 text.
+std::string_view TextToSend(const AttachmentCore& attachment, std::string_view sql,
+                            std::string& marked);
 // Throws Error "<what> holds the byte 0x81, which is no character of Windows-1252; nothing was
 // run" for text holding one of the five bytes the code page leaves undefined: the server takes
 // them for U+0000 when it converts Windows-1252 text.

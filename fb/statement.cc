@@ -219,7 +219,8 @@ Statement::Kind KindOf(unsigned type) {
 
 }  // namespace
 
-void CheckStatementText(const AttachmentCore& attachment, std::string_view sql) {
+std::string_view TextToSend(const AttachmentCore& attachment, std::string_view sql,
+                            std::string& marked) {
   if (auto refusal = StatementTooLong(sql)) throw *refusal;
   if (sql.size() > 0xFFFFFFFFu) throw Error("The statement is too long");
   // The server reads a statement only up to a NUL byte, even when told its length: the rest
@@ -228,6 +229,9 @@ void CheckStatementText(const AttachmentCore& attachment, std::string_view sql) 
     throw Error("The statement holds a NUL byte at position " + std::to_string(nul + 1) +
                 "; nothing was run");
   if (attachment.win1252) RefuseUndefinedCp1252(sql, "The statement");
+  if (!attachment.marksCp1252) return sql;
+  marked = MarkCp1252Literals(sql);
+  return marked;
 }
 
 void RefuseUndefinedCp1252(std::string_view text, std::string_view what) {
@@ -392,12 +396,8 @@ Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::str
   auto impl = std::make_unique<Impl>();
   impl->transaction = std::move(transaction);
   TransactionCore& tx = *impl->transaction;
-  CheckStatementText(*tx.attachment, sql);
   std::string marked;
-  if (tx.attachment->marksCp1252) {
-    marked = MarkCp1252Literals(sql);
-    sql = marked;
-  }
+  sql = TextToSend(*tx.attachment, sql, marked);
   Status status;
   if (api::IStatement* kept = own ? FindOwn(tx.attachment->own, sql) : nullptr) {
     kept->addRef();
@@ -443,11 +443,7 @@ void Statement::LookupPrecisions(Transaction& transaction) {
   std::vector<size_t> wanted;
   for (size_t i = 0; i < cols.size(); ++i) {
     Column& c = cols[i];
-    // Only a NUMERIC or DECIMAL column has a precision of its own; a plain integer has none.
-    const bool exact =
-        c.type == SqlType::SmallInt || c.type == SqlType::Integer || c.type == SqlType::BigInt;
-    const bool declared = c.scale < 0 || c.subType == 1 || c.subType == 2;
-    if (!exact || !declared || c.relation.empty() || c.field.empty()) continue;
+    if (!c.IsNumeric() || c.relation.empty() || c.field.empty()) continue;
     c.precision = 0;
     wanted.push_back(i);
   }

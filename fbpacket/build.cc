@@ -32,7 +32,7 @@ std::vector<Field> FieldsFor(const std::vector<fb::Column>& columns) {
       case fb::SqlType::SmallInt:
       case fb::SqlType::Integer:
       case fb::SqlType::BigInt:
-        if (c.scale < 0 || c.subType == 1 || c.subType == 2) {
+        if (c.IsNumeric()) {
           f.type = FieldType::Fixed;
           f.width = c.precision > 0 ? c.precision : StoragePrecision(c.type);
           f.decimals = -c.scale;
