@@ -14,7 +14,7 @@
 #include <string>
 
 #include "app/serve_request.h"
-#include "config/server_settings.h"
+#include "configfiles/server_settings.h"
 #include "fb/keeper.h"
 #include "platform/unique_fd.h"
 

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "app/wm.h"
-#include "config/server_settings.h"
+#include "configfiles/server_settings.h"
 #include "platform/error.h"
 
 namespace kvo::app {

@@ -16,7 +16,6 @@ bool PathMatches(std::string_view itemPath, std::string_view requestPath) {
 }
 
 TWM::TWM() {
-  DBKVO.LoginPrompt = false;
   PageProducer1.HTMLDoc = pages::SiteTemplate();
   auto tag = [this](pages::TPageProducer& sender, const std::string& tagString,
                     const std::vector<std::string>& tagParams, std::string& replaceText) {

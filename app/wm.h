@@ -6,7 +6,7 @@
 
 #include "cgi/request.h"
 #include "cgi/response.h"
-#include "fb/fb.h"
+#include "helpers/database.h"
 #include "pages/actions.h"
 #include "pages/page_producer.h"
 
@@ -40,7 +40,7 @@ class TWM {
   const std::vector<TWebActionItem>& Actions() const { return actions_; }
 
   // Components.
-  fb::Database DBKVO;
+  helpers::Database DBKVO;
   pages::TPageProducer PageProducer1;
   pages::TPageProducer PageProducer2;
   pages::SiteTexts SiteTexts;  // the unit texts SiteLoja and SiteUsuario

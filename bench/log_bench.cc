@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "config/paths.h"
+#include "configfiles/paths.h"
 #include "dataservice/statement_log.h"
 #include "tests/support/cgi_runner.h"
 #include "tests/support/fb_testdb.h"

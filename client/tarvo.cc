@@ -2,7 +2,7 @@
 #include "kvo/client/tarvo.h"
 
 #include "client/http_client.h"
-#include "config/profile_file.h"
+#include "configfiles/profile_file.h"
 #include "kvo/client/ui.h"
 #include "platform/ascii.h"
 

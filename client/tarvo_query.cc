@@ -154,8 +154,8 @@ void TIBClientDataSet::Open() {
   }
   statement.LookupPrecisions(handle);
   fb::ResultSet rows = statement.Open(bound.values);
-  auto packet =
-      std::make_shared<const packet::Packet>(packet::BuildPacket(rows, statement.OutputColumns()));
+  auto packet = std::make_shared<const packet::Packet>(
+      fbpacket::BuildPacket(rows, statement.OutputColumns()));
   rows.Close();
   SetPacket(std::move(packet));
 }

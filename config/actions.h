@@ -3,7 +3,7 @@
 
 #include "cgi/request.h"
 #include "cgi/response.h"
-#include "fb/fb.h"
+#include "helpers/database.h"
 
 namespace kvo::config {
 
@@ -15,6 +15,6 @@ void VersionAction(cgi::TWebRequest& request, cgi::TWebResponse& response, Versi
 void ListaModulosAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
 void RdpAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
 void RdpToolsAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
-void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Database& dbkvo);
+void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, helpers::Database& dbkvo);
 
 }  // namespace kvo::config

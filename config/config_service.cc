@@ -2,12 +2,12 @@
 // of the desktop client (11 keys), scrambled.
 #include <string>
 
-#include "app/helpers.h"
 #include "config/actions.h"
-#include "config/profile_file.h"
-#include "config/scramble.h"
 #include "config/service_text.h"
-#include "config/text_lines.h"
+#include "configfiles/profile_file.h"
+#include "configfiles/scramble.h"
+#include "configfiles/text_lines.h"
+#include "helpers/helpers.h"
 
 namespace kvo::config {
 
@@ -62,7 +62,7 @@ void ConfigAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
   std::string client = TrimControls(fields.Value("app"));
   if (client.empty()) client = "AppMobile";
 
-  const TProfileFile ini(app::ChooseConfigFile(request));
+  const TProfileFile ini(helpers::ChooseConfigFile(request));
   TextLines lines;
   if (client == "AppMobile") {
     const std::string section = "KVO.Mobile" + suffix;

@@ -3,9 +3,9 @@
 
 #include <cerrno>
 
-#include "app/helpers.h"
 #include "config/actions.h"
-#include "config/text_lines.h"
+#include "configfiles/text_lines.h"
+#include "helpers/helpers.h"
 #include "kvo/client/tarvo.h"
 #include "kvo/client/tarvo_query.h"
 #include "platform/error.h"
@@ -46,7 +46,7 @@ std::string FetchFirstValue(std::string_view databaseName, const std::vector<std
   return result;
 }
 
-std::string FetchFirstValue(const fb::Database& database, std::string_view statement) {
+std::string FetchFirstValue(const helpers::Database& database, std::string_view statement) {
   return FetchFirstValue(database.DatabaseName, database.Params, statement);
 }
 
@@ -67,8 +67,8 @@ bool IsMemoName(std::string_view cnpj) {
   return cnpj.find(':') == std::string_view::npos && platform::StaysInsideFolder(cnpj);
 }
 
-void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Database& dbkvo) {
-  app::ConnectModuleDatabase(dbkvo, request);
+void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, helpers::Database& dbkvo) {
+  helpers::ConnectModuleDatabase(dbkvo, request);
   const std::string directory = FetchFirstValue(dbkvo, "select caminho from config_memo");
   const std::string cnpj = request.ContentFields().Value("cnpj");
   const std::string path = MemoPath(directory, cnpj);

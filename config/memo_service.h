@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fb/fb.h"
+#include "helpers/database.h"
 #include "kvo/client/ib.h"
 
 namespace kvo::config {
@@ -21,7 +21,7 @@ namespace kvo::config {
 std::string FetchFirstValue(std::string_view databaseName, const std::vector<std::string>& params,
                             std::string_view statement);
 // The same with the database name and parameter lines of a component.
-std::string FetchFirstValue(const fb::Database& database, std::string_view statement);
+std::string FetchFirstValue(const helpers::Database& database, std::string_view statement);
 std::string FetchFirstValue(const client::TIBDatabase& database, std::string_view statement);
 
 // The memo file of a company: `directory` + "\" + `cnpj` + ".rtf", unchanged.

@@ -16,11 +16,11 @@
 #include <memory>
 #include <vector>
 
-#include "app/helpers.h"
 #include "config/actions.h"
-#include "config/paths.h"
-#include "config/profile_file.h"
-#include "config/scramble.h"
+#include "configfiles/paths.h"
+#include "configfiles/profile_file.h"
+#include "configfiles/scramble.h"
+#include "helpers/helpers.h"
 #include "platform/ascii.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
@@ -247,7 +247,7 @@ void SaveListFile(std::string_view windowsPath, const TextLines& lines) {
 }
 
 void ListaModulosAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
-  const TProfileFile ini(app::ChooseConfigFile(request));
+  const TProfileFile ini(helpers::ChooseConfigFile(request));
   const std::string listFile = ini.ReadText("KVO.Net", "LisModules", kModuleListFile);
   TextLines lines;
   if (platform::FileExists(listFile)) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "config/text_lines.h"
+#include "configfiles/text_lines.h"
 
 namespace kvo::config {
 

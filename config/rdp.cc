@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "config/actions.h"
-#include "config/paths.h"
-#include "config/text_lines.h"
+#include "configfiles/paths.h"
+#include "configfiles/text_lines.h"
 
 namespace kvo::config {
 

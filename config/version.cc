@@ -1,8 +1,8 @@
 // /versaokvo and its siblings: the version text of a client executable, or of a named file.
-#include "app/helpers.h"
 #include "config/actions.h"
-#include "config/paths.h"
-#include "config/profile_file.h"
+#include "configfiles/paths.h"
+#include "configfiles/profile_file.h"
+#include "helpers/helpers.h"
 #include "platform/pe_version.h"
 
 namespace kvo::config {
@@ -41,7 +41,7 @@ void VersionAction(cgi::TWebRequest& request, cgi::TWebResponse& response, Versi
     path = request.QueryFields().Value("f");
   } else {
     const Lookup lookup = LookupOf(source);
-    path = TProfileFile(app::ChooseConfigFile(request))
+    path = TProfileFile(helpers::ChooseConfigFile(request))
                .ReadText(lookup.section, lookup.key, lookup.defaultPath);
   }
   response.SetContent(path.empty() ? std::string() : platform::FileVersionText(path));

@@ -3,12 +3,13 @@
 
 #include "cgi/request.h"
 #include "cgi/response.h"
-#include "fb/fb.h"
+#include "helpers/database.h"
 
 namespace kvo::dataservice {
 
 void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
-void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Database& dbkvo);
+void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response,
+                   helpers::Database& dbkvo);
 void CriaribAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
 void UserManagerAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/helpers.h"
-#include "config/text_lines.h"
+#include "configfiles/text_lines.h"
 #include "dataservice/actions.h"
+#include "helpers/helpers.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/replace_file.h"
@@ -36,7 +36,7 @@ void RunStatement(const std::string& database, const std::string& params,
   // mistyped name is reported instead of ending in a login refused without a reason. Checked
   // before the database, so the answer tells nothing about which databases are served.
   fb::ParseConnectionParams(paramLines);
-  app::RequireAllowedDatabase(database);
+  helpers::RequireAllowedDatabase(database);
   const bool write = !MentionsSelect(statement);
   std::vector<std::string> lines = paramLines;
   // A statement that writes carries Windows-1252 literals for the server to convert to each

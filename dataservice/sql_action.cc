@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "app/helpers.h"
-#include "config/paths.h"
-#include "config/server_settings.h"
+#include "configfiles/paths.h"
+#include "configfiles/server_settings.h"
 #include "dataservice/actions.h"
 #include "dataservice/statement_log.h"
 #include "fb/fb.h"
 #include "fbpacket/fb_packet.h"
+#include "helpers/helpers.h"
 #include "packet/compress.h"
 #include "packet/packet.h"
 #include "platform/ascii.h"
@@ -47,7 +47,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     try {
       const cgi::FieldList& fields = request.ContentFields();
       const std::string q = fields.Value("q");
-      app::RequireAllowedDatabase(fields.Value("db"));
+      helpers::RequireAllowedDatabase(fields.Value("db"));
       const bool select = IsSelect(q);
       std::vector<std::string> params = {"user_name=" + fields.Value("u"),
                                          "password=" + fields.Value("p")};
@@ -65,8 +65,8 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
         {
           fb::ResultSet rows = statement.Open();
           result.emplace(
-              packet::BuildPacket(rows, statement.OutputColumns(),
-                                  config::ServerSettings::Read().MaxPacketBytes.value_or(0)));
+              fbpacket::BuildPacket(rows, statement.OutputColumns(),
+                                    config::ServerSettings::Read().MaxPacketBytes.value_or(0)));
           rows.Close();
         }
         if (platform::SameTextAscii(fields.Value("z"), "true")) {
@@ -104,21 +104,21 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
           const std::string message = MessageOf(e);
           CloseAfterFailure(connection);
           log.Add(message);
-          response.SetFailureContent(app::BuildErrorPage(message));
+          response.SetFailureContent(helpers::BuildErrorPage(message));
         }
       }
     } catch (const std::exception& e) {
       const std::string message = MessageOf(e);
       CloseAfterFailure(connection);
       // Once the binary answer's headers are out, a failure can only be logged.
-      if (!headersSent) response.SetFailureContent(app::BuildErrorPage(message));
+      if (!headersSent) response.SetFailureContent(helpers::BuildErrorPage(message));
       log.Add(message);
     }
     log.Save();
     // Closing commits what is still open, before the transaction object could roll it back.
     if (connection && connection->IsOpen()) connection->Close();
   } catch (const std::exception& e) {
-    response.SetFailureContent(app::BuildErrorPage(MessageOf(e)));
+    response.SetFailureContent(helpers::BuildErrorPage(MessageOf(e)));
   }
 }
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "config/text_lines.h"
+#include "configfiles/text_lines.h"
 #include "platform/replace_file.h"
 #include "platform/unique_fd.h"
 #include "platform/winpath.h"

@@ -1,9 +1,9 @@
 // /tabelas: the user tables of a database, one name per line.
 #include <exception>
 
-#include "app/helpers.h"
-#include "config/text_lines.h"
+#include "configfiles/text_lines.h"
 #include "dataservice/actions.h"
+#include "helpers/helpers.h"
 #include "platform/error.h"
 
 namespace kvo::dataservice {
@@ -21,10 +21,11 @@ std::string TrimRightBlanks(std::string_view s) {
 
 }  // namespace
 
-void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Database& dbkvo) {
+void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response,
+                   helpers::Database& dbkvo) {
   config::TextLines lines;
   try {
-    app::ConnectModuleDatabase(dbkvo, request);
+    helpers::ConnectModuleDatabase(dbkvo, request);
     fb::Attachment& attachment = dbkvo.attachment();
     fb::Transaction transaction = attachment.StartTransaction();
     {
@@ -37,7 +38,7 @@ void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::D
     dbkvo.Disconnect();
   } catch (const std::exception& e) {
     // The connection stays as it is; it ends with the process.
-    response.SetFailureContent(app::BuildErrorPage(MessageOf(e)));
+    response.SetFailureContent(helpers::BuildErrorPage(MessageOf(e)));
   }
 }
 

@@ -2,8 +2,9 @@
 // manager. Every failure answers "Erro: " and the message.
 #include <exception>
 
-#include "config/text_lines.h"
+#include "configfiles/text_lines.h"
 #include "dataservice/actions.h"
+#include "fb/keeper.h"
 #include "platform/error.h"
 
 namespace kvo::dataservice {
@@ -57,6 +58,9 @@ void UserManagerAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
       std::string password = fields.Value("password");
       RequireUserName(userName, true);
       RequireWritableUser(userName, password);
+      // A kept attachment of this login would outlive the change; the old password must stop
+      // working here at once.
+      fb::DropKeptAttachments();
       services.AddUser(userName, password, 0, 0);
       response.SetContent(kAdded);
     }
@@ -65,6 +69,7 @@ void UserManagerAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
       std::string password = fields.Value("password");
       RequireUserName(userName, false);
       RequireWritableUser(userName, password);
+      fb::DropKeptAttachments();
       services.ModifyUser(userName, password);
       response.SetContent(kChanged);
     }
@@ -72,6 +77,7 @@ void UserManagerAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
       std::string userName = fields.Value("username");
       (void)fields.Value("password");
       RequireUserName(userName, false);
+      fb::DropKeptAttachments();
       services.DeleteUser(userName);
       response.SetContent(kDeleted);
     }

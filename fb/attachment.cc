@@ -276,31 +276,6 @@ void Attachment::Drop() {
   (void)core.handle.release();
 }
 
-// ---------------------------------------------------------------------------------------------
-// Database
-
-void Database::Connect() {
-  Disconnect();
-  attachment_.emplace(Attachment::Open(DatabaseName, Params));
-}
-
-void Database::Disconnect() noexcept {
-  attachment_.reset();
-}
-
-std::string Database::ParamValue(std::string_view name) const {
-  for (const auto& line : Params) {
-    auto eq = line.find('=');
-    if (eq != std::string::npos && line.substr(0, eq) == name) return line.substr(eq + 1);
-  }
-  return {};
-}
-
-Attachment& Database::attachment() {
-  if (!Connected()) throw kvo::Error("The database is not connected");
-  return *attachment_;
-}
-
 std::string ConnectionCharSet(const std::vector<std::string>& params) {
   return api::ConnectionCharSet(params);
 }

@@ -329,28 +329,6 @@ class ServiceManager {
   std::unique_ptr<Impl> impl_;
 };
 
-// The database connection component (the web module's DBKVO): a database name, parameter
-// lines and an attachment made on Connect().
-class Database {
- public:
-  std::string DatabaseName;
-  std::vector<std::string> Params;  // name=value lines
-  bool LoginPrompt = false;
-
-  bool Connected() const { return attachment_.has_value() && attachment_->IsOpen(); }
-  // Attaches with DatabaseName and Params; throws Error and stays unconnected on failure.
-  void Connect();
-  // Detaches (committing what is open); nothing happens when not connected. Never throws.
-  void Disconnect() noexcept;
-  // The value of a parameter line ("user_name"), the empty text when missing.
-  std::string ParamValue(std::string_view name) const;
-  // Throws kvo::Error when not connected.
-  Attachment& attachment();
-
- private:
-  std::optional<Attachment> attachment_;
-};
-
 // The connection character set that attach parameter lines name ("lc_ctype", in any letter
 // case, also with the "isc_dpb_" prefix), upper-cased; empty when they name none. Without one,
 // text columns are read in their own character sets and converted to Windows-1252 (a

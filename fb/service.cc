@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "fb/fb_impl.h"
-#include "fb/keeper.h"
 #include "platform/codepage.h"
 
 namespace kvo::fb {
@@ -178,9 +177,6 @@ void ServiceManager::AddUser(std::string_view userName, std::string_view passwor
   spb.Int(isc_spb_sec_userid, userId);
   spb.Int(isc_spb_sec_groupid, groupId);
   if (!password.empty()) spb.String(isc_spb_sec_password, platform::Cp1252ToUtf8(password));
-  // A kept attachment of this login would outlive the change; the old password must stop
-  // working here at once.
-  DropKeptAttachments();
   impl_->Start(spb);
   impl_->Drain(isc_info_svc_line);
 }
@@ -190,9 +186,6 @@ void ServiceManager::ModifyUser(std::string_view userName, std::string_view pass
   spb.Tag(isc_action_svc_modify_user);
   spb.String(isc_spb_sec_username, platform::Cp1252ToUtf8(userName));
   if (!password.empty()) spb.String(isc_spb_sec_password, platform::Cp1252ToUtf8(password));
-  // A kept attachment of this login would outlive the change; the old password must stop
-  // working here at once.
-  DropKeptAttachments();
   impl_->Start(spb);
   impl_->Drain(isc_info_svc_line);
 }
@@ -201,7 +194,6 @@ void ServiceManager::DeleteUser(std::string_view userName) {
   api::ParamBlock spb(api::IXpbBuilder::SPB_START);
   spb.Tag(isc_action_svc_delete_user);
   spb.String(isc_spb_sec_username, platform::Cp1252ToUtf8(userName));
-  DropKeptAttachments();
   impl_->Start(spb);
   impl_->Drain(isc_info_svc_line);
 }

@@ -4,7 +4,14 @@
 #include "fbpacket/fb_packet.h"
 #include "platform/error.h"
 
-namespace kvo::packet {
+namespace kvo::fbpacket {
+
+using packet::Date;
+using packet::DateTime;
+using packet::Field;
+using packet::FieldType;
+using packet::Packet;
+using packet::Time;
 
 namespace {
 
@@ -153,4 +160,4 @@ Packet BuildPacket(fb::ResultSet& resultSet, const std::vector<fb::Column>& colu
   return packet;
 }
 
-}  // namespace kvo::packet
+}  // namespace kvo::fbpacket

@@ -15,11 +15,6 @@
 #include "platform/error.h"
 #include "platform/stream.h"
 
-namespace kvo::fb {
-class ResultSet;
-struct Column;
-}  // namespace kvo::fb
-
 namespace kvo::packet {
 
 namespace detail {

@@ -6,7 +6,7 @@
 
 #include "cgi/request.h"
 #include "cgi/response.h"
-#include "fb/fb.h"
+#include "helpers/database.h"
 #include "pages/page_producer.h"
 
 namespace kvo::pages {
@@ -29,7 +29,7 @@ void TesteAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
 void InfoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, TPageProducer& producer2);
 void SiteAction(cgi::TWebRequest& request, cgi::TWebResponse& response, TPageProducer& producer1,
                 SiteTexts& texts);
-void LoginAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Database& dbkvo);
+void LoginAction(cgi::TWebRequest& request, cgi::TWebResponse& response, helpers::Database& dbkvo);
 void KmlAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
 
 }  // namespace kvo::pages

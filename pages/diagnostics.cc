@@ -1,9 +1,9 @@
 // The connection test page and the information pages.
 #include <exception>
 
-#include "app/helpers.h"
-#include "config/profile_file.h"
-#include "config/text_lines.h"
+#include "configfiles/profile_file.h"
+#include "configfiles/text_lines.h"
+#include "helpers/helpers.h"
 #include "pages/actions.h"
 #include "platform/error.h"
 #include "platform/files.h"
@@ -67,7 +67,7 @@ void TesteAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
 }
 
 void InfoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, TPageProducer& producer2) {
-  config::TProfileFile profile(app::ChooseConfigFile(request));
+  config::TProfileFile profile(helpers::ChooseConfigFile(request));
   const std::string topic = request.QueryFields().Value("d");
   const std::string base = profile.ReadText("KVO.Net", "PathInfo", "PathInfo");
   const std::string pageFile = base + "\\" + topic + "\\Index.html";

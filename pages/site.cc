@@ -2,9 +2,9 @@
 // traffic file.
 #include <exception>
 
-#include "app/helpers.h"
-#include "config/paths.h"
-#include "config/text_lines.h"
+#include "configfiles/paths.h"
+#include "configfiles/text_lines.h"
+#include "helpers/helpers.h"
 #include "pages/actions.h"
 #include "pages/base64.h"
 #include "platform/codepage.h"
@@ -195,10 +195,10 @@ void SiteAction(cgi::TWebRequest& request, cgi::TWebResponse& response, TPagePro
   response.SetContent(ProduceContent(producer1));
 }
 
-void LoginAction(cgi::TWebRequest& request, cgi::TWebResponse& response, fb::Database& dbkvo) {
+void LoginAction(cgi::TWebRequest& request, cgi::TWebResponse& response, helpers::Database& dbkvo) {
   // The caller only learns whether the login works; no message goes out.
   try {
-    app::ConnectModuleDatabase(dbkvo, request);
+    helpers::ConnectModuleDatabase(dbkvo, request);
     if (dbkvo.Connected()) response.SetContent("true");
     dbkvo.Disconnect();
   } catch (const std::exception&) {

@@ -2,8 +2,8 @@
 // unhandled requests (the real program, run as the web server runs it).
 #include <gtest/gtest.h>
 
-#include "app/helpers.h"
 #include "app/wm.h"
+#include "helpers/helpers.h"
 #include "tests/support/cgi_runner.h"
 
 namespace kvo::app {
@@ -91,7 +91,7 @@ TEST(Program, FailingActionGetsInternalErrorPage) {
 }
 
 TEST(ErrorPage, FifteenLinesAroundTheMessage) {
-  const std::string page = BuildErrorPage("Cannot attach");
+  const std::string page = helpers::BuildErrorPage("Cannot attach");
   const std::string expected =
       "<HTML>\r\n<HEAD>\r\n<TITLE>KVO.Net</TITLE>\r\n</HEAD>\r\n<BODY>\r\n<p align=center>\r\n"
       "<strong><font color=#ffffff size=6></font></strong></p>\r\n"
@@ -103,7 +103,8 @@ TEST(ErrorPage, FifteenLinesAroundTheMessage) {
       "<p align=center><strong><font face=Arial color=#990000 size=6>Cannot attach"
       "</font></strong></p>\r\n</BODY>\r\n</HTML>\r\n";
   EXPECT_EQ(page, expected);
-  EXPECT_NE(BuildErrorPage("").find("size=6></font></strong></p>\r\n</BODY>"), std::string::npos);
+  EXPECT_NE(helpers::BuildErrorPage("").find("size=6></font></strong></p>\r\n</BODY>"),
+            std::string::npos);
 }
 
 TEST(ChooseConfigFile, ByCallerHost) {
@@ -126,8 +127,9 @@ TEST(ChooseConfigFile, ByCallerHost) {
       return it == c.env.end() ? std::nullopt : std::optional<std::string>(it->second);
     };
     cgi::TWebRequest r(in);
-    EXPECT_EQ(ChooseConfigFile(r), c.intranet ? "C:\\KVO\\KVO.Net\\Config\\KVO.Intranet.Config"
-                                              : "C:\\KVO\\KVO.Net\\Config\\KVO.Extranet.Config");
+    EXPECT_EQ(helpers::ChooseConfigFile(r), c.intranet
+                                                ? "C:\\KVO\\KVO.Net\\Config\\KVO.Intranet.Config"
+                                                : "C:\\KVO\\KVO.Net\\Config\\KVO.Extranet.Config");
   }
 }
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "config/scramble.h"
+#include "configfiles/scramble.h"
 #include "tests/support/cgi_runner.h"
 #include "tests/support/http_client.h"
 #include "tests/support/processes.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "config/scramble.h"
-#include "config/text_lines.h"
+#include "configfiles/scramble.h"
+#include "configfiles/text_lines.h"
 #include "tests/support/cgi_runner.h"
 
 namespace kvo::config {

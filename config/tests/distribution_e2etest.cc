@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "config/scramble.h"
-#include "config/text_lines.h"
+#include "configfiles/scramble.h"
+#include "configfiles/text_lines.h"
 #include "tests/support/cgi_runner.h"
 #include "tests/support/http_client.h"
 

@@ -14,7 +14,7 @@
 #include <random>
 #include <thread>
 
-#include "config/scramble.h"
+#include "configfiles/scramble.h"
 #include "tests/support/cgi_runner.h"
 #include "tests/support/processes.h"
 

@@ -211,7 +211,7 @@ TEST_F(MemoTest, FetchFirstValue) {
   db_->Execute({"create table t (n integer, s varchar(10), d date)",
                 "insert into t values (null, 'x', '2024-02-29')",
                 "insert into t values (2, 'y', null)"});
-  fb::Database plain;
+  helpers::Database plain;
   plain.DatabaseName = db_->connection();
   plain.Params = db_->params();
   client::TTarvoIBDatabase tarvo;

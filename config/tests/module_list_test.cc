@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "config/scramble.h"
+#include "configfiles/scramble.h"
 #include "platform/error.h"
 #include "tests/support/cgi_runner.h"
 #include "tests/support/processes.h"

@@ -25,7 +25,7 @@
 #include <sstream>
 #include <thread>
 
-#include "config/text_lines.h"
+#include "configfiles/text_lines.h"
 #include "packet/packet.h"
 #include "tests/support/cgi_runner.h"
 #include "tests/support/fb_testdb.h"

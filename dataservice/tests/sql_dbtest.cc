@@ -13,7 +13,7 @@
 #include <set>
 #include <thread>
 
-#include "config/text_lines.h"
+#include "configfiles/text_lines.h"
 #include "packet/packet.h"
 #include "tests/support/cgi_runner.h"
 #include "tests/support/fb_testdb.h"

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "config/paths.h"
-#include "config/text_lines.h"
+#include "configfiles/paths.h"
+#include "configfiles/text_lines.h"
 #include "dataservice/statement_log.h"
 #include "tests/support/cgi_runner.h"
 

@@ -138,28 +138,5 @@ TEST_F(ConnectionTest, ObjectsOutlivingTheirConnectionFailPlainly) {
   EXPECT_EQ(MessageOf([&] { st.Open(); }), "The transaction is not active");
 }
 
-TEST_F(ConnectionTest, DatabaseComponentConnectsAndDisconnects) {
-  Database d;
-  d.DatabaseName = db_->connection();
-  d.Params = {"user_name=" + db_->user(), "password=" + db_->password(), "lc_ctype=WIN1252",
-              "unknown_thing=1"};
-  EXPECT_FALSE(d.Connected());
-  EXPECT_THROW(d.attachment(), kvo::Error);
-  d.Connect();
-  EXPECT_TRUE(d.Connected());
-  EXPECT_EQ(d.ParamValue("user_name"), db_->user());
-  EXPECT_EQ(d.ParamValue("nothing"), "");
-  Transaction t = d.attachment().StartTransaction();
-  d.attachment().ExecuteImmediate(t, "insert into t values (9)");
-  d.Disconnect();
-  EXPECT_FALSE(d.Connected());
-  d.Disconnect();
-  EXPECT_EQ(Count(), 1);
-
-  d.Params[1] = "password=wrong";
-  EXPECT_THROW(d.Connect(), Error);
-  EXPECT_FALSE(d.Connected());
-}
-
 }  // namespace
 }  // namespace kvo::fb

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "config/profile_file.h"
+#include "configfiles/profile_file.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/error.h"
 

@@ -2,7 +2,7 @@
 // into the same list again.
 #include <cstdlib>
 
-#include "config/text_lines.h"
+#include "configfiles/text_lines.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

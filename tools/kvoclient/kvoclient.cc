@@ -14,8 +14,8 @@
 
 #include "client/http_client.h"
 #include "client/sql_markers.h"
-#include "config/scramble.h"
-#include "config/text_lines.h"
+#include "configfiles/scramble.h"
+#include "configfiles/text_lines.h"
 #include "kvo/client/kvo_client.h"
 #include "platform/ascii.h"
 #include "platform/codepage.h"

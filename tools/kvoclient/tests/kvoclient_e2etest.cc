@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "config/scramble.h"
+#include "configfiles/scramble.h"
 #include "platform/codepage.h"
 #include "tests/support/fb_testdb.h"
 #include "tests/support/http_client.h"

@@ -1,4 +1,4 @@
-#include "config/text_lines.h"
+#include "configfiles/text_lines.h"
 
 #include "platform/files.h"
 

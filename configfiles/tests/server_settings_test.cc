@@ -1,5 +1,5 @@
 // The server settings file: defaults when missing, each key's reading rule.
-#include "config/server_settings.h"
+#include "configfiles/server_settings.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

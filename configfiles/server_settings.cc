@@ -1,8 +1,8 @@
-#include "config/server_settings.h"
+#include "configfiles/server_settings.h"
 
 #include <charconv>
 
-#include "config/profile_file.h"
+#include "configfiles/profile_file.h"
 
 namespace kvo::config {
 

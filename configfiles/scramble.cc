@@ -1,4 +1,4 @@
-#include "config/scramble.h"
+#include "configfiles/scramble.h"
 
 namespace kvo::config {
 

@@ -1,5 +1,5 @@
 // Matching a posted database name against the AllowedDatabases list.
-#include "config/allowed_databases.h"
+#include "configfiles/allowed_databases.h"
 
 #include <gtest/gtest.h>
 

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <map>
 
-#include "app/helpers.h"
+#include "helpers/helpers.h"
 #include "tests/support/fb_testdb.h"
 
-namespace kvo::app {
+namespace kvo::helpers {
 namespace {
 
 using testing::ServerPath;
@@ -36,7 +36,7 @@ cgi::TWebRequest PostRequest(const std::string& body) {
   return cgi::TWebRequest(input);
 }
 
-std::string Connect(fb::Database& d, const std::string& db, const std::string& u,
+std::string Connect(Database& d, const std::string& db, const std::string& u,
                     const std::string& p) {
   cgi::TWebRequest request = PostRequest("db=" + db + "&u=" + u + "&p=" + p);
   try {
@@ -71,7 +71,7 @@ TEST(ConnectModuleDatabaseTest, LogsInWithThePostedFields) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    fb::Database d;
+    Database d;
     std::string answer = Connect(d, c.db, c.u, c.p);
     EXPECT_EQ(answer.substr(0, c.answer.size()), c.answer) << answer;
     EXPECT_EQ(d.Connected(), c.answer == "connected");
@@ -82,4 +82,4 @@ TEST(ConnectModuleDatabaseTest, LogsInWithThePostedFields) {
 }
 
 }  // namespace
-}  // namespace kvo::app
+}  // namespace kvo::helpers

@@ -1,10 +1,10 @@
-#include "app/helpers.h"
+#include "helpers/helpers.h"
 
-#include "config/allowed_databases.h"
-#include "config/paths.h"
-#include "config/server_settings.h"
+#include "configfiles/allowed_databases.h"
+#include "configfiles/paths.h"
+#include "configfiles/server_settings.h"
 
-namespace kvo::app {
+namespace kvo::helpers {
 
 std::string ChooseConfigFile(const cgi::TWebRequest& request) {
   if (request.StringVariable(cgi::rvRemoteHost).find("192.168.254.") != std::string::npos)
@@ -22,7 +22,7 @@ void RequireAllowedDatabase(std::string_view database) {
       {335544472});
 }
 
-void ConnectModuleDatabase(fb::Database& database, cgi::TWebRequest& request) {
+void ConnectModuleDatabase(Database& database, cgi::TWebRequest& request) {
   database.Disconnect();
   const cgi::FieldList& fields = request.ContentFields();
   database.DatabaseName = fields.Value("db");
@@ -46,4 +46,4 @@ std::string BuildErrorPage(std::string_view message) {
   return page;
 }
 
-}  // namespace kvo::app
+}  // namespace kvo::helpers

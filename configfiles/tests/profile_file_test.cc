@@ -1,5 +1,5 @@
 // The INI reading rules and text-file lines.
-#include "config/profile_file.h"
+#include "configfiles/profile_file.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "config/text_lines.h"
+#include "configfiles/text_lines.h"
 #include "platform/error.h"
 #include "tests/support/cgi_runner.h"
 

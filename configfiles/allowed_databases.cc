@@ -1,4 +1,4 @@
-#include "config/allowed_databases.h"
+#include "configfiles/allowed_databases.h"
 
 #include <vector>
 

@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "cgi/request.h"
-#include "fb/fb.h"
+#include "helpers/database.h"
 
-namespace kvo::app {
+namespace kvo::helpers {
 
 // The intranet configuration file when REMOTE_HOST contains "192.168.254.", else the extranet.
 std::string ChooseConfigFile(const cgi::TWebRequest& request);
@@ -21,9 +21,9 @@ void RequireAllowedDatabase(std::string_view database);
 // Disconnects `database`, sets its name from the posted "db" and its parameter lines to
 // "user_name=<u>" and "password=<p>", and connects (RequireAllowedDatabase first). Throws the
 // client's failure unchanged.
-void ConnectModuleDatabase(fb::Database& database, cgi::TWebRequest& request);
+void ConnectModuleDatabase(Database& database, cgi::TWebRequest& request);
 
 // The fifteen-line error page carrying `message` (CR LF after every line).
 std::string BuildErrorPage(std::string_view message);
 
-}  // namespace kvo::app
+}  // namespace kvo::helpers

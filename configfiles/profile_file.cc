@@ -1,4 +1,4 @@
-#include "config/profile_file.h"
+#include "configfiles/profile_file.h"
 
 #include <climits>
 #include <optional>
