@@ -8,6 +8,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -119,14 +120,18 @@ struct Row {
   const Layout* layout = nullptr;
   std::vector<int64_t> buffer;  // 8-byte aligned storage of the message
   std::shared_ptr<TransactionCore> transaction;
-  // Converted text of the columns read last (GetText's views point here).
-  mutable std::vector<std::string> converted;
+  // Converted text of the current row's columns, made on the first read (GetText's views
+  // point here).
+  mutable std::vector<std::optional<std::string>> converted;
 
   Row(const Layout& l, std::shared_ptr<TransactionCore> t);
   unsigned char* data() { return reinterpret_cast<unsigned char*>(buffer.data()); }
   const unsigned char* data() const {
     return reinterpret_cast<const unsigned char*>(buffer.data());
   }
+
+  // Before the buffer takes the next row: what was converted from this one goes.
+  void Refilled();
 
   bool IsNull(size_t column) const;
   int64_t GetInt64(size_t column) const;

@@ -148,6 +148,10 @@ Row::Row(const Layout& l, std::shared_ptr<TransactionCore> t)
       transaction(std::move(t)),
       converted(l.columns.size()) {}
 
+void Row::Refilled() {
+  for (std::optional<std::string>& text : converted) text.reset();
+}
+
 bool Row::IsNull(size_t column) const {
   Check(column, {}, nullptr);
   return Load<int16_t>(data() + layout->nullOffsets[column]) != 0;
@@ -214,11 +218,14 @@ std::string_view Row::GetText(size_t column) const {
     raw = {reinterpret_cast<const char*>(p + 2), n};
   }
   if (!convert) return raw;
-  std::string& out = converted[column];
-  out = ToCp1252(layout->convertFrom[column], raw);
-  // The server pads a CHAR(n) to n of the set's longest characters: n characters remain.
-  if (c.type == SqlType::Char) out.resize(c.length, ' ');
-  return out;
+  // Converted once per row: a view handed out earlier stays valid until the row changes.
+  std::optional<std::string>& out = converted[column];
+  if (!out) {
+    out = ToCp1252(layout->convertFrom[column], raw);
+    // The server pads a CHAR(n) to n of the set's longest characters: n characters remain.
+    if (c.type == SqlType::Char) out->resize(c.length, ' ');
+  }
+  return *out;
 }
 
 Date Row::GetDate(size_t column) const {

@@ -298,6 +298,12 @@ bool ResultSet::Fetch() {
   Impl& r = *impl_;
   r.onRow = false;
   if (!r.cursor) return false;
+  // The client waits for ever on a cursor whose connection has closed.
+  if (!r.transaction->handle || !r.transaction->attachment->handle) {
+    r.Close();
+    throw Error("The transaction is not active");
+  }
+  r.row.Refilled();
   Status status;
   int rc = r.cursor->fetchNext(&status, r.row.data());
   if (rc != api::IStatus::RESULT_OK) {

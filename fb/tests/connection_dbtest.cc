@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "fb/fb.h"
 #include "tests/support/fb_testdb.h"
@@ -128,14 +131,59 @@ TEST_F(ConnectionTest, CloseCommitsAndAbandonRollsBack) {
 }
 
 TEST_F(ConnectionTest, ObjectsOutlivingTheirConnectionFailPlainly) {
+  db_->Execute({"create table b (id integer, x blob sub_type text)",
+                "insert into b values (1, 'one')", "insert into b values (2, 'two')",
+                "insert into b values (3, 'three')", "create table n (v numeric(9, 2))"});
   std::optional<Attachment> a(db_->Attach());
   Transaction t = a->StartTransaction();
-  Statement st = a->Prepare(t, "select id from t");
+  Statement select = a->Prepare(t, "select id, x from b");
+  Statement insert = a->Prepare(t, "insert into t values (?)");
+  Statement numeric = a->Prepare(t, "select v from n");
+  // A cursor on its first row, with more rows waiting in the client's buffer.
+  ResultSet rows = select.Open();
+  ASSERT_TRUE(rows.Fetch());
   a->Close();
-  EXPECT_EQ(MessageOf([&] { st.Open(); }), "The transaction is not active");
-  EXPECT_EQ(MessageOf([&] { a->StartTransaction(); }), "The database connection is closed");
+  // What is already in hand stays readable.
+  EXPECT_EQ(rows.GetInt64(0), 1);
+  const std::string closedTransaction = "The transaction is not active";
+  const std::string closedConnection = "The database connection is closed";
+  const struct {
+    const char* what;
+    std::function<void()> operation;
+    const std::string& message;
+    bool again = true;  // tried again once the Attachment object is gone
+  } kCases[] = {
+      {"open", [&] { select.Open(); }, closedTransaction},
+      {"execute",
+       [&] {
+         insert.Execute({Scaled{1, 0}});
+       },
+       closedTransaction},
+      {"look up precisions", [&] { numeric.LookupPrecisions(t); }, closedConnection},
+      {"read a blob of the current row",
+       [&] {
+         std::string out;
+         rows.ReadBlob(1, out);
+       },
+       closedTransaction, false},
+      {"fetch", [&] { rows.Fetch(); }, closedTransaction, false},
+      {"commit", [&] { t.Commit(); }, closedTransaction},
+      {"roll back", [&] { t.Rollback(); }, closedTransaction},
+      {"start a transaction", [&] { a->StartTransaction(); }, closedConnection, false},
+      {"prepare", [&] { a->Prepare(t, "select id from t"); }, closedConnection, false},
+      {"execute immediate", [&] { a->ExecuteImmediate(t, "delete from t"); }, closedConnection,
+       false},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(MessageOf(c.operation), c.message) << c.what;
+  // The failed fetch has closed the result set: it has no more rows, and closing is nothing.
+  EXPECT_FALSE(rows.Fetch());
+  EXPECT_NO_THROW(rows.Close());
+  EXPECT_NO_THROW(a->Close());
   a.reset();
-  EXPECT_EQ(MessageOf([&] { st.Open(); }), "The transaction is not active");
+  for (const auto& c : kCases) {
+    if (!c.again) continue;
+    EXPECT_EQ(MessageOf(c.operation), c.message) << c.what << ", the attachment gone";
+  }
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // Every column type travels into the database as a parameter and back as a typed value.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "fb/fb.h"
 #include "tests/support/fb_testdb.h"
 
@@ -309,6 +312,34 @@ TEST_F(TypesTest, BareNullsAndUnsupportedTypes) {
   EXPECT_TRUE(rs.IsNull(0));
   EXPECT_EQ(rs.GetAsText(0), "");
   EXPECT_EQ(rs.GetAsText(1), "1");
+}
+
+TEST_F(TypesTest, ConvertedTextViewsLastUntilTheNextFetch) {
+  // Columns of a set the program converts to Windows-1252, long enough to live on the heap.
+  Attachment a = db_->Attach();
+  Transaction t = a.StartTransaction();
+  ResultSet rs = a.Prepare(t,
+                           "select cast(rdb$type_name as varchar(40) character set utf8), "
+                           "cast('caf\xc3\xa9 ' || rdb$type_name as char(40) character set utf8) "
+                           "from rdb$types where rdb$type = 0 order by rdb$field_name rows 2")
+                     .Open();
+  std::vector<std::string> seen;
+  while (rs.Fetch()) {
+    const std::string_view firstV = rs.GetText(0), firstC = rs.GetText(1);
+    const std::string v(firstV), c(firstC);
+    ASSERT_GT(v.size(), 15u);
+    EXPECT_EQ(c.substr(0, 5), "caf\xe9 ");
+    EXPECT_EQ(c.size(), 40u);
+    // Reading the same columns again, then memory that could take the place of a freed text.
+    EXPECT_EQ(rs.GetText(0), v);
+    EXPECT_EQ(rs.GetText(1), c);
+    const std::string fillV(v.size(), 'x'), fillC(c.size(), 'x');
+    EXPECT_EQ(firstV, v);
+    EXPECT_EQ(firstC, c);
+    seen.push_back(v);
+  }
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_NE(seen[0], seen[1]) << "each row reads its own text";
 }
 
 }  // namespace
