@@ -5,6 +5,7 @@
 
 #include "configfiles/text_lines.h"
 #include "dataservice/actions.h"
+#include "fb/work.h"
 #include "helpers/helpers.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
@@ -42,26 +43,24 @@ void RunStatement(const std::string& database, const std::string& params,
   // A statement that writes carries Windows-1252 literals for the server to convert to each
   // column's set, unless the caller's lines choose the connection's character set themselves.
   if (write && fb::ConnectionCharSet(lines).empty()) lines.push_back("lc_ctype=WIN1252");
-  fb::Attachment attachment = fb::Attachment::Open(database, lines);
-  // A failure below rolls back (the transaction is abandoned before the attachment closes).
-  fb::Transaction transaction = attachment.StartTransaction();
+  // A failure below rolls back what ran, as the work goes.
+  fb::Work work(database, lines);
   if (write) {
-    attachment.Prepare(transaction, statement).Execute();
-    // COMMIT or ROLLBACK run as the statement has ended the transaction itself.
-    if (transaction.Active()) transaction.Commit();
-  } else {
-    config::TextLines lines;
-    {
-      fb::ResultSet rows = attachment.Prepare(transaction, statement).Open();
-      // Checked before the first row, so that an empty result without the column fails too.
-      size_t nome = NomeColumn(rows);
-      while (rows.Fetch()) lines.push_back(rows.GetAsText(nome));
-    }
-    // Whole or not at all: an export that fails or overlaps another never leaves a torn file.
-    platform::ReplaceWholeFile(kExportFile, config::JoinLines(lines));
+    work.Prepare(statement).Execute();
+    work.Commit();
+    return;
   }
-  // Closing commits what is still open, the export's transaction included.
-  attachment.Close();
+  config::TextLines names;
+  {
+    fb::ResultSet rows = work.Prepare(statement).Open();
+    // Checked before the first row, so that an empty result without the column fails too.
+    size_t nome = NomeColumn(rows);
+    while (rows.Fetch()) names.push_back(rows.GetAsText(nome));
+  }
+  // Committed before the file is written: an export is written only for work that stands.
+  work.Commit();
+  // Whole or not at all: an export that fails or overlaps another never leaves a torn file.
+  platform::ReplaceWholeFile(kExportFile, config::JoinLines(names));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include "configfiles/server_settings.h"
 #include "dataservice/actions.h"
 #include "dataservice/statement_log.h"
-#include "fb/fb.h"
+#include "fb/work.h"
 #include "fbpacket/fb_packet.h"
 #include "helpers/helpers.h"
 #include "packet/compress.h"
@@ -30,96 +30,81 @@ bool IsSelect(std::string_view q) {
   return platform::StartsWithAscii(platform::TrimControls(q), "select");
 }
 
-// Ends the connection on a failure path: what the request wrote is rolled back, and a failure
-// of that clean-up never hides the one being reported.
-void CloseAfterFailure(std::optional<fb::Attachment>& connection) noexcept {
-  if (connection) connection->CloseAfterFailure();
+// What a statement that ran gives back: the packet as XML text, the compressed binary packet,
+// or nothing (a statement without rows).
+struct Answer {
+  std::optional<std::string> xml;
+  std::optional<platform::MemoryStream> compressed;
+};
+
+Answer PacketAnswer(packet::Packet result, bool compressed) {
+  Answer answer;
+  if (compressed) {
+    platform::MemoryStream binary;
+    packet::RenderBinary(result, binary);
+    result = packet::Packet();
+    packet::CompressStream(binary, answer.compressed.emplace());
+    answer.compressed->SetPosition(0);
+  } else {
+    answer.xml.emplace(kXmlDeclaration);
+    packet::RenderXml(result, *answer.xml);
+  }
+  return answer;
+}
+
+// Runs the posted statement as one unit of work, committed before anything is answered: a
+// commit the server refuses is the request's failure, like any other.
+Answer RunStatement(const cgi::FieldList& fields, StatementLog& log) {
+  const std::string q = fields.Value("q");
+  helpers::RequireAllowedDatabase(fields.Value("db"));
+  const bool select = IsSelect(q);
+  std::vector<std::string> params = {"user_name=" + fields.Value("u"),
+                                     "password=" + fields.Value("p")};
+  // Statements that write carry Windows-1252 literals, which the server must convert to each
+  // column's own character set; reads convert in the program instead (fb::ToCp1252) so that a
+  // character outside the code page can never make a read fail.
+  if (!select) params.push_back("lc_ctype=WIN1252");
+  fb::Work work(fields.Value("db"), params);
+  log.Add(q);
+  fb::Statement statement = work.Prepare(q);
+  Answer answer;
+  if (select) {
+    statement.LookupPrecisions(work.transaction());
+    fb::ResultSet rows = statement.Open();
+    packet::Packet result = fbpacket::BuildPacket(
+        rows, statement.OutputColumns(), config::ServerSettings::Read().MaxPacketBytes.value_or(0));
+    rows.Close();
+    answer = PacketAnswer(std::move(result), platform::SameTextAscii(fields.Value("z"), "true"));
+  } else {
+    // A statement that returns rows without starting with the word (a common table
+    // expression, say) is refused before it runs.
+    if (statement.HasCursor()) throw Error("use Open para uma Select Statement");
+    statement.Execute();
+  }
+  work.Commit();
+  return answer;
 }
 
 }  // namespace
 
 void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
+  StatementLog log(config::kStatementLog);
   try {
-    StatementLog log(config::kStatementLog);
-    std::optional<fb::Attachment> connection;
-    std::optional<fb::Transaction> transaction;
-    bool headersSent = false;
-    try {
-      const cgi::FieldList& fields = request.ContentFields();
-      const std::string q = fields.Value("q");
-      helpers::RequireAllowedDatabase(fields.Value("db"));
-      const bool select = IsSelect(q);
-      std::vector<std::string> params = {"user_name=" + fields.Value("u"),
-                                         "password=" + fields.Value("p")};
-      // Statements that write carry Windows-1252 literals, which the server must convert to
-      // each column's own character set; reads convert in the program instead (fb::ToCp1252)
-      // so that a character outside the code page can never make a read fail.
-      if (!select) params.push_back("lc_ctype=WIN1252");
-      connection.emplace(fb::Attachment::Open(fields.Value("db"), params));
-      if (select) {
-        log.Add(q);
-        transaction.emplace(connection->StartTransaction());
-        fb::Statement statement = connection->Prepare(*transaction, q);
-        statement.LookupPrecisions(*transaction);
-        std::optional<packet::Packet> result;
-        {
-          fb::ResultSet rows = statement.Open();
-          result.emplace(
-              fbpacket::BuildPacket(rows, statement.OutputColumns(),
-                                    config::ServerSettings::Read().MaxPacketBytes.value_or(0)));
-          rows.Close();
-        }
-        if (platform::SameTextAscii(fields.Value("z"), "true")) {
-          platform::MemoryStream compressed;
-          {
-            platform::MemoryStream binary;
-            packet::RenderBinary(*result, binary);
-            result.reset();
-            packet::CompressStream(binary, compressed);
-          }
-          compressed.SetPosition(0);
-          response.SetContentType("application/octet-stream");
-          response.SendResponse();
-          headersSent = true;
-          response.SendStream(compressed);
-        } else {
-          std::string body = kXmlDeclaration;
-          packet::RenderXml(*result, body);
-          result.reset();
-          response.SetContent(std::move(body));
-          connection->Close();
-        }
-      } else {
-        try {
-          log.Add(q);
-          transaction.emplace(connection->StartTransaction());
-          fb::Statement statement = connection->Prepare(*transaction, q);
-          // A statement that returns rows without starting with the word (a common table
-          // expression, say) is refused before it runs.
-          if (statement.HasCursor()) throw Error("use Open para uma Select Statement");
-          statement.Execute();
-          // COMMIT or ROLLBACK run as the statement has ended the transaction itself.
-          if (transaction->Active()) transaction->Commit();
-        } catch (const std::exception& e) {
-          const std::string message = MessageOf(e);
-          CloseAfterFailure(connection);
-          log.Add(message);
-          response.SetFailureContent(helpers::BuildErrorPage(message));
-        }
-      }
-    } catch (const std::exception& e) {
-      const std::string message = MessageOf(e);
-      CloseAfterFailure(connection);
-      // Once the binary answer's headers are out, a failure can only be logged.
-      if (!headersSent) response.SetFailureContent(helpers::BuildErrorPage(message));
-      log.Add(message);
+    Answer answer = RunStatement(request.ContentFields(), log);
+    if (answer.compressed) {
+      response.SetContentType("application/octet-stream");
+      response.SendResponse();
+      response.SendStream(*answer.compressed);
+    } else if (answer.xml) {
+      response.SetContent(std::move(*answer.xml));
     }
-    log.Save();
-    // Closing commits what is still open, before the transaction object could roll it back.
-    if (connection && connection->IsOpen()) connection->Close();
   } catch (const std::exception& e) {
-    response.SetFailureContent(helpers::BuildErrorPage(MessageOf(e)));
+    // The work has rolled back and closed on its way out.
+    const std::string message = MessageOf(e);
+    log.Add(message);
+    response.SetFailureContent(helpers::BuildErrorPage(message));
   }
+  log.Save();
 }
 
 }  // namespace kvo::dataservice

@@ -26,18 +26,17 @@ void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response,
   config::TextLines lines;
   try {
     helpers::ConnectModuleDatabase(dbkvo, request);
-    fb::Attachment& attachment = dbkvo.attachment();
-    fb::Transaction transaction = attachment.StartTransaction();
+    fb::Work& work = dbkvo.work();
     {
-      fb::ResultSet rows = attachment.Prepare(transaction, kTablesStatement).Open();
+      fb::ResultSet rows = work.Prepare(kTablesStatement).Open();
       lines.clear();
       while (rows.Fetch()) lines.push_back(TrimRightBlanks(rows.GetText(0)));
     }
-    transaction.Commit();
+    work.Commit();
     response.SetContent(config::JoinLines(lines));
     dbkvo.Disconnect();
   } catch (const std::exception& e) {
-    // The connection stays as it is; it ends with the process.
+    // The work stays as it is; it is rolled back when the module goes.
     response.SetFailureContent(helpers::BuildErrorPage(MessageOf(e)));
   }
 }

@@ -4,16 +4,16 @@ namespace kvo::helpers {
 
 void Database::Connect() {
   Disconnect();
-  attachment_.emplace(fb::Attachment::Open(DatabaseName, Params));
+  work_.emplace(DatabaseName, Params);
 }
 
 void Database::Disconnect() noexcept {
-  attachment_.reset();
+  work_.reset();
 }
 
-fb::Attachment& Database::attachment() {
+fb::Work& Database::work() {
   if (!Connected()) throw kvo::Error("The database is not connected");
-  return *attachment_;
+  return *work_;
 }
 
 }  // namespace kvo::helpers

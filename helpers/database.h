@@ -6,26 +6,29 @@
 #include <string>
 #include <vector>
 
-#include "fb/fb.h"
+#include "fb/work.h"
 
 namespace kvo::helpers {
 
-// A database name, parameter lines and an attachment made on Connect().
+// A database name, parameter lines and the request's unit of work made on Connect().
 class Database {
  public:
   std::string DatabaseName;
   std::vector<std::string> Params;  // name=value lines
 
-  bool Connected() const { return attachment_.has_value() && attachment_->IsOpen(); }
+  // Connected and not yet committed.
+  bool Connected() const { return work_.has_value() && work_->IsOpen(); }
   // Attaches with DatabaseName and Params; throws fb::Error and stays unconnected on failure.
   void Connect();
-  // Detaches (committing what is open); nothing happens when not connected. Never throws.
+  // Ends the work: what it did not commit is rolled back. Nothing happens when not connected.
+  // Never throws.
   void Disconnect() noexcept;
-  // Throws kvo::Error when not connected.
-  fb::Attachment& attachment();
+  // The work of the connection; the action commits it before it answers. Throws kvo::Error
+  // when not connected.
+  fb::Work& work();
 
  private:
-  std::optional<fb::Attachment> attachment_;
+  std::optional<fb::Work> work_;
 };
 
 }  // namespace kvo::helpers

@@ -199,7 +199,9 @@ void LoginAction(cgi::TWebRequest& request, cgi::TWebResponse& response, helpers
   // The caller only learns whether the login works; no message goes out.
   try {
     helpers::ConnectModuleDatabase(dbkvo, request);
-    if (dbkvo.Connected()) response.SetContent("true");
+    // Nothing ran: the commit only ends the attachment (or keeps it for a later request).
+    dbkvo.work().Commit();
+    response.SetContent("true");
     dbkvo.Disconnect();
   } catch (const std::exception&) {
     dbkvo.Disconnect();

@@ -189,13 +189,45 @@ TEST_F(SqlTest, OtherStatementsAnswerEmpty) {
   EXPECT_EQ(5u, LogEntries().size());
 }
 
-// A select's work is committed when the connection closes, in both answers.
+// A select's work is committed before it is answered, in both answers.
 TEST_F(SqlTest, SelectsAreCommitted) {
   EXPECT_FALSE(ErrorMessage(Sql("select b from touch(10)", "false").Body()));
   EXPECT_FALSE(ErrorMessage(Sql("select b from touch(11)", "true").Body()));
   packet::Packet p = packet::LoadXml(Sql("select id from t where id >= 10 order by id").Body());
   ASSERT_EQ(2u, p.RowCount());
   EXPECT_EQ(11, p.GetInt(1, 0));
+}
+
+// A commit the server refuses is the request's failure: the error page in every answer (the
+// compressed one was once sent before the commit and reported success), the statement and the
+// message in the log, and nothing of the work left behind.
+TEST_F(SqlTest, ARefusedCommitIsAnsweredAndLogged) {
+  db_->Execute(std::vector<std::string>{
+      "create exception refused 'commit refused'",
+      "create trigger refuse on transaction commit as begin"
+      " if (exists(select 1 from t where id >= 100)) then exception refused; end"});
+  const struct {
+    const char* q;
+    const char* z;
+  } kCases[] = {
+      {"select b from touch(100)", "true"},
+      {"select b from touch(101)", "false"},
+      {"insert into t (id) values (102)", "true"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.q) + ", z=" + c.z);
+    std::filesystem::remove(log_);
+    CgiResult r = Sql(c.q, c.z);
+    EXPECT_EQ(0u, r.Head().find("Status: 200 OK\r\nContent-Type: text/html\r\n")) << r.Head();
+    std::optional<std::string> message = ErrorMessage(r.Body());
+    ASSERT_TRUE(message) << r.output;
+    EXPECT_NE(std::string::npos, message->find("commit refused")) << *message;
+    std::vector<std::string> want = {c.q};
+    for (const std::string& line : config::SplitLines(*message)) want.push_back(line);
+    EXPECT_EQ(want, LogEntries());
+  }
+  packet::Packet p = packet::LoadXml(Sql("select count(*) from t where id >= 100").Body());
+  EXPECT_EQ(0, p.GetInt(0, 0));
 }
 
 // The statement padded with blanks one byte beyond what Firebird prepares.

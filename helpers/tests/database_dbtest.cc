@@ -1,4 +1,5 @@
-// The module database component connects, hands out its attachment and disconnects.
+// The module database component connects, hands out its unit of work and disconnects: what
+// the work commits stays, what it leaves uncommitted is rolled back.
 #include <gtest/gtest.h>
 
 #include "helpers/database.h"
@@ -18,22 +19,27 @@ TEST(DatabaseComponent, ConnectsAndDisconnects) {
   d.Params = {"user_name=" + db.user(), "password=" + db.password(), "lc_ctype=WIN1252",
               "unknown_thing=1"};
   EXPECT_FALSE(d.Connected());
-  EXPECT_THROW(d.attachment(), kvo::Error);
-  d.Connect();
-  EXPECT_TRUE(d.Connected());
-  fb::Transaction t = d.attachment().StartTransaction();
-  d.attachment().ExecuteImmediate(t, "insert into t values (9)");
-  d.Disconnect();
-  EXPECT_FALSE(d.Connected());
-  d.Disconnect();
-  {
-    // Disconnecting committed what was open.
+  EXPECT_THROW(d.work(), kvo::Error);
+  const auto count = [&] {
     fb::Attachment a = db.Attach();
     fb::Transaction check = a.StartTransaction();
     fb::ResultSet rs = a.Prepare(check, "select count(*) from t").Open();
-    ASSERT_TRUE(rs.Fetch());
-    EXPECT_EQ(rs.GetInt64(0), 1);
-  }
+    rs.Fetch();
+    return rs.GetInt64(0);
+  };
+  d.Connect();
+  EXPECT_TRUE(d.Connected());
+  d.work().Prepare("insert into t values (9)").Execute();
+  d.work().Commit();
+  EXPECT_FALSE(d.Connected()) << "a committed work is done";
+  d.Disconnect();
+  EXPECT_EQ(count(), 1);
+  d.Connect();
+  d.work().Prepare("insert into t values (10)").Execute();
+  d.Disconnect();
+  EXPECT_FALSE(d.Connected());
+  d.Disconnect();
+  EXPECT_EQ(count(), 1) << "disconnecting without a commit rolled back";
 
   d.Params[1] = "password=wrong";
   EXPECT_THROW(d.Connect(), fb::Error);
