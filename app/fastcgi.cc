@@ -3,13 +3,15 @@
 
 #include <fcgiapp.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <optional>
 #include <string>
 
@@ -22,56 +24,34 @@ namespace kvo::app {
 
 namespace {
 
-volatile sig_atomic_t stopRequested = 0;
-
-void OnStop(int) {
-  stopRequested = 1;
-}
-void OnTimer(int) {}
-
-void Install(int signal, void (*handler)(int)) {
-  struct sigaction action {};
-  action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
-  // No SA_RESTART: the signal must end the wait in accept().
-  action.sa_flags = 0;
-  sigaction(signal, &action, nullptr);
-}
-
+// The signals that stop the process. They stay blocked in every thread for the process's whole
+// life (threads the Firebird client starts inherit the set) and are taken from a descriptor
+// only while the loop waits: no handler ever interrupts a request's reading or writing, and a
+// signal that comes during a request stays pending until the loop looks.
 sigset_t StopSignals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGALRM);
   return set;
 }
 
-// Between requests our handlers decide. The Firebird client installs its own SIGTERM and SIGINT
-// handlers at its first attach (they would end the process during a request), so ours are put
-// back after every request, while the signals are still blocked.
-void WaitingForRequest() {
-  Install(SIGTERM, OnStop);
-  Install(SIGINT, OnStop);
-  Install(SIGALRM, OnTimer);
-  sigset_t set = StopSignals();
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+platform::UniqueFd StopSignalDescriptor() {
+  const sigset_t set = StopSignals();
+  if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return platform::UniqueFd();
+  return platform::UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
 }
 
-// A stop signal that arrives during a request waits until the answer is out. Threads that the
-// Firebird client starts during the request inherit the blocked set.
-void ServingRequest() {
-  sigset_t set = StopSignals();
-  sigprocmask(SIG_BLOCK, &set, nullptr);
+// Several processes share the listening socket, and a connection that makes it readable wakes
+// them all: only one gets it, the others must find nothing instead of waiting in accept().
+bool MakeNonBlocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-void ArmTimer(long milliseconds) {
-  struct itimerval timer {};
-  if (milliseconds > 0) {
-    timer.it_value.tv_sec = milliseconds / 1000;
-    timer.it_value.tv_usec = (milliseconds % 1000) * 1000;
-  }
-  setitimer(ITIMER_REAL, &timer, nullptr);
+// The milliseconds poll() waits for a deadline DropIdleAttachments gives (-1: none).
+int PollTimeout(long milliseconds) {
+  return milliseconds > INT_MAX ? INT_MAX : static_cast<int>(milliseconds);
 }
 
 // The request's working directory: the folder of SCRIPT_FILENAME, where a CGI process of the
@@ -138,29 +118,50 @@ void ServeOne(FCGX_Request& request, int startFolder) {
 bool StartedForFastCgi() {
   int accepting = 0;
   socklen_t length = sizeof accepting;
-  return ::getsockopt(0, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &length) == 0 && accepting != 0;
+  return ::getsockopt(kListeningSocket, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &length) == 0 &&
+         accepting != 0;
 }
 
-int ServeFastCgi() {
+int ServeFastCgi(const std::function<void(LoopPoint)>& at) {
+  const auto reach = [&at](LoopPoint point) {
+    if (at) at(point);
+  };
+  const platform::UniqueFd stopSignals = StopSignalDescriptor();
+  if (!stopSignals || !MakeNonBlocking(kListeningSocket)) return 1;
   if (FCGX_Init() != 0) return 1;
   FCGX_Request request;
-  if (FCGX_InitRequest(&request, 0, FCGI_FAIL_ACCEPT_ON_INTR) != 0) return 1;
+  if (FCGX_InitRequest(&request, kListeningSocket, 0) != 0) return 1;
   const platform::UniqueFd startFolder(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   int status = 0;
   while (true) {
-    WaitingForRequest();
-    if (stopRequested) break;
-    // Wakes up when the next kept attachment is due to go, to detach it while idle.
-    ArmTimer(fb::DropIdleAttachments());
+    // Kept attachments due to go are detached while nothing waits; the wait ends when the next
+    // one is due.
+    const int timeout = PollTimeout(fb::DropIdleAttachments());
+    reach(LoopPoint::Waiting);
+    pollfd ready[2] = {{stopSignals.Get(), POLLIN, 0}, {kListeningSocket, POLLIN, 0}};
+    if (::poll(ready, 2, timeout) < 0) {
+      if (errno == EINTR) continue;
+      status = 1;
+      break;
+    }
+    // A stop signal pending is taken before any new connection.
+    if (ready[0].revents != 0) break;
+    if (ready[1].revents == 0) continue;
+    if ((ready[1].revents & POLLIN) == 0) {
+      status = 1;
+      break;
+    }
+    reach(LoopPoint::Accepting);
     const int accepted = FCGX_Accept_r(&request);
-    ArmTimer(0);
-    ServingRequest();
-    if (accepted == -EINTR) continue;
+    // Another process took the connection, or it went before its request was read.
+    if (accepted == -EAGAIN || accepted == -EWOULDBLOCK || accepted == -EINTR) continue;
     if (accepted < 0) {
       status = 1;
       break;
     }
+    reach(LoopPoint::Serving);
     ServeOne(request, startFolder.Get());
+    reach(LoopPoint::Answered);
   }
   fb::DropKeptAttachments();
   FCGX_Free(&request, 1);

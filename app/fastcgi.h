@@ -10,13 +10,24 @@
 // requests (fb/keeper.h).
 #pragma once
 
+#include <functional>
+
 namespace kvo::app {
+
+// The listening socket: standard input.
+inline constexpr int kListeningSocket = 0;
+
+// The places of the loop, in their order: about to wait for a connection or a stop signal,
+// about to accept a connection, about to serve an accepted request, done with its answer.
+enum class LoopPoint { Waiting, Accepting, Serving, Answered };
 
 // True when standard input is a listening socket.
 bool StartedForFastCgi();
 
-// Serves requests until SIGTERM or SIGINT (the running request is finished first) or until the
-// listening socket fails. Returns the process's exit status.
-int ServeFastCgi();
+// Serves requests until SIGTERM or SIGINT or until the listening socket fails. A request once
+// accepted is answered in full first, whenever the signal comes; a signal is never lost, and
+// once it has come no connection is accepted. Returns the process's exit status. `at` is called
+// at each LoopPoint (tests stop the process at each one).
+int ServeFastCgi(const std::function<void(LoopPoint)>& at = {});
 
 }  // namespace kvo::app

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -215,20 +216,61 @@ TEST_F(FastCgiDb, ChangedPasswordDropsTheProcessesKeptAttachmentsAtOnce) {
   manage("del", "");
 }
 
-TEST_F(FastCgiDb, StopSignalLetsARunningQueryFinish) {
+// Parameters that arrive after the next kept attachment is due to go: the request is answered
+// in full (an idle timer once broke off its reading and left an empty answer), and the kept
+// attachment goes once the request is done.
+TEST_F(FastCgiDb, ParametersArrivingAcrossAnIdleDeadline) {
+  WriteServerSettings("KeepAttachmentsSeconds=2\r\n");
   auto process = Start();
-  const std::string statement =
-      "select count(*) from rdb$types a cross join rdb$types b "
-      "cross join (select first 20 rdb$field_name from rdb$fields) c";
+  const long first = ConnectionOf(Sql(*process, db_.password()));
+  ASSERT_GT(first, 0);
+  const std::string body = Form({{"db", db_.connection()},
+                                 {"u", db_.user()},
+                                 {"p", db_.password()},
+                                 {"q", kConnectionQuery},
+                                 {"z", "false"}});
+  const int connection = process->Begin();
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+  process->SendParams(connection, RequestParams("POST", "/sql", drives_.path(), body), body);
+  const CgiResult r = process->Receive(connection);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_GT(ConnectionOf(r), 0) << r.output;
+}
+
+// The running query waits for a row this test holds locked, so the signal provably comes while
+// it runs; the answer is complete once the lock goes.
+TEST_F(FastCgiDb, StopSignalLetsARunningQueryFinish) {
+  db_.Execute(std::vector<std::string>{"create table locked (id integer)",
+                                       "insert into locked values (1)"});
+  auto process = Start();
+  const std::string statement = "select id from locked with lock";
   const std::string body = Form({{"db", db_.connection()},
                                  {"u", db_.user()},
                                  {"p", db_.password()},
                                  {"q", statement},
                                  {"z", "false"}});
+  fb::Attachment holder = db_.Attach();
+  std::optional<fb::Transaction> lock(holder.StartTransaction());
+  holder.ExecuteImmediate(*lock, "update locked set id = 1");
   const int connection = process->Send(RequestParams("POST", "/sql", drives_.path(), body), body);
-  // The query runs on an attachment, so the Firebird client's signal handlers are in place.
-  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  const auto running = [&] {
+    fb::Attachment a = db_.Attach();
+    fb::Transaction t = a.StartTransaction();
+    fb::ResultSet rows = a.Prepare(t,
+                                   "select count(*) from mon$statements where mon$state = 1 and "
+                                   "mon$sql_text = '" +
+                                       statement + "'")
+                             .Open();
+    rows.Fetch();
+    return rows.GetInt64(0) == 1;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!running() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(running()) << "the query never waited for the lock";
   ASSERT_EQ(::kill(process->pid(), SIGTERM), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  lock->Rollback();
   const CgiResult r = process->Receive(connection);
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_NE(r.Body().find("</DATAPACKET>"), std::string::npos) << r.Body();

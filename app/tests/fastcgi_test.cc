@@ -2,6 +2,7 @@
 // request, whatever earlier requests did and whatever the process's own environment holds; the
 // script's folder as working directory; a stop signal that waits for the running request.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/fastcgi.h"
 #include "tests/support/cgi_runner.h"
 #include "tests/support/fastcgi_client.h"
 
@@ -127,20 +129,75 @@ TEST(FastCgi, EachRequestRunsInTheFolderOfItsScript) {
 
 TEST(FastCgi, StopSignalLetsTheRunningRequestFinish) {
   const std::string folder = CurrentFolder();
-  FastCgiProcess process;
   const std::string body = "server_rdp=srv.local&user_rdp=ana&width_rdp=800";
   const Params params = RequestParams("POST", "/rdp", folder, body);
   const CgiResult expected = RunCgi(params, body);
-  // The request waits for the rest of its body when the signal comes.
-  const int connection = process.Send(params, body.substr(0, 10), false);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  ASSERT_EQ(::kill(process.pid(), SIGTERM), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  process.SendBody(connection, body.substr(10));
-  const CgiResult answer = process.Receive(connection);
-  EXPECT_EQ(answer.exitCode, 0);
-  EXPECT_EQ(answer.output, expected.output);
-  EXPECT_EQ(process.WaitExit(5), 0);
+  // Where the accepted request waits when the signal comes: its parameters are read while it
+  // starts, its body while it is served.
+  for (const bool waitsForParameters : {true, false}) {
+    SCOPED_TRACE(waitsForParameters ? "waiting for its parameters" : "waiting for its body");
+    FastCgiProcess process;
+    const int connection =
+        waitsForParameters ? process.Begin() : process.Send(params, body.substr(0, 10), false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(::kill(process.pid(), SIGTERM), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (waitsForParameters)
+      process.SendParams(connection, params, body);
+    else
+      process.SendBody(connection, body.substr(10));
+    const CgiResult answer = process.Receive(connection);
+    EXPECT_EQ(answer.exitCode, 0);
+    EXPECT_EQ(answer.output, expected.output);
+    EXPECT_EQ(process.WaitExit(5), 0);
+  }
+}
+
+// The loop with a stop signal sent to itself at each of its places: a request accepted before
+// the signal is answered in full, none is accepted after it, and the process ends at once.
+TEST(FastCgi, StopSignalAtEachPointOfTheLoop) {
+  const std::string folder = CurrentFolder();
+  const std::string body = "server_rdp=srv.local&user_rdp=ana&width_rdp=800";
+  const Params params = RequestParams("POST", "/rdp", folder, body);
+  const CgiResult expected = RunCgi(params, body);
+  using app::LoopPoint;
+  const struct {
+    const char* name;
+    LoopPoint point;
+    int occurrence;  // the signal comes the n-th time the loop is there
+    bool answered;
+  } kCases[] = {
+      {"waiting, before any request", LoopPoint::Waiting, 1, false},
+      {"waiting, after a request (idle attachments just dropped)", LoopPoint::Waiting, 2, true},
+      {"between a ready connection and its accept", LoopPoint::Accepting, 1, true},
+      {"accepted, before it is served", LoopPoint::Serving, 1, true},
+      {"just answered", LoopPoint::Answered, 1, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    FastCgiProcess process([&c] {
+      int seen = 0;
+      return app::ServeFastCgi([&](LoopPoint point) {
+        if (point != c.point || ++seen != c.occurrence) return;
+        // A signal that must win over a waiting connection comes once the connection waits.
+        pollfd listening{app::kListeningSocket, POLLIN, 0};
+        if (!c.answered) ::poll(&listening, 1, 5000);
+        ::kill(::getpid(), SIGTERM);
+      });
+    });
+    // The first request arrives while the process still waits for its parameters.
+    const int connection = process.Begin();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    process.SendParams(connection, params, body);
+    const CgiResult answer = process.Receive(connection);
+    if (c.answered) {
+      EXPECT_EQ(answer.exitCode, 0);
+      EXPECT_EQ(answer.output, expected.output);
+    } else {
+      EXPECT_EQ(answer.output, "");
+    }
+    EXPECT_EQ(process.WaitExit(5), 0) << "the signal was lost";
+  }
 }
 
 TEST(FastCgi, StopSignalEndsAnIdleProcess) {

@@ -72,7 +72,7 @@ bool ReadAll(int fd, char* buffer, size_t count) {
 
 }  // namespace
 
-FastCgiProcess::FastCgiProcess(Params env, const std::string& folder) {
+int FastCgiProcess::Listen() {
   socketPath_ = socketDir_.path() + "/kvo.sock";
   int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
@@ -82,6 +82,11 @@ FastCgiProcess::FastCgiProcess(Params env, const std::string& folder) {
       ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listener, 16) != 0)
     throw std::runtime_error("cannot listen on " + socketPath_);
+  return listener;
+}
+
+FastCgiProcess::FastCgiProcess(Params env, const std::string& folder) {
+  const int listener = Listen();
   InheritEnvironment(env);
   std::vector<std::string> storage;
   for (const auto& [k, v] : env) storage.push_back(k + "=" + v);
@@ -96,6 +101,19 @@ FastCgiProcess::FastCgiProcess(Params env, const std::string& folder) {
     char* argv[] = {const_cast<char*>(KVO_SERVER_BINARY), nullptr};
     ::execve(KVO_SERVER_BINARY, argv, envp.data());
     _exit(127);
+  }
+  ::close(listener);
+}
+
+FastCgiProcess::FastCgiProcess(const std::function<int()>& serve) {
+  const int listener = Listen();
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork");
+  if (pid_ == 0) {
+    ::dup2(listener, 0);
+    ::close(listener);
+    // No exit handlers: they belong to the test.
+    _exit(serve());
   }
   ::close(listener);
 }
@@ -129,7 +147,7 @@ void FastCgiProcess::SendBody(int fd, const std::string& rest) {
   SendAll(fd, out);
 }
 
-int FastCgiProcess::Send(const Params& params, const std::string& body, bool endBody) {
+int FastCgiProcess::Begin() {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -139,6 +157,13 @@ int FastCgiProcess::Send(const Params& params, const std::string& body, bool end
   std::string out;
   const char begin[8] = {0, 1 /* responder */, 0 /* close the connection after */, 0, 0, 0, 0, 0};
   Record(out, kBeginRequest, std::string_view(begin, 8));
+  SendAll(fd, out);
+  return fd;
+}
+
+void FastCgiProcess::SendParams(int fd, const Params& params, const std::string& body,
+                                bool endBody) {
+  std::string out;
   std::string pairs;
   for (const auto& [name, value] : params) {
     Length(pairs, name.size());
@@ -153,6 +178,11 @@ int FastCgiProcess::Send(const Params& params, const std::string& body, bool end
     Record(out, kStdin, body);
   }
   SendAll(fd, out);
+}
+
+int FastCgiProcess::Send(const Params& params, const std::string& body, bool endBody) {
+  const int fd = Begin();
+  SendParams(fd, params, body, endBody);
   return fd;
 }
 

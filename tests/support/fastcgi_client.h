@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -19,6 +20,9 @@ class FastCgiProcess {
   // Starts KVO_SERVER_BINARY in `folder` (the test's folder when empty) with exactly `env` as
   // its environment, plus KVO_DRIVES and FIREBIRD from the test's own when `env` lacks them.
   explicit FastCgiProcess(Params env = {}, const std::string& folder = "");
+  // Runs `serve` in a forked copy of the test instead, with the listening socket as its
+  // standard input; the copy ends with the status `serve` returns.
+  explicit FastCgiProcess(const std::function<int()>& serve);
   // Kills the process when it still runs.
   ~FastCgiProcess();
   FastCgiProcess(const FastCgiProcess&) = delete;
@@ -35,6 +39,11 @@ class FastCgiProcess {
   // reads its answer and closes the connection.
   int Send(const Params& params, const std::string& body = "", bool endBody = true);
   void SendBody(int connection, const std::string& rest);
+  // Send() in two steps: Begin() connects and sends only the record that begins the request,
+  // SendParams() the parameters and the body as Send() does.
+  int Begin();
+  void SendParams(int connection, const Params& params, const std::string& body = "",
+                  bool endBody = true);
   CgiResult Receive(int connection);
 
   // Waits up to `seconds` for the process to end; its exit status, -1 when it still runs or
@@ -42,6 +51,7 @@ class FastCgiProcess {
   int WaitExit(double seconds);
 
  private:
+  int Listen();  // the listening socket at socketPath_
   std::string socketPath_;
   TempDir socketDir_;
   pid_t pid_ = -1;
