@@ -107,6 +107,24 @@ TEST_F(CriaribTest, FailedExportKeepsTheOldFile) {
                 "Cannot create file \"C:\\tabela.txt\". No such file or directory");
 }
 
+// A commit the server refuses (here every commit of the program) is the request's failure: the
+// write is not kept and the export file is not written.
+TEST_F(CriaribTest, ARefusedCommitFailsTheRequest) {
+  db_->Execute(std::vector<std::string>{
+      "create exception refused 'commit refused'",
+      "create trigger refuse on transaction commit as begin"
+      " if (rdb$get_context('SYSTEM', 'CLIENT_PROCESS') containing 'kvowebserver') then"
+      " exception refused; end"});
+  for (const char* q : {"insert into t (id, nome) values (4, 'Rui')", "select nome from t"}) {
+    SCOPED_TRACE(q);
+    testing::CgiResult r = Run(q);
+    EXPECT_EQ(r.output.substr(0, 16), "Status: 500 Inte") << r.output;
+    EXPECT_NE(r.Body().find("commit refused"), std::string::npos) << r.Body();
+  }
+  EXPECT_EQ(Count(), 3);
+  EXPECT_FALSE(std::filesystem::exists(ExportFile()));
+}
+
 // COMMIT and ROLLBACK end the transaction themselves and are answered as done; a NUL byte
 // runs nothing (the server would run the statement's prefix); SET TRANSACTION is refused.
 TEST_F(CriaribTest, TransactionEndingStatementsAndNulBytes) {

@@ -52,5 +52,18 @@ TEST(TabelasTest, EmptyDatabaseAndFailures) {
       << missing;
 }
 
+// A commit the server refuses is answered with the error page, not with the list.
+TEST(TabelasTest, ARefusedCommitIsTheErrorPage) {
+  KVO_REQUIRE_FIREBIRD();
+  TempDatabase db;
+  db.Execute({"create table alfa (a integer)", "create exception refused 'commit refused'",
+              "create trigger refuse on transaction commit as begin"
+              " if (rdb$get_context('SYSTEM', 'CLIENT_PROCESS') containing 'kvowebserver') then"
+              " exception refused; end"});
+  const std::string body = Tabelas(db.connection(), db.user(), db.password()).Body();
+  EXPECT_NE(body.find("<TITLE>KVO.Net</TITLE>"), std::string::npos) << body;
+  EXPECT_NE(body.find("commit refused"), std::string::npos) << body;
+}
+
 }  // namespace
 }  // namespace kvo::dataservice
