@@ -73,6 +73,7 @@ serve_run() {
   local root=$1 state=$1/$2 mode=$3 build=$4 port log pid i status out failed=0
   port=$(svc_free_port) || return 1
   log=$root/$2-$port.log
+  : >"$log"
   serve_log "scripts/serve ${mode:-(CGI)} on port $port, state $state"
   KVO_SERVE_DIR=$state KVO_SERVE_PORT=$port KVO_SERVE_BINARY=$root/kvowebserver \
     setsid env --default-signal=INT "$KVO_REPO_ROOT/scripts/serve" $mode </dev/null >"$log" 2>&1 &
