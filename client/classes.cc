@@ -1,5 +1,6 @@
 #include "kvo/client/classes.h"
 
+#include "kvo_version.h"
 #include "platform/ascii.h"
 
 namespace kvo::client {
@@ -91,7 +92,7 @@ TFormatSettings& FormatSettings() {
 }
 
 const char* LibraryVersion() {
-  return "1.0";
+  return KVO_VERSION;
 }
 
 }  // namespace kvo::client
