@@ -1,6 +1,5 @@
 #include "kvo/client/classes.h"
 
-#include "kvo_version.h"
 #include "platform/ascii.h"
 
 namespace kvo::client {

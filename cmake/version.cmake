@@ -9,8 +9,8 @@
 # time needs neither tags nor history, so a clone without tags and a shallow clone (CI) give
 # the same version. Outside a checkout, or with -DKVO_VERSION=..., the version is taken as it is.
 #
-# Sets KVO_VERSION and writes ${CMAKE_BINARY_DIR}/generated/kvo_version.h, which defines
-# KVO_VERSION as a string literal (the target kvo_version gives its folder).
+# Sets KVO_VERSION. The client library compiles it into LibraryVersion() (client/CMakeLists.txt),
+# one source file, so that a new commit recompiles that file alone.
 set(kvo_version ${PROJECT_VERSION})
 find_package(Git QUIET)
 if(GIT_FOUND AND NOT DEFINED CACHE{KVO_VERSION})
@@ -32,14 +32,8 @@ if(GIT_FOUND AND NOT DEFINED CACHE{KVO_VERSION})
     endif()
   endif()
 endif()
-if(DEFINED CACHE{KVO_VERSION})
-  set(kvo_version ${KVO_VERSION})
-else()
+if(NOT DEFINED CACHE{KVO_VERSION})
   # Not cached, so that the next configure computes it again for the new commit.
   set(KVO_VERSION ${kvo_version})
 endif()
 message(STATUS "kvowebserver version ${KVO_VERSION}")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/kvo_version.h.in ${CMAKE_BINARY_DIR}/generated/kvo_version.h
-               @ONLY)
-add_library(kvo_version INTERFACE)
-target_include_directories(kvo_version INTERFACE ${CMAKE_BINARY_DIR}/generated)
