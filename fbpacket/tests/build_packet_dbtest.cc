@@ -66,8 +66,8 @@ TEST_F(BuildPacketTest, EachColumnTypeHasItsFieldAndValue) {
       {"TS", FieldType::DateTime, 0, 0, false, false},
       {"BT", FieldType::Text, 0, 0, false, false},
       {"BB", FieldType::Binary, 0, 0, false, false},
-      // ...an expression has none: the digits its storage holds.
-      {"E", FieldType::Fixed, 4, 1, false, false},
+      // ...an expression has none: the digits its storage holds (a literal is never NULL).
+      {"E", FieldType::Fixed, 4, 1, false, true},
   };
   ASSERT_EQ(p.FieldCount(), std::size(expected));
   for (size_t c = 0; c < std::size(expected); ++c) {
