@@ -23,8 +23,8 @@
 
 #include "configfiles/scramble.h"
 #include "configfiles/text_lines.h"
-#include "platform/error_page.h"
 #include "packet/compress.h"
+#include "platform/error_page.h"
 #include "platform/stream.h"
 #include "tests/support/fb_testdb.h"
 #include "tests/support/form.h"

@@ -41,7 +41,6 @@ std::string Pad(int value, int digits) {
   return buffer;
 }
 
-
 }  // namespace
 
 std::optional<TWordPosition> FindWholeWord(std::string_view text, std::string_view pattern,

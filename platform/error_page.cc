@@ -16,8 +16,9 @@ std::string BuildErrorPage(std::string_view message) {
       "<p align=center><strong><font color=#ffffff size=6></font></strong>&nbsp;</p>\r\n";
   std::string page = "<HTML>\r\n<HEAD>\r\n";
   page += kTitle;
-  page += "\r\n</HEAD>\r\n<BODY>\r\n<p align=center>\r\n"
-          "<strong><font color=#ffffff size=6></font></strong></p>\r\n";
+  page +=
+      "\r\n</HEAD>\r\n<BODY>\r\n<p align=center>\r\n"
+      "<strong><font color=#ffffff size=6></font></strong></p>\r\n";
   for (int i = 0; i < 5; ++i) page += kSpacer;
   page += kMessageStart;
   page += message;
