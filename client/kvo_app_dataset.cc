@@ -13,6 +13,7 @@
 #include "packet/compress.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
+#include "platform/error_page.h"
 #include "platform/numbers.h"
 #include "platform/stream.h"
 
@@ -39,8 +40,6 @@ std::string Pad(int value, int digits) {
   std::snprintf(buffer, sizeof buffer, "%0*d", digits, value);
   return buffer;
 }
-
-const char kErrorTitle[] = "<TITLE>KVO.Net</TITLE>";
 
 }  // namespace
 
@@ -291,15 +290,7 @@ std::string TKVOAppDataSet::ExpandParams(std::string_view sql) const {
 }
 
 std::string TKVOAppDataSet::ExtractServerMessage(std::string_view answer) {
-  static constexpr std::string_view start =
-      "<p align=center><strong><font face=Arial color=#990000 size=6>";
-  static constexpr std::string_view end = "</font></strong></p>";
-  size_t at = answer.find(start);
-  if (at == std::string_view::npos) return {};
-  std::string_view rest = answer.substr(at + start.size());
-  size_t stop = rest.find(end);
-  if (stop == std::string_view::npos) return {};
-  return std::string(rest.substr(0, stop));
+  return platform::ErrorPageMessage(answer);
 }
 
 bool IsRemoteSelect(std::string_view sql) {
@@ -342,7 +333,7 @@ void TKVOAppDataSet::RunRemote(const std::string& sql, bool showWait) {
   lastAnswer_ = http_->Post(url, EncodeFormBody(fields));
   const std::string& answer = lastAnswer_;
   wait.reset();
-  if (answer.find(kErrorTitle) != std::string::npos) {
+  if (platform::IsErrorPage(answer)) {
     UserInterface().ShowError(ExtractServerMessage(answer));
     return;
   }

@@ -39,12 +39,13 @@ void RunStatement(const std::string& database, const std::string& params,
   fb::ParseConnectionParams(paramLines);
   helpers::RequireAllowedDatabase(database);
   const bool write = !MentionsSelect(statement);
-  std::vector<std::string> lines = paramLines;
+  std::vector<std::string> attachLines = paramLines;
   // A statement that writes carries Windows-1252 literals for the server to convert to each
   // column's set, unless the caller's lines choose the connection's character set themselves.
-  if (write && fb::ConnectionCharSet(lines).empty()) lines.push_back("lc_ctype=WIN1252");
+  if (write && fb::ConnectionCharSet(attachLines).empty())
+    attachLines.push_back("lc_ctype=WIN1252");
   // A failure below rolls back what ran, as the work goes.
-  fb::Work work(database, lines);
+  fb::Work work(database, attachLines);
   if (write) {
     work.Prepare(statement).Execute();
     work.Commit();

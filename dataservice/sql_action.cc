@@ -16,6 +16,7 @@
 #include "packet/packet.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
+#include "platform/error_page.h"
 #include "platform/stream.h"
 
 namespace kvo::dataservice {
@@ -71,8 +72,8 @@ Answer RunStatement(const cgi::FieldList& fields, StatementLog& log) {
   if (select) {
     statement.LookupPrecisions(work.transaction());
     fb::ResultSet rows = statement.Open();
-    packet::Packet result = fbpacket::BuildPacket(
-        rows, statement.OutputColumns(), config::ServerSettings::Read().MaxPacketBytes.value_or(0));
+    packet::Packet result =
+        fbpacket::BuildPacket(rows, config::ServerSettings::Read().MaxPacketBytes.value_or(0));
     rows.Close();
     answer = PacketAnswer(std::move(result), platform::SameTextAscii(fields.Value("z"), "true"));
   } else {
@@ -102,7 +103,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     // The work has rolled back and closed on its way out.
     const std::string message = MessageOf(e);
     log.Add(message);
-    response.SetFailureContent(helpers::BuildErrorPage(message));
+    response.SetFailureContent(platform::BuildErrorPage(message));
   }
   log.Save();
 }

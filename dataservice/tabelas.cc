@@ -5,6 +5,7 @@
 #include "dataservice/actions.h"
 #include "helpers/helpers.h"
 #include "platform/error.h"
+#include "platform/error_page.h"
 
 namespace kvo::dataservice {
 
@@ -29,15 +30,15 @@ void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response,
     fb::Work& work = dbkvo.work();
     {
       fb::ResultSet rows = work.Prepare(kTablesStatement).Open();
-      lines.clear();
       while (rows.Fetch()) lines.push_back(TrimRightBlanks(rows.GetText(0)));
     }
     work.Commit();
     response.SetContent(config::JoinLines(lines));
     dbkvo.Disconnect();
   } catch (const std::exception& e) {
-    // The work stays as it is; it is rolled back when the module goes.
-    response.SetFailureContent(helpers::BuildErrorPage(MessageOf(e)));
+    // The work stays as it is; it is rolled back when the web module goes, when the request
+    // ends.
+    response.SetFailureContent(platform::BuildErrorPage(MessageOf(e)));
   }
 }
 

@@ -7,6 +7,7 @@
 #include "client/tests/recording_ui.h"
 #include "kvo/client/tarvo_query.h"
 #include "packet/packet.h"
+#include "platform/error_page.h"
 
 namespace kvo::client {
 namespace {
@@ -141,9 +142,7 @@ TEST(QueryRemoteTest, SettingsComeFromTheDatabaseComponent) {
   EXPECT_EQ(ui.events, (std::vector<std::string>{"wait shown", "wait closed"}));
 
   // The server's error page: the box, then the previous rows.
-  answer =
-      "<TITLE>KVO.Net</TITLE><p align=center><strong><font face=Arial color=#990000 "
-      "size=6>boom</font></strong></p>";
+  answer = platform::BuildErrorPage("boom");
   q.OpenQuery();
   EXPECT_EQ(ui.errors, std::vector<std::string>{"boom"});
   ASSERT_TRUE(q.Active());

@@ -7,6 +7,7 @@
 #include "kvo/client/kvo_app_dataset.h"
 #include "packet/compress.h"
 #include "packet/packet.h"
+#include "platform/error_page.h"
 
 namespace kvo::client {
 namespace {
@@ -33,13 +34,6 @@ std::string CompressedAnswer(int64_t value) {
   platform::MemoryStream raw(packet::RenderBinary(OneColumn(value))), out;
   packet::CompressStream(raw, out);
   return out.Bytes();
-}
-
-std::string ErrorPage(const std::string& message) {
-  std::string page = "<HTML>\r\n<HEAD>\r\n<TITLE>KVO.Net</TITLE>\r\n</HEAD>\r\n<BODY>\r\n";
-  page += "<p align=center><strong><font face=Arial color=#990000 size=6>" + message +
-          "</font></strong></p>\r\n</BODY>\r\n</HTML>\r\n";
-  return page;
 }
 
 // A server that answers every request with `body`.
@@ -163,7 +157,7 @@ TEST_F(RemoteDataSetTest, AStatementThatIsNoSelectKeepsThePreviousPacket) {
 }
 
 TEST_F(RemoteDataSetTest, TheErrorPageEndsInTheErrorBox) {
-  LocalHttpServer server(Answer(ErrorPage("Dynamic SQL Error\r\n-Token unknown")));
+  LocalHttpServer server(Answer(platform::BuildErrorPage("Dynamic SQL Error\r\n-Token unknown")));
   TKVOAppDataSet ds;
   Configure(ds, server.url());
   ds.RunRemote("select bad from t", true);
@@ -204,7 +198,7 @@ TEST_F(RemoteDataSetTest, AnXmlAnswerThatFailsToLoadReplacesThePreviousPacket) {
 }
 
 TEST_F(RemoteDataSetTest, ACompressedErrorPageFailsWithError) {
-  LocalHttpServer server(Answer(ErrorPage("Cannot attach")));
+  LocalHttpServer server(Answer(platform::BuildErrorPage("Cannot attach")));
   TKVOAppDataSet ds;
   Configure(ds, server.url());
   ds.Compressed = true;
@@ -363,7 +357,7 @@ TEST_F(RemoteDataSetTest, AnswersBeyondTheLimitAreRefused) {
 }
 
 TEST_F(RemoteDataSetTest, TheRawAnswerOfACompressedFailure) {
-  LocalHttpServer server(Answer(ErrorPage("Table unknown")));
+  LocalHttpServer server(Answer(platform::BuildErrorPage("Table unknown")));
   TKVOAppDataSet ds;
   Configure(ds, server.url());
   ds.Compressed = true;
