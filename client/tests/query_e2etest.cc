@@ -114,7 +114,7 @@ TEST_F(QueryRoutesTest, SameRowsOnBothRoutes) {
   EXPECT_TRUE(ui_.errors.empty());
 }
 
-TEST_F(QueryRoutesTest, AnErrorPageLeavesThePreviousResult) {
+TEST_F(QueryRoutesTest, AnErrorPageReachesTheCallerAndLeavesNoEarlierRows) {
   TTarvoIBDatabase db;
   Configure(db, true);
   TTarvoIBQuery q;
@@ -125,11 +125,16 @@ TEST_F(QueryRoutesTest, AnErrorPageLeavesThePreviousResult) {
   q.OpenQuery();
   ASSERT_EQ(q.RecordCount(), 1);
   q.SQL().SetText("select nope from all_types");
-  q.OpenQuery();
+  try {
+    q.OpenQuery();
+    FAIL() << "the failure did not reach the caller";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("NOPE"), std::string::npos) << e.what();
+  }
   ASSERT_EQ(ui_.errors.size(), 1u);
   EXPECT_NE(ui_.errors[0].find("NOPE"), std::string::npos);
-  ASSERT_TRUE(q.Active());
-  EXPECT_EQ(q.FieldByName("I").AsInteger(), 8);
+  EXPECT_FALSE(q.Active());
+  EXPECT_THROW(q.Open(), Error) << "the earlier rows stood for the failed statement";
 
   TTarvoIBQuery fresh;
   fresh.Name = "Query2";

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "client/http_client.h"
+#include "client/tests/direct_rows.h"
 #include "client/tests/local_http_server.h"
 #include "client/tests/recording_ui.h"
 #include "kvo/client/kvo_client.h"
@@ -124,14 +125,14 @@ TEST_F(RemoteE2eTest, StatementsThatAreNoSelect) {
 TEST_F(RemoteE2eTest, TheServerErrorPage) {
   TKVOAppDataSet ds;
   Configure(ds);
-  ds.RunRemote("select nope from t", true);
+  EXPECT_THROW(ds.RunRemote("select nope from t", true), Error);
   EXPECT_FALSE(ds.Active());
   ASSERT_EQ(ui_.errors.size(), 1u);
   EXPECT_NE(ui_.errors[0].find("NOPE"), std::string::npos) << ui_.errors[0];
   EXPECT_EQ(ui_.errors[0].find("<"), std::string::npos) << "only the message: " << ui_.errors[0];
 
   ds.Password = "wrong";
-  ds.RunRemote("select id from t", false);
+  EXPECT_THROW(ds.RunRemote("select id from t", false), Error);
   ASSERT_EQ(ui_.errors.size(), 2u);
   EXPECT_NE(ui_.errors[1].find("password"), std::string::npos) << ui_.errors[1];
 
@@ -158,11 +159,11 @@ TEST_F(RemoteE2eTest, AnXmlAnswerThatFailsToLoad) {
   ds.RunRemote("select id from t", false);
   ASSERT_TRUE(ds.Active());
   ds.URL = cutter.url();
-  ds.RunRemote("select id from t", false);
+  EXPECT_THROW(ds.RunRemote("select id from t", false), Error);
   EXPECT_FALSE(ds.Active());
   ASSERT_EQ(ui_.errors.size(), 1u);
   EXPECT_TRUE(ui_.errors[0].ends_with("\r\r")) << ui_.errors[0];
-  EXPECT_THROW(ds.Open(), Error) << "the failed packet replaced the good one";
+  EXPECT_THROW(ds.Open(), Error) << "the good packet stood for the failed exchange";
 }
 
 TEST_F(RemoteE2eTest, HttpFailures) {
@@ -242,35 +243,7 @@ TEST_F(RemoteE2eTest, SettingsFromTheClientSettingsFile) {
 
 // Rows of `sql` read straight from the database (not through the library), each value as text
 // and NULL as "NULL"; doubles as their exact bits in hexadecimal.
-std::vector<std::string> DirectRows(const testing::TempDatabase& db, const std::string& sql) {
-  fb::Attachment a = db.Attach();
-  fb::Transaction tx = a.StartTransaction();
-  fb::Statement st = a.Prepare(tx, sql);
-  fb::ResultSet rs = st.Open();
-  std::vector<std::string> rows;
-  while (rs.Fetch()) {
-    std::string row;
-    for (size_t i = 0; i < rs.Columns().size(); ++i) {
-      if (i) row += "|";
-      if (rs.IsNull(i)) {
-        row += "NULL";
-      } else if (rs.Columns()[i].type == fb::SqlType::Double) {
-        double d = rs.GetDouble(i);
-        uint64_t bits;
-        std::memcpy(&bits, &d, sizeof bits);
-        char hex[20];
-        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(bits));
-        row += hex;
-      } else {
-        row += rs.GetAsText(i);
-      }
-    }
-    rows.push_back(row);
-  }
-  rs.Close();
-  tx.Commit();
-  return rows;
-}
+using testing::DirectRows;
 
 TEST_F(RemoteE2eTest, CommentsAndLineBreaksKeepTheirMeaning) {
   TKVOAppDataSet ds;
