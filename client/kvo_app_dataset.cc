@@ -185,12 +185,18 @@ std::string ParamLiteral(const TParam& param) {
       return Quoted(DateText(VariantToDateTime(value).Date));
     case TFieldType::ftDateTime:
     case TFieldType::ftTimeStamp: {
+      // At midnight the date alone, which the server takes for a DATE as well as for a
+      // TIMESTAMP; with a time of day the whole value (refused where a DATE stands, rather
+      // than stored without its time).
       TDateTime dt = VariantToDateTime(value);
+      if (dt.Time == TTime{}) return Quoted(DateText(dt.Date));
       return Quoted(DateText(dt.Date) + " " + TimeText(dt.Time));
     }
     case TFieldType::ftTime:
       return Quoted(TimeText(VariantToDateTime(value).Time));
     default:
+      // A truth value as Firebird's own literal: quoted text is no boolean in a condition.
+      if (std::holds_alternative<bool>(value)) return std::get<bool>(value) ? "TRUE" : "FALSE";
       // A number held by a parameter of another type (ftBCD) goes with a full stop, exactly.
       if (std::holds_alternative<double>(value)) {
         return Quoted(ExactDecimalText(FiniteParamFloat(param)));

@@ -134,10 +134,11 @@ class KVO_CLIENT_API TKVOAppDataSet : public TClientDataSet {
 // the regional settings. NULL and a value never assigned are NULL whatever the type. Integers
 // in decimal; floats a literal that Firebird reads as the same double (the four-decimal form of
 // FloatToSQL where that is exact, "-0e0" for -0, else "(M*power(2e0,E))"); dates
-// 'yyyy-mm-dd', date-times 'yyyy-mm-dd hh:nn:ss.ffff', times 'hh:nn:ss.ffff' (1/10000 s);
-// bytes, blobs and graphics X'hex'; any other number with a full stop, quoted; text quoted with
-// its quotes doubled. A text over 32,000 bytes (bytes over 16,000) goes as pieces joined onto
-// an empty blob: "(cast('' as blob sub_type text) || '...' || '...')".
+// 'yyyy-mm-dd', date-times 'yyyy-mm-dd hh:nn:ss.ffff' ('yyyy-mm-dd' at midnight, which a DATE takes
+// too), times 'hh:nn:ss.ffff' (1/10000 s); bytes, blobs and graphics X'hex'; a truth value TRUE or
+// FALSE; any other number with a full stop, quoted; text quoted with its quotes doubled. A text
+// over 32,000 bytes (bytes over 16,000) goes as pieces joined onto an empty blob: "(cast('' as blob
+// sub_type text) || '...' || '...')".
 KVO_CLIENT_API std::string ParamLiteral(const TParam& param);
 
 }  // namespace kvo::client
