@@ -275,6 +275,21 @@ bool HttpUrl(const std::string& url) {
   return scheme == "http" || scheme == "https";
 }
 
+// The server program's name is added to --url: a URL that already ends in it would address
+// "<program>/<program>/sql", which the web server answers with a bare 500.
+void CheckUrlStopsBeforeTheProgram(const Options& o) {
+  std::string url = o.url;
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  const std::string tail = "/" + platform::AsciiLowered(o.serverProgram);
+  if (o.serverProgram.empty() || url.size() < tail.size() ||
+      platform::AsciiLowered(url.substr(url.size() - tail.size())) != tail)
+    return;
+  throw UsageError(
+      "--url ends in the server program's name; give the address in front of it (--url " +
+      url.substr(0, url.size() - tail.size()) + "), kvoclient adds \"/" + o.serverProgram +
+      "\" itself");
+}
+
 std::string NeedUrl(const Options& o) {
   if (o.url.empty()) throw UsageError("this command needs --url");
   return o.url;
@@ -522,6 +537,7 @@ int RunKvoClient(int argc, const char* const* argv, std::ostream& out, std::ostr
       throw UsageError("--format applies to sql and tables only");
     if (!o.url.empty() && !HttpUrl(o.url))
       throw UsageError("--url must be an http:// or https:// address");
+    CheckUrlStopsBeforeTheProgram(o);
     if (command == "sql") return RunSql(o, out, err);
     if (command == "tables") return RunTables(o, out);
     if (command == "login") return RunLogin(o, out, err);
