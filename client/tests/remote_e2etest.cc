@@ -8,7 +8,7 @@
 #include "client/http_client.h"
 #include "client/tests/direct_rows.h"
 #include "client/tests/local_http_server.h"
-#include "client/tests/recording_ui.h"
+#include "client/tests/routes_fixture.h"
 #include "kvo/client/kvo_client.h"
 #include "tests/support/fb_testdb.h"
 
@@ -17,13 +17,11 @@ namespace {
 
 using testing::RecordingUserInterface;
 
-class RemoteE2eTest : public ::testing::Test {
+class RemoteE2eTest : public testing::RoutesTest {
  protected:
   void SetUp() override {
-    KVO_REQUIRE_FIREBIRD();
-    KVO_REQUIRE_ENV(url, "KVO_HTTP_URL");
-    url_ = url;
-    db_ = std::make_unique<testing::TempDatabase>();
+    RoutesTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     db_->Execute(
         {"create table t (id integer not null, name varchar(20), price numeric(9,2), "
          "born date)",
@@ -32,20 +30,12 @@ class RemoteE2eTest : public ::testing::Test {
          "insert into t values (3, 'three', 0.05, '2024-02-29')"});
   }
 
+  using RoutesTest::Configure;
   void Configure(TKVOAppDataSet& ds) {
     ds.URL = url_;
     ds.DataBaseName = db_->connection();
     ds.User = db_->user();
     ds.Password = db_->password();
-  }
-
-  void ConfigureMultiTier(TTarvoIBDatabase& db) {
-    db.UseRegProps = false;
-    db.TarvoMultiTierProps().Active = true;
-    db.TarvoMultiTierProps().URL = url_;
-    db.DatabaseName = db_->connection();
-    db.Params.Add("user_name=" + db_->user());
-    db.Params.Add("password=" + db_->password());
   }
 
   static void ExpectRows(TKVOAppDataSet& ds) {
@@ -59,11 +49,6 @@ class RemoteE2eTest : public ::testing::Test {
     EXPECT_EQ(ds.FieldByName("NAME").AsString(), "O'Brien");
     EXPECT_TRUE(ds.FieldByName("PRICE").IsNull());
   }
-
-  RecordingUserInterface ui_;
-  TScopedUserInterface scope_{ui_};
-  std::string url_;
-  std::unique_ptr<testing::TempDatabase> db_;
 };
 
 TEST_F(RemoteE2eTest, XmlAndCompressedSelects) {
@@ -200,13 +185,13 @@ TEST_F(RemoteE2eTest, HttpFailures) {
 
 TEST_F(RemoteE2eTest, TheLoginCheck) {
   TTarvoIBDatabase good;
-  ConfigureMultiTier(good);
+  Configure(good, true);
   good.AlwaysConnected = true;
   good.SetConnected(true);
   EXPECT_TRUE(good.Connected());
 
   TTarvoIBDatabase refused;
-  ConfigureMultiTier(refused);
+  Configure(refused, true);
   refused.AlwaysConnected = true;
   refused.Params.SetValue("password", "wrong");
   refused.SetConnected(true);
@@ -216,7 +201,7 @@ TEST_F(RemoteE2eTest, TheLoginCheck) {
 
   // Both server program names reach the same server.
   TTarvoIBDatabase exe;
-  ConfigureMultiTier(exe);
+  Configure(exe, true);
   exe.AlwaysConnected = true;
   exe.TarvoMultiTierProps().WebServer = "kvowebserver.exe";
   exe.SetConnected(true);
@@ -312,7 +297,7 @@ TEST_F(RemoteE2eTest, TextInTheCallersCharacterSet) {
        "insert into u values (2, _UTF8 '\xC5\xBC\xC3\xB3\xC5\x82w', null)"});
   auto read = [&](bool remote, const char* charSet, const char* sql) {
     TTarvoIBDatabase db;
-    ConfigureMultiTier(db);
+    Configure(db, true);
     db.TarvoMultiTierProps().Active = remote;
     if (charSet) db.Params.Add(std::string("lc_ctype=") + charSet);
     TTarvoIBTransaction tx;
@@ -339,7 +324,7 @@ TEST_F(RemoteE2eTest, TextInTheCallersCharacterSet) {
   // Writes on the direct route without a character set: a Windows-1252 literal and parameter
   // reach the UTF8 column converted, and both routes read them back.
   TTarvoIBDatabase db;
-  ConfigureMultiTier(db);
+  Configure(db, true);
   db.TarvoMultiTierProps().Active = false;
   TTarvoIBTransaction tx;
   tx.DefaultDatabase = &db;
@@ -408,7 +393,7 @@ TEST_F(ProxyE2eTest, ThroughTheProxyWithBasicAuthentication) {
 
 TEST_F(ProxyE2eTest, TheLoginCheckBypassesTheProxy) {
   TTarvoIBDatabase db;
-  ConfigureMultiTier(db);
+  Configure(db, true);
   db.AlwaysConnected = true;
   // A proxy that would refuse the request (no credentials) is never asked.
   db.TarvoMultiTierProps().UseProxy = true;

@@ -9,7 +9,7 @@
 
 #include "client/tests/direct_rows.h"
 #include "client/tests/format_guard.h"
-#include "client/tests/recording_ui.h"
+#include "client/tests/routes_fixture.h"
 #include "kvo/client/kvo_client.h"
 #include "tests/support/fb_testdb.h"
 
@@ -259,40 +259,15 @@ std::vector<Case> Cases() {
   };
 }
 
-class RouteComparisonTest : public ::testing::Test {
+class RouteComparisonTest : public testing::RoutesTest {
  protected:
   void SetUp() override {
-    KVO_REQUIRE_FIREBIRD();
-    KVO_REQUIRE_ENV(url, "KVO_HTTP_URL");
-    url_ = url;
-    db_ = std::make_unique<testing::TempDatabase>();
+    RoutesTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     db_->Execute(
         "create table ad_s (id integer not null primary key, t varchar(300), m blob sub_type "
         "text, b blob sub_type binary, d date, tm time, ts timestamp, f double precision, n "
         "numeric(12,2))");
-  }
-
-  void Configure(TTarvoIBDatabase& db, int route) {
-    db.UseRegProps = false;
-    db.TarvoMultiTierProps().Active = route > 0;
-    db.TarvoMultiTierProps().URL = url_;
-    db.TarvoMultiTierProps().Compressed = route == 2;
-    db.DatabaseName = db_->connection();
-    db.Params.Add("user_name=" + db_->user());
-    db.Params.Add("password=" + db_->password());
-  }
-
-  static std::vector<std::string> Rows(TTarvoIBQuery& q) {
-    std::vector<std::string> rows;
-    for (q.First(); !q.Eof(); q.Next()) {
-      std::string row;
-      for (size_t i = 0; i < q.FieldCount(); ++i) {
-        TField& f = q.Fields(i);
-        row += f.FieldName() + "=" + (f.IsNull() ? "NULL" : Shortened(f.AsString())) + ";";
-      }
-      rows.push_back(row);
-    }
-    return rows;
   }
 
   Outcome Run(const Case& c, int route) {
@@ -301,7 +276,7 @@ class RouteComparisonTest : public ::testing::Test {
     testing::FormatGuard guard;
     if (c.regional) c.regional(FormatSettings());
     TTarvoIBDatabase db;
-    Configure(db, route);
+    Configure(db, route > 0, route == 2);
     TTarvoIBTransaction tx;
     tx.DefaultDatabase = &db;
     TTarvoIBQuery q;
@@ -313,11 +288,11 @@ class RouteComparisonTest : public ::testing::Test {
       if (c.set) c.set(q.Params);
       if (c.mode == Mode::Open) {
         q.OpenQuery();
-        o.rows = Rows(q);
+        o.rows = ShortenedRows(q);
       } else if (route == 0) {
         try {
           q.OpenQuery();
-          o.rows = Rows(q);
+          o.rows = ShortenedRows(q);
         } catch (const Error& e) {
           if (!std::string(e.what()).ends_with("The statement returns no result set")) throw;
           q.DirectDataSet().Execute();
@@ -325,7 +300,7 @@ class RouteComparisonTest : public ::testing::Test {
         }
       } else if (IsRemoteSelect(q.ExpandParams(q.SQL().Text()))) {
         q.OpenQuery();
-        o.rows = Rows(q);
+        o.rows = ShortenedRows(q);
       } else {
         q.OpenRemote();
       }
@@ -341,10 +316,11 @@ class RouteComparisonTest : public ::testing::Test {
     return o;
   }
 
-  testing::RecordingUserInterface ui_;
-  TScopedUserInterface scope_{ui_};
-  std::string url_;
-  std::unique_ptr<testing::TempDatabase> db_;
+  static std::vector<std::string> ShortenedRows(TTarvoIBQuery& q) {
+    std::vector<std::string> rows = Rows(q);
+    for (std::string& row : rows) row = Shortened(row);
+    return rows;
+  }
 };
 
 TEST_F(RouteComparisonTest, EveryCaseAnswersAlikeOnEveryRoute) {
