@@ -1,6 +1,7 @@
-// kvowebserver: the CGI program. One process answers one request and always exits with 0.
-// Started with a listening socket as its standard input, it serves FastCGI requests instead
-// until it is told to stop (app/fastcgi.h).
+// kvowebserver: the CGI program. One process answers one request and exits with 0, whatever
+// the answer. Started with a listening socket as its standard input, it serves FastCGI requests
+// instead until it is told to stop, and exits with 0 then, or with 1 when the FastCGI library
+// cannot start or the listening socket fails (app/fastcgi.h).
 #include <signal.h>
 #include <unistd.h>
 

@@ -37,8 +37,6 @@ class TWM {
   // the action is answered with the internal error page and counts as not handled.
   bool HandleRequest(cgi::TWebRequest& request, cgi::TWebResponse& response);
 
-  const std::vector<TWebActionItem>& Actions() const { return actions_; }
-
   // Components.
   helpers::Database DBKVO;
   pages::TPageProducer PageProducer1;

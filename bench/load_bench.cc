@@ -23,8 +23,8 @@
 
 #include "configfiles/scramble.h"
 #include "configfiles/text_lines.h"
-#include "helpers/helpers.h"
 #include "packet/compress.h"
+#include "platform/error_page.h"
 #include "platform/stream.h"
 #include "tests/support/fb_testdb.h"
 #include "tests/support/form.h"
@@ -86,7 +86,7 @@ class Curl {
 // The error page up to its message.
 const std::string& ErrorPagePrefix() {
   static const std::string prefix = [] {
-    std::string page = kvo::helpers::BuildErrorPage("\x01");
+    std::string page = kvo::platform::BuildErrorPage("\x01");
     return page.substr(0, page.find('\x01'));
   }();
   return prefix;

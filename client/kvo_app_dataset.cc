@@ -14,6 +14,7 @@
 #include "packet/compress.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
+#include "platform/error_page.h"
 #include "platform/numbers.h"
 #include "platform/stream.h"
 #include "sqltext/scanner.h"
@@ -42,8 +43,6 @@ std::string Pad(int value, int digits) {
   std::snprintf(buffer, sizeof buffer, "%0*d", digits, value);
   return buffer;
 }
-
-const char kErrorTitle[] = "<TITLE>KVO.Net</TITLE>";
 
 }  // namespace
 
@@ -276,15 +275,7 @@ std::string TKVOAppDataSet::ExpandParams(std::string_view sql) const {
 }
 
 std::string TKVOAppDataSet::ExtractServerMessage(std::string_view answer) {
-  static constexpr std::string_view start =
-      "<p align=center><strong><font face=Arial color=#990000 size=6>";
-  static constexpr std::string_view end = "</font></strong></p>";
-  size_t at = answer.find(start);
-  if (at == std::string_view::npos) return {};
-  std::string_view rest = answer.substr(at + start.size());
-  size_t stop = rest.find(end);
-  if (stop == std::string_view::npos) return {};
-  return std::string(rest.substr(0, stop));
+  return platform::ErrorPageMessage(answer);
 }
 
 bool IsRemoteSelect(std::string_view sql) {
@@ -342,7 +333,7 @@ void TKVOAppDataSet::RunRemote(const std::string& sql, bool showWait) {
   }
   const std::string& answer = lastAnswer_;
   wait.reset();
-  if (answer.find(kErrorTitle) != std::string::npos) fail(ExtractServerMessage(answer));
+  if (platform::IsErrorPage(answer)) fail(ExtractServerMessage(answer));
   if (!isSelect) return;
   try {
     LoadFromXml(answer);

@@ -106,12 +106,11 @@ void TIBClientDataSet::Open() {
   fb::Transaction& handle = detail::IBAccess::Transaction(transaction);
   fb::Statement statement = detail::IBAccess::Attachment(*DBConnection).Prepare(handle, bound.sql);
   if (!statement.HasCursor()) {
-    throw Error(NamePrefix() + "The statement returns no result set");
+    throw ENoResultSet(NamePrefix() + "The statement returns no result set");
   }
   statement.LookupPrecisions(handle);
   fb::ResultSet rows = statement.Open(bound.values);
-  auto packet = std::make_shared<const packet::Packet>(
-      fbpacket::BuildPacket(rows, statement.OutputColumns()));
+  auto packet = std::make_shared<const packet::Packet>(fbpacket::BuildPacket(rows));
   rows.Close();
   SetPacket(std::move(packet));
 }

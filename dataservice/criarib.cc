@@ -38,11 +38,12 @@ void RunStatement(const std::string& database, const std::string& params,
   fb::ParseConnectionParams(paramLines);
   helpers::RequireAllowedDatabase(database);
   const bool write = !MentionsSelect(statement);
-  std::vector<std::string> lines = paramLines;
+  std::vector<std::string> attachLines = paramLines;
   // A statement that writes carries Windows-1252 literals for the server to convert to each
   // column's set, unless the caller's lines choose the connection's character set themselves.
-  if (write && fb::ConnectionCharSet(lines).empty()) lines.push_back("lc_ctype=WIN1252");
-  fb::Attachment attachment = fb::Attachment::Open(database, lines);
+  if (write && fb::ConnectionCharSet(attachLines).empty())
+    attachLines.push_back("lc_ctype=WIN1252");
+  fb::Attachment attachment = fb::Attachment::Open(database, attachLines);
   // A failure below rolls back (the transaction is abandoned before the attachment closes).
   fb::Transaction transaction = attachment.StartTransaction();
   if (write) {
@@ -50,15 +51,15 @@ void RunStatement(const std::string& database, const std::string& params,
     // COMMIT or ROLLBACK run as the statement has ended the transaction itself.
     if (transaction.Active()) transaction.Commit();
   } else {
-    config::TextLines lines;
+    config::TextLines names;
     {
       fb::ResultSet rows = attachment.Prepare(transaction, statement).Open();
       // Checked before the first row, so that an empty result without the column fails too.
       size_t nome = NomeColumn(rows);
-      while (rows.Fetch()) lines.push_back(rows.GetAsText(nome));
+      while (rows.Fetch()) names.push_back(rows.GetAsText(nome));
     }
     // Whole or not at all: an export that fails or overlaps another never leaves a torn file.
-    platform::ReplaceWholeFile(kExportFile, config::JoinLines(lines));
+    platform::ReplaceWholeFile(kExportFile, config::JoinLines(names));
   }
   // Closing commits what is still open, the export's transaction included.
   attachment.Close();

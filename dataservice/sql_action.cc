@@ -16,6 +16,7 @@
 #include "packet/packet.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
+#include "platform/error_page.h"
 #include "platform/stream.h"
 
 namespace kvo::dataservice {
@@ -64,9 +65,8 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
         std::optional<packet::Packet> result;
         {
           fb::ResultSet rows = statement.Open();
-          result.emplace(
-              fbpacket::BuildPacket(rows, statement.OutputColumns(),
-                                    config::ServerSettings::Read().MaxPacketBytes.value_or(0)));
+          result.emplace(fbpacket::BuildPacket(
+              rows, config::ServerSettings::Read().MaxPacketBytes.value_or(0)));
           rows.Close();
         }
         if (platform::SameTextAscii(fields.Value("z"), "true")) {
@@ -104,21 +104,21 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
           const std::string message = MessageOf(e);
           CloseAfterFailure(connection);
           log.Add(message);
-          response.SetFailureContent(helpers::BuildErrorPage(message));
+          response.SetFailureContent(platform::BuildErrorPage(message));
         }
       }
     } catch (const std::exception& e) {
       const std::string message = MessageOf(e);
       CloseAfterFailure(connection);
       // Once the binary answer's headers are out, a failure can only be logged.
-      if (!headersSent) response.SetFailureContent(helpers::BuildErrorPage(message));
+      if (!headersSent) response.SetFailureContent(platform::BuildErrorPage(message));
       log.Add(message);
     }
     log.Save();
     // Closing commits what is still open, before the transaction object could roll it back.
     if (connection && connection->IsOpen()) connection->Close();
   } catch (const std::exception& e) {
-    response.SetFailureContent(helpers::BuildErrorPage(MessageOf(e)));
+    response.SetFailureContent(platform::BuildErrorPage(MessageOf(e)));
   }
 }
 

@@ -5,6 +5,7 @@
 #include "dataservice/actions.h"
 #include "helpers/helpers.h"
 #include "platform/error.h"
+#include "platform/error_page.h"
 
 namespace kvo::dataservice {
 
@@ -30,15 +31,14 @@ void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response,
     fb::Transaction transaction = attachment.StartTransaction();
     {
       fb::ResultSet rows = attachment.Prepare(transaction, kTablesStatement).Open();
-      lines.clear();
       while (rows.Fetch()) lines.push_back(TrimRightBlanks(rows.GetText(0)));
     }
     transaction.Commit();
     response.SetContent(config::JoinLines(lines));
     dbkvo.Disconnect();
   } catch (const std::exception& e) {
-    // The connection stays as it is; it ends with the process.
-    response.SetFailureContent(helpers::BuildErrorPage(MessageOf(e)));
+    // The connection stays as it is; it ends with the web module, when the request ends.
+    response.SetFailureContent(platform::BuildErrorPage(MessageOf(e)));
   }
 }
 

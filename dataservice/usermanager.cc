@@ -75,7 +75,6 @@ void UserManagerAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     }
     if (operation == "del") {
       std::string userName = fields.Value("username");
-      (void)fields.Value("password");
       RequireUserName(userName, false);
       fb::DropKeptAttachments();
       services.DeleteUser(userName);

@@ -117,6 +117,8 @@ class ResultSet {
   ResultSet& operator=(ResultSet&&) noexcept;
   ~ResultSet();
 
+  // The statement's output columns: the same list as Statement::OutputColumns, precisions
+  // included once looked up.
   const std::vector<Column>& Columns() const;
   // Moves to the next row; false after the last one.
   bool Fetch();

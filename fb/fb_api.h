@@ -60,6 +60,14 @@ using Ref = std::unique_ptr<T, ReleaseDeleter>;
 template <typename T>
 using Owned = std::unique_ptr<T, DisposeDeleter>;
 
+// A second owner of an interface the client counts: one more reference, released by the new
+// holder.
+template <typename T>
+Ref<T> Share(T* p) {
+  p->addRef();
+  return Ref<T>(p);
+}
+
 // The client library installs its own SIGINT and SIGTERM handlers at its first attach (a failed
 // one too). Those keep a web server's SIGTERM from ending a process that is blocked anywhere
 // but in the client, so every attach is made inside one of these: it puts back, when it goes,

@@ -105,8 +105,8 @@ struct Layout {
   // converts it (0: none, the bytes are read as they are), and its storage length in bytes.
   std::vector<unsigned> convertFrom, storageLengths;
 
-  // Reads the columns of `metadata` (which it keeps); unsupported types throw Error.
-  explicit Layout(api::IMessageMetadata* metadata);
+  // Reads the columns of `metadata`, which it keeps; unsupported types throw Error.
+  explicit Layout(api::Ref<api::IMessageMetadata> metadata);
 
   // Output columns read as Windows-1252: text columns of other character sets are converted
   // value by value, their Column::length becomes the declared length in characters, and a

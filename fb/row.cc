@@ -2,6 +2,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "fb/fb_impl.h"
 #include "platform/codepage.h"
@@ -78,7 +79,8 @@ const char* TypeName(SqlType type) {
   return "?";
 }
 
-Layout::Layout(api::IMessageMetadata* m) : metadata(m) {
+Layout::Layout(api::Ref<api::IMessageMetadata> owned) : metadata(std::move(owned)) {
+  api::IMessageMetadata* m = metadata.get();
   Status status;
   unsigned count = m->getCount(&status);
   columns.resize(count);

@@ -112,7 +112,6 @@ std::vector<UserRecord> ServiceManager::DisplayUsers() {
   std::string data = impl_->Drain(isc_info_svc_get_users);
 
   std::vector<UserRecord> users;
-  auto u8 = [](std::string_view s) { return platform::Utf8ToCp1252(s); };
   size_t pos = 0;
   while (pos < data.size()) {
     unsigned char tag = static_cast<unsigned char>(data[pos++]);
@@ -124,7 +123,7 @@ std::vector<UserRecord> ServiceManager::DisplayUsers() {
       if (pos + len > data.size()) throw Error("Malformed user list from the services manager");
       std::string_view v(data.data() + pos, len);
       pos += len;
-      return u8(v);
+      return platform::Utf8ToCp1252(v);
     };
     auto number = [&]() {
       if (pos + 4 > data.size()) throw Error("Malformed user list from the services manager");

@@ -79,6 +79,80 @@ void MarkCp1252Value(const TransactionCore& tx, unsigned index, unsigned& charSe
   charSet = kCharSetWin1252;
 }
 
+// One parameter as it travels: its type in the message and its value's bytes there.
+struct Slot {
+  unsigned type = SQL_VARYING, length = 1, charSet = 0;
+  int scale = 0, subType = 0;
+  bool null = false;
+  bool blob = false;  // `bytes` is the content of a blob created at binding
+  std::string bytes;
+};
+
+template <typename... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+template <typename... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+template <typename T>
+std::string BytesOf(const T& value) {
+  return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// The slot of value `v` for the declared parameter `c` (the `index`th). Throws Error for a text
+// too long for a VARCHAR parameter and for text Windows-1252 cannot send (MarkCp1252Value).
+Slot SlotFor(const Column& c, const Value& v, unsigned index, const TransactionCore& tx) {
+  Slot slot;
+  slot.charSet = c.charSet;
+  slot.null = std::holds_alternative<std::monostate>(v);
+  if (c.type == SqlType::Blob) {
+    slot.type = SQL_BLOB;
+    slot.length = sizeof(ISC_QUAD);
+    slot.subType = c.subType;
+    slot.blob = true;
+    if (!slot.null) slot.bytes = BlobText(v);
+    if (slot.subType == 1) MarkCp1252Value(tx, index, slot.charSet, slot.bytes);
+    return slot;
+  }
+  auto fixed = [&slot](unsigned type, std::string bytes) {
+    slot.type = type;
+    slot.length = static_cast<unsigned>(bytes.size());
+    slot.bytes = std::move(bytes);
+  };
+  auto text = [&](const std::string& t) {
+    if (t.size() > kMaxText)
+      throw Error("Parameter " + std::to_string(index + 1) + " is longer than " +
+                  std::to_string(kMaxText) + " bytes");
+    slot.type = SQL_VARYING;
+    slot.length = std::max<unsigned>(1, static_cast<unsigned>(t.size()));
+    // Text bound to a non-text parameter carries no character set of its own.
+    if (c.type != SqlType::Char && c.type != SqlType::VarChar) slot.charSet = 0;
+    MarkCp1252Value(tx, index, slot.charSet, t);
+    slot.bytes = BytesOf(static_cast<uint16_t>(t.size())) + t;
+  };
+  std::visit(Overloaded{
+                 // NULL: any type does; a short text keeps the message small.
+                 [](std::monostate) {},
+                 [&](bool b) { fixed(SQL_BOOLEAN, std::string(1, b ? '\1' : '\0')); },
+                 [&](const Scaled& s) {
+                   fixed(SQL_INT64, BytesOf(s.value));
+                   slot.scale = s.scale;
+                 },
+                 [&](double d) { fixed(SQL_DOUBLE, BytesOf(d)); },
+                 [&](const Date& d) { fixed(SQL_TYPE_DATE, BytesOf(api::EncodeDate(d))); },
+                 [&](const Time& t) { fixed(SQL_TYPE_TIME, BytesOf(api::EncodeTime(t))); },
+                 [&](const Timestamp& ts) {
+                   fixed(SQL_TIMESTAMP, BytesOf(ISC_TIMESTAMP{api::EncodeDate(ts.date),
+                                                              api::EncodeTime(ts.time)}));
+                 },
+                 [&](const std::string& t) { text(t); },
+                 [&](const Bytes& b) { text(b.data); },
+             },
+             v);
+  return slot;
+}
+
 InputMessage BindInput(const Layout& declared, TransactionCore& tx,
                        const std::vector<Value>& params) {
   const std::vector<Column>& cols = declared.columns;
@@ -88,103 +162,43 @@ InputMessage BindInput(const Layout& declared, TransactionCore& tx,
   InputMessage msg;
   if (cols.empty()) return msg;
 
+  // Every value is checked before anything is created on the server.
+  std::vector<Slot> slots;
+  slots.reserve(cols.size());
+  for (unsigned i = 0; i < cols.size(); ++i) slots.push_back(SlotFor(cols[i], params[i], i, tx));
+
   api::Ref<api::IMetadataBuilder> builder;
   {
     Status status;
     builder.reset(declared.metadata->getBuilder(&status));
   }
-  std::vector<std::string> blobTexts(cols.size());
-  for (unsigned i = 0; i < cols.size(); ++i) {
-    const Value& v = params[i];
-    const Column& c = cols[i];
-    unsigned type = SQL_VARYING, length = 0, charSet = c.charSet;
-    int scale = 0, subType = 0;
-    if (c.type == SqlType::Blob) {
-      type = SQL_BLOB;
-      length = sizeof(ISC_QUAD);
-      subType = c.subType;
-      if (!std::holds_alternative<std::monostate>(v)) blobTexts[i] = BlobText(v);
-      if (subType == 1) MarkCp1252Value(tx, i, charSet, blobTexts[i]);
-    } else if (std::holds_alternative<std::monostate>(v)) {
-      // NULL: any type does; a short text keeps the message small.
-      type = SQL_VARYING;
-      length = 1;
-    } else if (std::holds_alternative<bool>(v)) {
-      type = SQL_BOOLEAN;
-      length = 1;
-    } else if (auto* s = std::get_if<Scaled>(&v)) {
-      type = SQL_INT64;
-      length = 8;
-      scale = s->scale;
-    } else if (std::holds_alternative<double>(v)) {
-      type = SQL_DOUBLE;
-      length = 8;
-    } else if (std::holds_alternative<Date>(v)) {
-      type = SQL_TYPE_DATE;
-      length = sizeof(ISC_DATE);
-    } else if (std::holds_alternative<Time>(v)) {
-      type = SQL_TYPE_TIME;
-      length = sizeof(ISC_TIME);
-    } else if (std::holds_alternative<Timestamp>(v)) {
-      type = SQL_TIMESTAMP;
-      length = sizeof(ISC_TIMESTAMP);
-    } else {
-      const std::string& text =
-          std::holds_alternative<Bytes>(v) ? std::get<Bytes>(v).data : std::get<std::string>(v);
-      if (text.size() > kMaxText)
-        throw Error("Parameter " + std::to_string(i + 1) + " is longer than " +
-                    std::to_string(kMaxText) + " bytes");
-      type = SQL_VARYING;
-      length = std::max<unsigned>(1, static_cast<unsigned>(text.size()));
-      // Text bound to a non-text parameter carries no character set of its own.
-      if (c.type != SqlType::Char && c.type != SqlType::VarChar) charSet = 0;
-      MarkCp1252Value(tx, i, charSet, text);
-    }
+  for (unsigned i = 0; i < slots.size(); ++i) {
+    const Slot& s = slots[i];
     Status status;
-    builder->setType(&status, i, type | 1);
-    builder->setSubType(&status, i, subType);
-    builder->setLength(&status, i, length);
-    builder->setScale(&status, i, scale);
-    builder->setCharSet(&status, i, charSet);
+    builder->setType(&status, i, s.type | 1);
+    builder->setSubType(&status, i, s.subType);
+    builder->setLength(&status, i, s.length);
+    builder->setScale(&status, i, s.scale);
+    builder->setCharSet(&status, i, s.charSet);
   }
   {
     Status status;
     msg.metadata.reset(builder->getMetadata(&status));
   }
-  msg.metadata->addRef();
-  Layout layout(msg.metadata.get());
+  Layout layout(api::Share(msg.metadata.get()));
   msg.buffer.assign(layout.length / 8 + 2, 0);
   unsigned char* base = msg.data();
-  for (unsigned i = 0; i < cols.size(); ++i) {
-    const Value& v = params[i];
-    unsigned char* p = base + layout.offsets[i];
-    int16_t null = std::holds_alternative<std::monostate>(v) ? -1 : 0;
+  for (unsigned i = 0; i < slots.size(); ++i) {
+    const Slot& s = slots[i];
+    int16_t null = s.null ? -1 : 0;
     Store(base + layout.nullOffsets[i], &null, sizeof null);
-    if (null) continue;
-    if (cols[i].type == SqlType::Blob) {
-      ISC_QUAD id = CreateBlob(tx, blobTexts[i]);
+    if (s.null) continue;
+    unsigned char* p = base + layout.offsets[i];
+    if (s.blob) {
+      ISC_QUAD id = CreateBlob(tx, s.bytes);
       Store(p, &id, sizeof id);
-    } else if (auto* b = std::get_if<bool>(&v)) {
-      *p = *b ? 1 : 0;
-    } else if (auto* s = std::get_if<Scaled>(&v)) {
-      Store(p, &s->value, 8);
-    } else if (auto* d = std::get_if<double>(&v)) {
-      Store(p, d, 8);
-    } else if (auto* date = std::get_if<Date>(&v)) {
-      ISC_DATE x = api::EncodeDate(*date);
-      Store(p, &x, sizeof x);
-    } else if (auto* time = std::get_if<Time>(&v)) {
-      ISC_TIME x = api::EncodeTime(*time);
-      Store(p, &x, sizeof x);
-    } else if (auto* ts = std::get_if<Timestamp>(&v)) {
-      ISC_TIMESTAMP x{api::EncodeDate(ts->date), api::EncodeTime(ts->time)};
-      Store(p, &x, sizeof x);
     } else {
-      const std::string& text =
-          std::holds_alternative<Bytes>(v) ? std::get<Bytes>(v).data : std::get<std::string>(v);
-      uint16_t n = static_cast<uint16_t>(text.size());
-      Store(p, &n, 2);
-      Store(p + 2, text.data(), text.size());
+      Store(p, s.bytes.data(), s.bytes.size());
     }
   }
   return msg;
@@ -384,9 +398,7 @@ api::IStatement* FindOwn(OwnStatements& own, std::string_view sql) {
 
 void KeepOwn(OwnStatements& own, std::string_view sql, api::IStatement* statement) {
   if (own.prepared.size() >= OwnStatements::kMax) own.prepared.erase(own.prepared.begin());
-  statement->addRef();
-  api::Ref<api::IStatement> kept(statement);
-  own.prepared.emplace_back(std::string(sql), std::move(kept));
+  own.prepared.emplace_back(std::string(sql), api::Share(statement));
 }
 
 }  // namespace
@@ -400,8 +412,7 @@ Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::str
   sql = TextToSend(*tx.attachment, sql, marked);
   Status status;
   if (api::IStatement* kept = own ? FindOwn(tx.attachment->own, sql) : nullptr) {
-    kept->addRef();
-    impl->statement.reset(kept);
+    impl->statement = api::Share(kept);
   } else {
     impl->statement.reset(
         tx.attachment->Get()->prepare(&status, tx.Get(), static_cast<unsigned>(sql.size()),
@@ -411,8 +422,10 @@ Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::str
   api::IStatement* st = impl->statement.get();
   impl->kind = KindOf(st->getType(&status));
   impl->flags = st->getFlags(&status);
-  impl->input = std::make_unique<Layout>(st->getInputMetadata(&status));
-  impl->output = std::make_shared<Layout>(st->getOutputMetadata(&status));
+  impl->input =
+      std::make_unique<Layout>(api::Ref<api::IMessageMetadata>(st->getInputMetadata(&status)));
+  impl->output =
+      std::make_shared<Layout>(api::Ref<api::IMessageMetadata>(st->getOutputMetadata(&status)));
   if (tx.attachment->readsCp1252) impl->output->ReadAsCp1252();
   return Statement(std::move(impl));
 }
@@ -482,8 +495,7 @@ ResultSet Statement::Open(const std::vector<Value>& params) {
   TransactionCore& tx = *s.transaction;
   InputMessage in = BindInput(*s.input, tx, params);
   auto impl = std::make_unique<ResultSet::Impl>(s.output, s.transaction);
-  s.statement->addRef();
-  impl->statement.reset(s.statement.get());
+  impl->statement = api::Share(s.statement.get());
   Status status;
   impl->cursor.reset(s.statement->openCursor(&status, tx.Get(), in.metadata.get(),
                                              in.buffer.empty() ? nullptr : in.data(),

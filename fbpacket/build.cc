@@ -6,14 +6,56 @@
 
 namespace kvo::fbpacket {
 
-using packet::Date;
-using packet::DateTime;
-using packet::Field;
 using packet::FieldType;
 using packet::Packet;
-using packet::Time;
 
 namespace {
+
+// Copies the value of `column` in the current row (not NULL) into the packet's last row. The
+// blob copy stops reading once the packet holds more than `maxBytes` (0: no limit).
+using CopyValue = void (*)(const fb::ResultSet& rows, size_t column, Packet& packet,
+                           uint64_t maxBytes);
+
+void CopyInt(const fb::ResultSet& rows, size_t c, Packet& packet, uint64_t) {
+  packet.SetInt(c, rows.GetInt64(c));
+}
+void CopyDouble(const fb::ResultSet& rows, size_t c, Packet& packet, uint64_t) {
+  packet.SetDouble(c, rows.GetDouble(c));
+}
+void CopyText(const fb::ResultSet& rows, size_t c, Packet& packet, uint64_t) {
+  packet.SetBytes(c, rows.GetText(c));
+}
+void CopyBool(const fb::ResultSet& rows, size_t c, Packet& packet, uint64_t) {
+  packet.SetBool(c, rows.GetBool(c));
+}
+packet::Date DateOf(const fb::Date& d) {
+  return packet::Date{d.year, d.month, d.day};
+}
+packet::Time TimeOf(const fb::Time& t) {
+  return packet::Time{t.hour, t.minute, t.second, t.fraction};
+}
+void CopyDate(const fb::ResultSet& rows, size_t c, Packet& packet, uint64_t) {
+  packet.SetDate(c, DateOf(rows.GetDate(c)));
+}
+void CopyTime(const fb::ResultSet& rows, size_t c, Packet& packet, uint64_t) {
+  packet.SetTime(c, TimeOf(rows.GetTime(c)));
+}
+void CopyTimestamp(const fb::ResultSet& rows, size_t c, Packet& packet, uint64_t) {
+  const fb::Timestamp ts = rows.GetTimestamp(c);
+  packet.SetDateTime(c, packet::DateTime{DateOf(ts.date), TimeOf(ts.time)});
+}
+void CopyBlob(const fb::ResultSet& rows, size_t c, Packet& packet, uint64_t maxBytes) {
+  // Straight into the packet's heap: a blob is never held twice. With a limit, the read stops
+  // once the packet is past it (at most one segment beyond), so one huge blob is never held
+  // whole.
+  const size_t start = packet.Heap().size();
+  const size_t room = maxBytes == 0 ? SIZE_MAX
+                      : packet.UsedBytes() >= maxBytes
+                          ? 0
+                          : static_cast<size_t>(maxBytes - packet.UsedBytes());
+  rows.ReadBlob(c, packet.Heap(), room > SIZE_MAX - start ? SIZE_MAX : start + room);
+  packet.FinishBytes(c, start);
+}
 
 int StoragePrecision(fb::SqlType type) {
   switch (type) {
@@ -26,75 +68,90 @@ int StoragePrecision(fb::SqlType type) {
   }
 }
 
+// The one mapping of a Firebird column into the packet: its field, and how its values are
+// copied.
+struct ColumnMapping {
+  packet::Field field;
+  CopyValue copy = nullptr;
+};
+
+ColumnMapping MapColumn(const fb::Column& c) {
+  ColumnMapping m;
+  packet::Field& f = m.field;
+  f.name = c.name;
+  f.required = !c.nullable;
+  switch (c.type) {
+    case fb::SqlType::SmallInt:
+    case fb::SqlType::Integer:
+    case fb::SqlType::BigInt:
+      m.copy = CopyInt;
+      if (c.IsNumeric()) {
+        f.type = FieldType::Fixed;
+        f.width = c.precision > 0 ? c.precision : StoragePrecision(c.type);
+        f.decimals = -c.scale;
+      } else {
+        f.type = c.type == fb::SqlType::SmallInt  ? FieldType::I2
+                 : c.type == fb::SqlType::Integer ? FieldType::I4
+                                                  : FieldType::I8;
+      }
+      break;
+    case fb::SqlType::Float:
+    case fb::SqlType::Double:
+      f.type = FieldType::R8;
+      m.copy = CopyDouble;
+      break;
+    case fb::SqlType::Char:
+      f.type = FieldType::String;
+      f.fixedChar = true;
+      f.width = static_cast<int>(c.length);
+      m.copy = CopyText;
+      break;
+    case fb::SqlType::VarChar:
+      f.type = FieldType::String;
+      f.width = static_cast<int>(c.length);
+      m.copy = CopyText;
+      break;
+    case fb::SqlType::Boolean:
+      f.type = FieldType::Boolean;
+      m.copy = CopyBool;
+      break;
+    case fb::SqlType::Date:
+      f.type = FieldType::Date;
+      m.copy = CopyDate;
+      break;
+    case fb::SqlType::Time:
+      f.type = FieldType::Time;
+      m.copy = CopyTime;
+      break;
+    case fb::SqlType::Timestamp:
+      f.type = FieldType::DateTime;
+      m.copy = CopyTimestamp;
+      break;
+    case fb::SqlType::Blob:
+      f.type = c.subType == 1 ? FieldType::Text : FieldType::Binary;
+      m.copy = CopyBlob;
+      break;
+  }
+  return m;
+}
+
 }  // namespace
 
-std::vector<Field> FieldsFor(const std::vector<fb::Column>& columns) {
-  std::vector<Field> fields;
+Packet BuildPacket(fb::ResultSet& resultSet, uint64_t maxBytes) {
+  const std::vector<fb::Column>& columns = resultSet.Columns();
+  std::vector<CopyValue> copies;
+  std::vector<packet::Field> fields;
+  copies.reserve(columns.size());
   fields.reserve(columns.size());
   for (const fb::Column& c : columns) {
-    Field f;
-    f.name = c.name;
-    f.required = !c.nullable;
-    switch (c.type) {
-      case fb::SqlType::SmallInt:
-      case fb::SqlType::Integer:
-      case fb::SqlType::BigInt:
-        if (c.IsNumeric()) {
-          f.type = FieldType::Fixed;
-          f.width = c.precision > 0 ? c.precision : StoragePrecision(c.type);
-          f.decimals = -c.scale;
-        } else {
-          f.type = c.type == fb::SqlType::SmallInt  ? FieldType::I2
-                   : c.type == fb::SqlType::Integer ? FieldType::I4
-                                                    : FieldType::I8;
-        }
-        break;
-      case fb::SqlType::Float:
-      case fb::SqlType::Double:
-        f.type = FieldType::R8;
-        break;
-      case fb::SqlType::Char:
-        f.type = FieldType::String;
-        f.fixedChar = true;
-        f.width = static_cast<int>(c.length);
-        break;
-      case fb::SqlType::VarChar:
-        f.type = FieldType::String;
-        f.width = static_cast<int>(c.length);
-        break;
-      case fb::SqlType::Boolean:
-        f.type = FieldType::Boolean;
-        break;
-      case fb::SqlType::Date:
-        f.type = FieldType::Date;
-        break;
-      case fb::SqlType::Time:
-        f.type = FieldType::Time;
-        break;
-      case fb::SqlType::Timestamp:
-        f.type = FieldType::DateTime;
-        break;
-      case fb::SqlType::Blob:
-        f.type = c.subType == 1 ? FieldType::Text : FieldType::Binary;
-        break;
-    }
-    fields.push_back(std::move(f));
+    ColumnMapping m = MapColumn(c);
+    fields.push_back(std::move(m.field));
+    copies.push_back(m.copy);
   }
-  MakeAttrNames(fields);
-  return fields;
-}
-
-Packet BuildPacket(fb::ResultSet& resultSet) {
-  return BuildPacket(resultSet, resultSet.Columns());
-}
-
-Packet BuildPacket(fb::ResultSet& resultSet, const std::vector<fb::Column>& columns,
-                   uint64_t maxBytes) {
-  Packet packet(FieldsFor(columns));
-  const std::vector<Field>& fields = packet.Fields();
-  const size_t n = fields.size();
-  // Checked after every row and every blob, so the excess is at most one row's fixed part or
-  // one blob.
+  packet::MakeAttrNames(fields);
+  Packet packet(std::move(fields));
+  // Checked after every row's fixed part and every value, so the excess is at most one row's
+  // fixed part or one value.
   auto checkSize = [&] {
     if (maxBytes > 0 && packet.UsedBytes() > maxBytes)
       throw Error("The result is larger than this server allows (MaxPacketBytes = " +
@@ -103,59 +160,11 @@ Packet BuildPacket(fb::ResultSet& resultSet, const std::vector<fb::Column>& colu
   while (resultSet.Fetch()) {
     packet.AddRow();
     checkSize();
-    for (size_t c = 0; c < n; ++c) {
+    for (size_t c = 0; c < copies.size(); ++c) {
       if (resultSet.IsNull(c)) continue;
-      switch (fields[c].type) {
-        case FieldType::I2:
-        case FieldType::I4:
-        case FieldType::I8:
-        case FieldType::Fixed:
-          packet.SetInt(c, resultSet.GetInt64(c));
-          break;
-        case FieldType::R8:
-          packet.SetDouble(c, resultSet.GetDouble(c));
-          break;
-        case FieldType::String:
-          packet.SetBytes(c, resultSet.GetText(c));
-          break;
-        case FieldType::Boolean:
-          packet.SetBool(c, resultSet.GetBool(c));
-          break;
-        case FieldType::Date: {
-          fb::Date d = resultSet.GetDate(c);
-          packet.SetDate(c, Date{d.year, d.month, d.day});
-          break;
-        }
-        case FieldType::Time: {
-          fb::Time t = resultSet.GetTime(c);
-          packet.SetTime(c, Time{t.hour, t.minute, t.second, t.fraction});
-          break;
-        }
-        case FieldType::DateTime: {
-          fb::Timestamp ts = resultSet.GetTimestamp(c);
-          packet.SetDateTime(
-              c, DateTime{Date{ts.date.year, ts.date.month, ts.date.day},
-                          Time{ts.time.hour, ts.time.minute, ts.time.second, ts.time.fraction}});
-          break;
-        }
-        case FieldType::Text:
-        case FieldType::Binary: {
-          // Straight into the packet's heap: a blob is never held twice.
-          size_t start = packet.Heap().size();
-          // With a limit, the read stops once the packet is past it (at most one segment
-          // beyond), so one huge blob is never held whole.
-          const size_t room = maxBytes == 0 ? SIZE_MAX
-                              : packet.UsedBytes() >= maxBytes
-                                  ? 0
-                                  : static_cast<size_t>(maxBytes - packet.UsedBytes());
-          resultSet.ReadBlob(c, packet.Heap(), room > SIZE_MAX - start ? SIZE_MAX : start + room);
-          packet.FinishBytes(c, start);
-          checkSize();
-          break;
-        }
-      }
+      copies[c](resultSet, c, packet, maxBytes);
+      checkSize();
     }
-    checkSize();
   }
   return packet;
 }

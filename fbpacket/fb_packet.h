@@ -10,15 +10,12 @@
 
 namespace kvo::fbpacket {
 
-// Reads every remaining row of an open result set into a packet. `columns` describes the
-// result's columns (with Column::precision where looked up); by default the result set's own.
-// Throws what the result set throws. With `maxBytes` above 0, stops fetching as soon as the
-// packet's values take more than that many bytes (Packet::UsedBytes) and throws kvo::Error
-// "The result is larger than this server allows (MaxPacketBytes = <maxBytes>)."
-packet::Packet BuildPacket(fb::ResultSet& resultSet);
-packet::Packet BuildPacket(fb::ResultSet& resultSet, const std::vector<fb::Column>& columns,
-                           uint64_t maxBytes = 0);
-// The packet fields for Firebird columns (types mapped as docs/packet-format.md says).
-std::vector<packet::Field> FieldsFor(const std::vector<fb::Column>& columns);
+// Reads every remaining row of an open result set into a packet whose fields are the result
+// set's columns (with Column::precision where the statement looked it up), mapped as
+// docs/packet-format.md says. Throws what the result set throws. With `maxBytes` above 0, stops
+// fetching as soon as the packet's values take more than that many bytes (Packet::UsedBytes)
+// and throws kvo::Error "The result is larger than this server allows (MaxPacketBytes =
+// <maxBytes>)."
+packet::Packet BuildPacket(fb::ResultSet& resultSet, uint64_t maxBytes = 0);
 
 }  // namespace kvo::fbpacket

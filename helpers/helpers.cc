@@ -46,17 +46,4 @@ void ConnectModuleDatabase(Database& database, cgi::TWebRequest& request) {
   database.Connect();
 }
 
-std::string BuildErrorPage(std::string_view message) {
-  static const char kSpacer[] =
-      "<p align=center><strong><font color=#ffffff size=6></font></strong>&nbsp;</p>\r\n";
-  std::string page =
-      "<HTML>\r\n<HEAD>\r\n<TITLE>KVO.Net</TITLE>\r\n</HEAD>\r\n<BODY>\r\n<p align=center>\r\n"
-      "<strong><font color=#ffffff size=6></font></strong></p>\r\n";
-  for (int i = 0; i < 5; ++i) page += kSpacer;
-  page += "<p align=center><strong><font face=Arial color=#990000 size=6>";
-  page += message;
-  page += "</font></strong></p>\r\n</BODY>\r\n</HTML>\r\n";
-  return page;
-}
-
 }  // namespace kvo::helpers

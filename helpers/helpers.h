@@ -1,5 +1,5 @@
 // The request helpers that several actions share: the choice of the configuration file by the
-// caller's host, the login of the module's database, and the HTML error page.
+// caller's host, the check of the allowed databases and the login of the module's database.
 #pragma once
 
 #include <string>
@@ -22,8 +22,5 @@ void RequireAllowedDatabase(std::string_view database);
 // "user_name=<u>" and "password=<p>", and connects (RequireAllowedDatabase first). Throws the
 // client's failure unchanged.
 void ConnectModuleDatabase(Database& database, cgi::TWebRequest& request);
-
-// The fifteen-line error page carrying `message` (CR LF after every line).
-std::string BuildErrorPage(std::string_view message);
 
 }  // namespace kvo::helpers

@@ -11,7 +11,8 @@ namespace kvo::packet {
 namespace {
 
 // The most characters a fixed-size value takes ("-9223372036854775808",
-// "-1.7976931348623157e+308").
+// "-1.7976931348623157e+308", "-0.000000000000000001"): the room each
+// write asks for, and the rows' share of the estimate.
 size_t MaxValueLength(FieldType type) {
   switch (type) {
     case FieldType::I2:
@@ -35,6 +36,48 @@ size_t MaxValueLength(FieldType type) {
       return 0;
   }
 }
+
+// Stages the rows' bytes in a buffer and hands them to the output. Every write asks first for
+// room for its longest form and gets at least that much, flushing what is staged or growing the
+// buffer, so no write can pass the buffer's end.
+class StagedOutput {
+ public:
+  explicit StagedOutput(std::string& out) : out_(out) {}
+  StagedOutput(const StagedOutput&) = delete;
+  StagedOutput& operator=(const StagedOutput&) = delete;
+
+  // Where to write up to `n` bytes; Commit(end) then takes what was written.
+  char* Room(size_t n) {
+    if (staged_.size() - used_ < n) {
+      Flush();
+      if (staged_.size() < n) staged_.resize(n);
+    }
+    return staged_.data() + used_;
+  }
+  void Commit(const char* end) { used_ = static_cast<size_t>(end - staged_.data()); }
+  void Put(std::string_view bytes) {
+    char* w = Room(bytes.size());
+    std::memcpy(w, bytes.data(), bytes.size());
+    Commit(w + bytes.size());
+  }
+  // The output itself, with everything staged so far appended: for a value too long to stage,
+  // and at the end.
+  std::string& Direct() {
+    Flush();
+    return out_;
+  }
+
+ private:
+  void Flush() {
+    out_.append(staged_.data(), used_);
+    used_ = 0;
+  }
+
+  static constexpr size_t kSize = 16384;
+  std::string& out_;
+  std::string staged_ = std::string(kSize, '\0');
+  size_t used_ = 0;
+};
 
 void AppendInt(std::string& out, int64_t v) {
   char buf[24];
@@ -151,89 +194,77 @@ void RenderXml(const Packet& packet, std::string& out) {
   // " NAME=\"" for each field, built once.
   std::vector<std::string> prefixes;
   prefixes.reserve(fields.size());
-  size_t rowFixedMax = 8;
-  for (const Field& f : fields) {
-    prefixes.push_back(" " + f.attrName + "=\"");
-    rowFixedMax += prefixes.back().size() + 1 + MaxValueLength(f.type);
-  }
-  // Each row is put together in `row` and appended once; text longer than kDirect goes
-  // straight to the output instead of being staged.
+  for (const Field& f : fields) prefixes.push_back(" " + f.attrName + "=\"");
+  // Text longer than kDirect goes straight to the output instead of being staged.
   constexpr size_t kDirect = 512;
-  std::string row(rowFixedMax + fields.size() * 8 * kDirect, '\0');
   const detail::Slots slots(packet);
   const size_t rows = packet.RowCount();
+  StagedOutput w(out);
   for (size_t r = 0; r < rows; ++r) {
     const char* slotRow = slots.Row(r);
-    char* const start = row.data();
-    char* w = start;
-    std::memcpy(w, "<ROW", 4);
-    w += 4;
+    w.Put("<ROW");
     for (size_t c = 0; c < fields.size(); ++c) {
       if (detail::Slots::IsNull(slotRow, c)) continue;
       const Field& f = fields[c];
       const char* slot = slots.At(slotRow, c);
-      std::memcpy(w, prefixes[c].data(), prefixes[c].size());
-      w += prefixes[c].size();
+      w.Put(prefixes[c]);
+      const size_t max = MaxValueLength(f.type);
       switch (f.type) {
         case FieldType::I2:
         case FieldType::I4:
-        case FieldType::I8:
-          w = std::to_chars(w, w + 24, detail::Slots::Int(slot, f.type)).ptr;
+        case FieldType::I8: {
+          char* p = w.Room(max);
+          w.Commit(std::to_chars(p, p + max, detail::Slots::Int(slot, f.type)).ptr);
           break;
+        }
         case FieldType::Fixed:
-          w = WriteFixed(w, detail::Slots::Int(slot, f.type), f.decimals);
+          w.Commit(WriteFixed(w.Room(max), detail::Slots::Int(slot, f.type), f.decimals));
           break;
-        case FieldType::R8:
+        case FieldType::R8: {
           // Shortest digits that read back to the same double.
-          w = std::to_chars(w, w + 32, detail::Slots::Double(slot)).ptr;
+          char* p = w.Room(max);
+          w.Commit(std::to_chars(p, p + max, detail::Slots::Double(slot)).ptr);
           break;
+        }
         case FieldType::Boolean:
-          if (detail::Slots::Bool(slot)) {
-            std::memcpy(w, "TRUE", 4);
-            w += 4;
-          } else {
-            std::memcpy(w, "FALSE", 5);
-            w += 5;
-          }
+          w.Put(detail::Slots::Bool(slot) ? "TRUE" : "FALSE");
           break;
         case FieldType::Date:
-          w = DatePart(w, detail::Slots::DateOf(slot));
+          w.Commit(DatePart(w.Room(max), detail::Slots::DateOf(slot)));
           break;
         case FieldType::Time:
-          w = TimePart(w, detail::Slots::TimeOf(slot));
+          w.Commit(TimePart(w.Room(max), detail::Slots::TimeOf(slot)));
           break;
         case FieldType::DateTime: {
           DateTime dt = detail::Slots::DateTimeOf(slot);
-          w = DatePart(w, dt.date);
-          *w++ = 'T';
-          w = TimePart(w, dt.time);
+          char* p = DatePart(w.Room(max), dt.date);
+          *p++ = 'T';
+          w.Commit(TimePart(p, dt.time));
           break;
         }
         case FieldType::String:
         case FieldType::Text:
         case FieldType::Binary: {
           std::string_view v = slots.Bytes(slot);
-          if (v.size() <= kDirect) {
-            w = f.type == FieldType::Binary ? detail::WriteBase64(w, v)
-                                            : detail::WriteEscaped(w, v);
-          } else {
-            out.append(start, static_cast<size_t>(w - start));
-            w = start;
-            if (f.type == FieldType::Binary)
-              detail::AppendBase64(out, v);
+          const bool binary = f.type == FieldType::Binary;
+          if (v.size() > kDirect) {
+            if (binary)
+              detail::AppendBase64(w.Direct(), v);
             else
-              detail::AppendEscaped(out, v);
+              detail::AppendEscaped(w.Direct(), v);
+          } else if (binary) {
+            w.Commit(detail::WriteBase64(w.Room(detail::Base64Length(v.size())), v));
+          } else {
+            w.Commit(detail::WriteEscaped(w.Room(detail::EscapedLength(v)), v));
           }
           break;
         }
       }
-      *w++ = '"';
+      w.Put("\"");
     }
-    std::memcpy(w, "/>", 2);
-    w += 2;
-    out.append(start, static_cast<size_t>(w - start));
+    w.Put("/>");
   }
-  out += "</ROWDATA></DATAPACKET>";
+  w.Direct() += "</ROWDATA></DATAPACKET>";
 }
 
 std::string RenderXml(const Packet& packet) {

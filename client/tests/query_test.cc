@@ -6,6 +6,7 @@
 #include "client/tests/recording_ui.h"
 #include "kvo/client/tarvo_query.h"
 #include "packet/packet.h"
+#include "platform/error_page.h"
 
 namespace kvo::client {
 namespace {
@@ -132,9 +133,7 @@ TEST(QueryRemoteTest, SettingsComeFromTheDatabaseComponent) {
   EXPECT_EQ(ui.events, (std::vector<std::string>{"wait shown", "wait closed"}));
 
   // The server's error page: the box, then the failure itself; the earlier rows are gone.
-  answer =
-      "<TITLE>KVO.Net</TITLE><p align=center><strong><font face=Arial color=#990000 "
-      "size=6>boom</font></strong></p>";
+  answer = platform::BuildErrorPage("boom");
   try {
     q.OpenQuery();
     FAIL() << "the failure did not reach the caller";

@@ -7,6 +7,7 @@
 #include "kvo/client/kvo_app_dataset.h"
 #include "packet/compress.h"
 #include "packet/packet.h"
+#include "platform/error_page.h"
 
 namespace kvo::client {
 namespace {
@@ -33,13 +34,6 @@ std::string CompressedAnswer(int64_t value) {
   platform::MemoryStream raw(packet::RenderBinary(OneColumn(value))), out;
   packet::CompressStream(raw, out);
   return out.Bytes();
-}
-
-std::string ErrorPage(const std::string& message) {
-  std::string page = "<HTML>\r\n<HEAD>\r\n<TITLE>KVO.Net</TITLE>\r\n</HEAD>\r\n<BODY>\r\n";
-  page += "<p align=center><strong><font face=Arial color=#990000 size=6>" + message +
-          "</font></strong></p>\r\n</BODY>\r\n</HTML>\r\n";
-  return page;
 }
 
 // A server that answers every request with `body`.
@@ -187,7 +181,7 @@ TEST_F(RemoteDataSetTest, TheErrorPageIsShownThenRaisedAndLeavesNoEarlierRows) {
   TKVOAppDataSet ds;
   Configure(ds, server.url());
   ds.RunRemote("select id from t", false);
-  answer = ErrorPage("arithmetic exception, numeric overflow, or string truncation");
+  answer = platform::BuildErrorPage("arithmetic exception, numeric overflow, or string truncation");
   try {
     ds.RunRemote("select 1/0 from t", true);
     FAIL() << "the failure did not reach the caller";
@@ -231,7 +225,7 @@ TEST_F(RemoteDataSetTest, AnXmlAnswerThatFailsToLoadLeavesNoEarlierRows) {
 }
 
 TEST_F(RemoteDataSetTest, ACompressedErrorPageFailsWithError) {
-  LocalHttpServer server(Answer(ErrorPage("Cannot attach")));
+  LocalHttpServer server(Answer(platform::BuildErrorPage("Cannot attach")));
   TKVOAppDataSet ds;
   Configure(ds, server.url());
   ds.Compressed = true;
@@ -390,7 +384,7 @@ TEST_F(RemoteDataSetTest, AnswersBeyondTheLimitAreRefused) {
 }
 
 TEST_F(RemoteDataSetTest, TheRawAnswerOfACompressedFailure) {
-  LocalHttpServer server(Answer(ErrorPage("Table unknown")));
+  LocalHttpServer server(Answer(platform::BuildErrorPage("Table unknown")));
   TKVOAppDataSet ds;
   Configure(ds, server.url());
   ds.Compressed = true;

@@ -290,19 +290,6 @@ TEST(ParamLiteralTest, LongValuesGoAsPiecesOfABlob) {
   EXPECT_EQ(ParamLiteral(bytes), "(cast('' as blob sub_type binary) || X'" + hex + "' || X'01')");
 }
 
-std::string ErrorPage(const std::string& message) {
-  std::string page =
-      "<HTML>\r\n<HEAD>\r\n<TITLE>KVO.Net</TITLE>\r\n</HEAD>\r\n<BODY>\r\n"
-      "<p align=center>\r\n"
-      "<strong><font color=#ffffff size=6></font></strong></p>\r\n";
-  for (int i = 0; i < 5; ++i) {
-    page += "<p align=center><strong><font color=#ffffff size=6></font></strong>&nbsp;</p>\r\n";
-  }
-  page += "<p align=center><strong><font face=Arial color=#990000 size=6>" + message +
-          "</font></strong></p>\r\n</BODY>\r\n</HTML>\r\n";
-  return page;
-}
-
 // kvoclient decides with this whether rows come back, so it must answer as the dataset does.
 TEST(IsRemoteSelectTest, Table) {
   struct Case {
@@ -320,24 +307,6 @@ TEST(IsRemoteSelectTest, Table) {
       {"", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsRemoteSelect(c.sql), c.select) << c.sql;
-}
-
-TEST(ExtractServerMessageTest, Table) {
-  const std::string start = "<p align=center><strong><font face=Arial color=#990000 size=6>";
-  struct Case {
-    std::string answer;
-    std::string expected;
-  } cases[] = {
-      {ErrorPage("Cannot attach"), "Cannot attach"},
-      {ErrorPage("line one\r\nline <b>two</b> &amp;"), "line one\r\nline <b>two</b> &amp;"},
-      {ErrorPage(""), ""},
-      {"<?xml version=\"1.0\"?><DATAPACKET/>", ""},
-      {start + "no end marker", ""},
-      {"x" + start + "a</font></strong></p>b</font></strong></p>", "a"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(TKVOAppDataSet::ExtractServerMessage(c.answer), c.expected) << c.answer;
-  }
 }
 
 TEST(EncodeFormBodyTest, FieldsInOrderWithTheTrailingAmpersand) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "packet/packet.h"
+#include "platform/error_page.h"
 #include "tests/support/fb_testdb.h"
 #include "tests/support/form.h"
 
@@ -59,11 +60,8 @@ class CharSetTest : public ::testing::Test {
   // The message of the error page.
   std::string Failure(const TempDatabase& db, const std::string& q) {
     std::string body = Sql(db, q).Body();
-    const std::string start = "<font face=Arial color=#990000 size=6>";
-    size_t b = body.find(start);
-    if (b == std::string::npos) return "(no error page) " + body.substr(0, 200);
-    b += start.size();
-    return body.substr(b, body.find("</font>", b) - b);
+    if (!platform::IsErrorPage(body)) return "(no error page) " + body.substr(0, 200);
+    return platform::ErrorPageMessage(body);
   }
   // The select's packet through the XML or the compressed binary answer.
   packet::Packet Select(const TempDatabase& db, const std::string& q, bool binary) {

@@ -37,7 +37,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-const char kMessageStart[] = "<p align=center><strong><font face=Arial color=#990000 size=6>";
 const char kXmlDeclaration[] =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?> ";
 
@@ -52,13 +51,7 @@ std::string SourceRoot() {
   throw std::runtime_error("no source folder in " + (build / "CMakeCache.txt").string());
 }
 
-std::optional<std::string> ErrorMessage(const std::string& body) {
-  size_t b = body.find(kMessageStart);
-  if (body.find("<TITLE>KVO.Net</TITLE>") == std::string::npos || b == std::string::npos)
-    return std::nullopt;
-  b += sizeof kMessageStart - 1;
-  return body.substr(b, body.find("</font></strong></p>", b) - b);
-}
+using testing::ErrorMessage;
 
 // One kvowebserver CGI process, started at once; its output is collected by Finish.
 class CgiProcess {

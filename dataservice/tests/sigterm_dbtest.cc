@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "tests/support/fb_testdb.h"
@@ -85,19 +86,31 @@ TEST(SigTerm, EndsTheRequestWhereverItWaits) {
   ASSERT_GE(lock, 0);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
 
-  struct Case {
-    const char* what;
-    std::string q;
-    const char* waitsIn;  // part of the wait channel that shows it is there
-  } cases[] = {
-      {"waiting for the statement log's lock", "select 1 from rdb$database", "lock"},
-      {"waiting for the server's answer", "update t set n = 2", ""},
-  };
   // A row this test holds locked keeps the update waiting in the server, without work.
   db.Execute(std::vector<std::string>{"create table t (n integer)", "insert into t values (0)"});
   fb::Attachment holder = db.Attach();
   fb::Transaction held = holder.StartTransaction();
   holder.ExecuteImmediate(held, "update t set n = 1");
+
+  struct Case {
+    const char* what;
+    std::string q;
+    std::function<bool(pid_t)> waits;  // whether the process waits where the case says
+  } cases[] = {
+      {"waiting for the statement log's lock", "select 1 from rdb$database",
+       [](pid_t pid) { return WaitChannel(pid).find("lock") != std::string::npos; }},
+      {"waiting for the server's answer", "update t set n = 2",
+       [&](pid_t) {
+         // The server lists the update as running: it waits there for the held row.
+         fb::Attachment a = db.Attach();
+         fb::Transaction t = a.StartTransaction();
+         fb::ResultSet rs = a.Prepare(t,
+                                      "select count(*) from mon$statements where mon$state = 1 "
+                                      "and mon$sql_text starting with 'update t set n = 2'")
+                                .Open();
+         return rs.Fetch() && rs.GetInt64(0) > 0;
+       }},
+  };
 
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -109,13 +122,11 @@ TEST(SigTerm, EndsTheRequestWhereverItWaits) {
                             {"q", c.q}}),
                       drives.path());
     ASSERT_GT(pid, 0);
-    // Until it has attached and waits where the case says (or a second, for the server).
+    // Until it has attached and waits where the case says.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    while (*c.waitsIn && WaitChannel(pid).find(c.waitsIn) == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline)
+    while (!c.waits(pid) && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_NE(WaitChannel(pid).find(c.waitsIn), std::string::npos) << WaitChannel(pid);
+    EXPECT_TRUE(c.waits(pid)) << WaitChannel(pid);
     kill(pid, SIGTERM);
     EXPECT_TRUE(EndsWithin(pid, std::chrono::seconds(1)));
   }

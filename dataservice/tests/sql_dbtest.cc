@@ -22,7 +22,6 @@ namespace kvo::testing {
 namespace {
 
 const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?> ";
-const char kMessageStart[] = "<p align=center><strong><font face=Arial color=#990000 size=6>";
 
 std::string Encode(std::string_view v) {
   std::string out;
@@ -40,14 +39,7 @@ std::string Encode(std::string_view v) {
   return out;
 }
 
-// The message of an error page, or nullopt for any other answer.
-std::optional<std::string> ErrorMessage(const std::string& body) {
-  if (body.find("<TITLE>KVO.Net</TITLE>") == std::string::npos) return std::nullopt;
-  size_t b = body.find(kMessageStart);
-  if (b == std::string::npos) return std::nullopt;
-  b += sizeof kMessageStart - 1;
-  return body.substr(b, body.find("</font></strong></p>", b) - b);
-}
+using testing::ErrorMessage;
 
 std::string Inflate(const std::string& bytes) {
   std::string out(bytes.size() * 20 + 1024, '\0');

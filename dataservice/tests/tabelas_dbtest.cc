@@ -1,7 +1,7 @@
 // /tabelas through the real CGI program against the private server.
 #include <gtest/gtest.h>
 
-#include "helpers/helpers.h"
+#include "platform/error_page.h"
 #include "tests/support/fb_testdb.h"
 #include "tests/support/form.h"
 
@@ -37,7 +37,7 @@ TEST(TabelasTest, EmptyDatabaseAndFailures) {
   EXPECT_EQ(Tabelas(db.connection(), db.user(), db.password()).output,
             "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
 
-  const std::string refused = helpers::BuildErrorPage(
+  const std::string refused = platform::BuildErrorPage(
       "Your user name and password are not defined. Ask your database administrator to set up a "
       "Firebird login.");
   EXPECT_EQ(Tabelas(db.connection(), db.user(), "wrong").Body(), refused);

@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/error_page.h"
+
 namespace kvo::testing {
 
 std::string CgiResult::Body() const {
@@ -136,6 +138,11 @@ void InheritEnvironment(std::map<std::string, std::string>& env) {
   for (const char* name : kSanitizerOptions)
     if (!env.count(name))
       if (auto v = Env(name)) env[name] = *v;
+}
+
+std::optional<std::string> ErrorMessage(const std::string& body) {
+  if (!platform::IsErrorPage(body)) return std::nullopt;
+  return platform::ErrorPageMessage(body);
 }
 
 CgiResult RunCgi(const std::map<std::string, std::string>& env, const std::string& stdinBytes) {

@@ -34,6 +34,9 @@ struct CgiResult {
   std::string Head() const;
 };
 
+// The message of the error page that `body` is; nullopt for any other answer.
+std::optional<std::string> ErrorMessage(const std::string& body);
+
 // Runs kvowebserver with exactly `env` as its environment (plus InheritEnvironment's variables),
 // `stdinBytes` on standard input, in the current directory. A leak that the sanitizer build
 // reports on the program's standard error fails the calling test.

@@ -7,12 +7,14 @@
 #include "client/http_client.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
+#include "platform/error_page.h"
 
 namespace kvo::kvoclient {
 
 std::string ServerMessage(const std::string& body) {
+  if (platform::IsErrorPage(body)) return platform::Cp1252ToUtf8(platform::ErrorPageMessage(body));
+  // The frame's own failure pages.
   const std::string_view starts[][2] = {
-      {"<font face=Arial color=#990000 size=6>", "</font>"},
       {"<h1>Internal Application Error</h1>\r\n<p>", "\r\n<p><hr"},
       {"Message: ", "<br>"},
   };

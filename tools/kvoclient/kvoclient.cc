@@ -17,6 +17,7 @@
 #include "configfiles/text_lines.h"
 #include "kvo/client/kvo_client.h"
 #include "platform/ascii.h"
+#include "platform/error_page.h"
 #include "platform/unique_fd.h"
 #include "tools/kvoclient/http.h"
 #include "tools/kvoclient/output.h"
@@ -343,10 +344,6 @@ class CommandLineUserInterface : public client::TUserInterface {
   };
 };
 
-bool EndsWith(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
 int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
   std::string statement;
   if (o.arguments.size() > 2) throw UsageError("sql takes one statement (quote it)");
@@ -414,8 +411,7 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
         ui.ThrowIfAny();
         // A compressed answer that does not inflate may be the server's error page.
         const std::string& raw = query.LastAnswer();
-        if (raw.find("<TITLE>KVO.Net</TITLE>") != std::string::npos)
-          throw Error(BoxText(client::TKVOAppDataSet::ExtractServerMessage(raw)));
+        if (platform::IsErrorPage(raw)) throw Error(BoxText(platform::ErrorPageMessage(raw)));
         throw Error(RequestFailure(url, e.what()));
       }
       ui.ThrowIfAny();
@@ -437,8 +433,7 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
     try {
       Progress progress("running the statement");
       query.OpenQuery();
-    } catch (const Error& e) {
-      if (!EndsWith(e.what(), "The statement returns no result set")) throw;
+    } catch (const client::ENoResultSet&) {
       // A statement without rows runs as written, its markers bound, in the transaction the
       // query started (the query has set up its direct data set for it).
       Progress progress("running the statement");
@@ -455,8 +450,8 @@ int RunTables(const Options& o, std::ostream& out) {
   const std::string url = ActionUrl(o, "/tabelas");
   const Credentials credentials = NeedCredentials(o);
   HttpAnswer answer = Ask(o, url, true, CredentialFields(credentials));
-  if (answer.body.find("<TITLE>KVO.Net</TITLE>") != std::string::npos)
-    throw Error(BoxText(client::TKVOAppDataSet::ExtractServerMessage(answer.body)));
+  if (platform::IsErrorPage(answer.body))
+    throw Error(BoxText(platform::ErrorPageMessage(answer.body)));
   ResultTable table;
   table.columns.push_back({"TABLE", ResultTable::Kind::Text});
   for (const auto& line : config::SplitLines(answer.body)) table.rows.push_back({FromWire(line)});

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "kvo/client/error.h"
 #include "kvo/client/ib.h"
 #include "kvo/client/kvo_app_dataset.h"
 #include "kvo/client/tarvo.h"
@@ -17,6 +18,14 @@ namespace kvo::client {
 // Runs one statement on the Firebird client and holds all its rows as its packet. Its ":name"
 // markers (found by the rules of TTarvoIBQuery::RebuildParams) are bound to the parameter of
 // the same name (the first one, letter case ignored) with the parameter's data type.
+// What TIBClientDataSet::Open throws for a statement that returns no result set (an insert,
+// update, delete or DDL): a kvo::Error like the others, whose type tells a program that the
+// statement can run with Execute() instead.
+class KVO_CLIENT_API ENoResultSet : public kvo::Error {
+ public:
+  using kvo::Error::Error;
+};
+
 class KVO_CLIENT_API TIBClientDataSet : public TClientDataSet {
  public:
   explicit TIBClientDataSet(TComponent* owner = nullptr) : TClientDataSet(owner) {}
@@ -28,7 +37,8 @@ class KVO_CLIENT_API TIBClientDataSet : public TClientDataSet {
   // Starts DBTransaction when it is not active (base rule), runs CommandText, fetches every row
   // and opens on them. Throws kvo::Error: "<Name>: No database assigned", "<Name>: No
   // transaction assigned", "<Name>: Parameter 'x' not found", "<Name>: The statement returns
-  // no result set" (for a statement that is no select; a select without rows opens empty), or
+  // no result set" (ENoResultSet, for a statement that is no select; a select without rows
+  // opens empty), or
   // the Firebird client's message. Nothing when already open.
   void Open();
   // Runs CommandText once without reading rows (an insert, update, delete or DDL), binding the
