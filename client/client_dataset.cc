@@ -260,6 +260,13 @@ void TClientDataSet::SetPacket(std::shared_ptr<const packet::Packet> packet) {
   Open();
 }
 
+void TClientDataSet::DropPacket() {
+  Close();
+  pending_ = Pending::None;
+  pendingBytes_.clear();
+  packet_.reset();
+}
+
 void TClientDataSet::CopyDataFrom(const TClientDataSet& other) {
   if (!other.packet_) {
     throw Error(other.NamePrefix() + "Provedor de dados ou base de dados perdidos");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/http_client.h"
+#include "client/param_values.h"
 #include "fb/fb.h"
 #include "kvo/client/ui.h"
 #include "packet/compress.h"
@@ -16,6 +17,8 @@
 #include "platform/error_page.h"
 #include "platform/numbers.h"
 #include "platform/stream.h"
+#include "sqltext/scanner.h"
+#include "sqltext/statement_kind.h"
 
 namespace kvo::client {
 
@@ -96,14 +99,10 @@ std::string FloatToSQL(double value) {
 
 namespace {
 
-std::string ExactFloatLiteral(const std::string& name, double value) {
-  if (!std::isfinite(value)) {
-    throw Error("Parameter '" + name + "': the value " +
-                (std::isnan(value) ? "NaN"
-                 : value > 0       ? "+Inf"
-                                   : "-Inf") +
-                " cannot be sent to the server (Firebird has no literal for it)");
-  }
+std::string ExactFloatLiteral(const TParam& param) {
+  const double value = FiniteParamFloat(param);
+  // "-0e0" is the negation of a double zero, which the server keeps as -0.
+  if (value == 0 && std::signbit(value)) return "-0e0";
   // A multiple of 1/16 has at most four decimals, so the four-decimal literal is its exact
   // value; below 10^14 that literal has at most 18 digits, which Firebird still reads as an
   // exact number. Everything else would be rounded to four decimals or be read back a unit
@@ -128,6 +127,43 @@ std::string ExactFloatLiteral(const std::string& name, double value) {
   return literal;
 }
 
+// The longest piece of a value written as one literal. Firebird takes literals up to 65,535
+// bytes, but a text literal longer than a CHAR can hold (32,767) serves only a blob; a longer
+// value goes as pieces joined onto an empty blob, which a column of any text type takes when
+// the value fits it.
+constexpr size_t kPieceBytes = 32000;
+
+// Text as one quoted literal, or as pieces joined onto an empty text blob.
+std::string TextLiteral(std::string_view text) {
+  if (text.size() <= kPieceBytes) return Quoted(text);
+  std::string out = "(cast('' as blob sub_type text)";
+  for (size_t at = 0; at < text.size(); at += kPieceBytes) {
+    out += " || " + Quoted(text.substr(at, kPieceBytes));
+  }
+  return out + ")";
+}
+
+// Bytes as a binary literal, so that no byte can end the literal or be read in a character
+// set; a long value as pieces joined onto an empty binary blob.
+std::string BinaryLiteral(std::string_view bytes) {
+  constexpr size_t piece = kPieceBytes / 2;  // two hexadecimal digits a byte
+  if (bytes.size() <= piece) return "X'" + platform::HexBytes(bytes) + "'";
+  std::string out = "(cast('' as blob sub_type binary)";
+  for (size_t at = 0; at < bytes.size(); at += piece) {
+    out += " || X'" + platform::HexBytes(bytes.substr(at, piece)) + "'";
+  }
+  return out + ")";
+}
+
+std::string TimeText(const TTime& t) {
+  return Pad(t.Hour, 2) + ":" + Pad(t.Minute, 2) + ":" + Pad(t.Second, 2) + "." +
+         Pad(t.Fraction, 4);
+}
+
+std::string DateText(const TDate& d) {
+  return Pad(d.Year, 4) + "-" + Pad(d.Month, 2) + "-" + Pad(d.Day, 2);
+}
+
 }  // namespace
 
 std::string ParamLiteral(const TParam& param) {
@@ -143,83 +179,37 @@ std::string ParamLiteral(const TParam& param) {
       return std::to_string(VariantToInteger(value));
     case TFieldType::ftBytes:
     case TFieldType::ftVarBytes:
-      // Bytes as a binary string literal, so that no byte can end the literal.
-      return "X'" + platform::HexBytes(VariantToText(value)) + "'";
+    case TFieldType::ftBlob:
+    case TFieldType::ftGraphic:
+      return BinaryLiteral(VariantToText(value));
     case TFieldType::ftFloat:
     case TFieldType::ftCurrency:
-      return ExactFloatLiteral(param.Name, VariantToFloat(value));
+      return ExactFloatLiteral(param);
+    // Dates and times in the one form the server reads whatever the regional settings, with
+    // nothing dropped: ISO dates, times to 1/10000 s.
     case TFieldType::ftDate:
+      return Quoted(DateText(VariantToDateTime(value).Date));
     case TFieldType::ftDateTime:
     case TFieldType::ftTimeStamp: {
+      // At midnight the date alone, which the server takes for a DATE as well as for a
+      // TIMESTAMP; with a time of day the whole value (refused where a DATE stands, rather
+      // than stored without its time).
       TDateTime dt = VariantToDateTime(value);
-      char sep = FormatSettings().DateSeparator;
-      return Quoted(Pad(dt.Date.Month, 2) + sep + Pad(dt.Date.Day, 2) + sep + Pad(dt.Date.Year, 4));
+      if (dt.Time == TTime{}) return Quoted(DateText(dt.Date));
+      return Quoted(DateText(dt.Date) + " " + TimeText(dt.Time));
     }
-    case TFieldType::ftTime: {
-      TDateTime dt = VariantToDateTime(value);
-      return Quoted(Pad(dt.Time.Hour, 2) + ":" + Pad(dt.Time.Minute, 2) + ":" +
-                    Pad(dt.Time.Second, 2));
-    }
+    case TFieldType::ftTime:
+      return Quoted(TimeText(VariantToDateTime(value).Time));
     default:
-      return Quoted(VariantToText(value));
+      // A truth value as Firebird's own literal: quoted text is no boolean in a condition.
+      if (std::holds_alternative<bool>(value)) return std::get<bool>(value) ? "TRUE" : "FALSE";
+      // A number held by a parameter of another type (ftBCD) goes with a full stop, exactly.
+      if (std::holds_alternative<double>(value)) {
+        return Quoted(ExactDecimalText(FiniteParamFloat(param)));
+      }
+      return TextLiteral(VariantToText(value));
   }
 }
-
-namespace {
-
-// The statement on one line, as the server's log and the marker search expect it: line breaks
-// become blanks, except inside quoted literals and names, where they are data; a "--" comment
-// is dropped up to its line break so that it cannot swallow the lines after it.
-std::string JoinStatementLines(std::string_view sql) {
-  std::string out;
-  out.reserve(sql.size());
-  size_t i = 0;
-  auto lineBreak = [](char c) { return c == '\r' || c == '\n'; };
-  while (i < sql.size()) {
-    char c = sql[i];
-    if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-      // A line comment ends at its line break; joined to the next line it would swallow it.
-      while (i < sql.size() && !lineBreak(sql[i])) ++i;
-      continue;
-    }
-    if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
-      size_t close = sql.find("*/", i + 2);
-      size_t stop = close == std::string_view::npos ? sql.size() : close + 2;
-      for (; i < stop; ++i) out += lineBreak(sql[i]) ? ' ' : sql[i];
-      continue;
-    }
-    if ((c == 'q' || c == 'Q') && i + 2 < sql.size() && sql[i + 1] == '\'' &&
-        (i == 0 || !(std::isalnum(static_cast<unsigned char>(sql[i - 1])) || sql[i - 1] == '_' ||
-                     sql[i - 1] == '$'))) {
-      // q'<delimiter>...<closing>' holds its text unchanged, quotes included.
-      char open = sql[i + 2];
-      char closing = open == '('   ? ')'
-                     : open == '[' ? ']'
-                     : open == '{' ? '}'
-                     : open == '<' ? '>'
-                                   : open;
-      size_t end = i + 3;
-      while (end + 1 < sql.size() && !(sql[end] == closing && sql[end + 1] == '\'')) ++end;
-      size_t stop = end + 1 < sql.size() ? end + 2 : sql.size();
-      out.append(sql.substr(i, stop - i));
-      i = stop;
-      continue;
-    }
-    if (c == '\'' || c == '"') {
-      // Line breaks inside a literal or a quoted name are part of its value.
-      size_t close = sql.find(c, i + 1);
-      size_t stop = close == std::string_view::npos ? sql.size() : close + 1;
-      out.append(sql.substr(i, stop - i));
-      i = stop;
-      continue;
-    }
-    out += lineBreak(c) ? ' ' : c;
-    ++i;
-  }
-  return out;
-}
-
-}  // namespace
 
 TKVOAppDataSet::TKVOAppDataSet(TComponent* owner)
     : TClientDataSet(owner), http_(std::make_unique<detail::HttpClient>()) {}
@@ -245,45 +235,40 @@ void TKVOAppDataSet::ApplyProxy() {
 }
 
 std::string TKVOAppDataSet::ExpandParams(std::string_view sql) const {
-  std::string text = JoinStatementLines(sql);
-  std::string spaced;
-  for (size_t i = 0; i < text.size(); ++i) {
-    spaced += text[i];
-    if (text[i] == '=' && i + 1 < text.size() && text[i + 1] == ':') spaced += ' ';
-  }
-  text = std::move(spaced);
   // Every literal is made first, so that a value that cannot be converted fails the call
   // whether or not its marker occurs.
   std::vector<std::string> literals;
   for (const TParam& param : Params) literals.push_back(ParamLiteral(param));
-  // One pass over the statement as written: a literal is never searched for the markers of
-  // later parameters. Searching them would let a typed value such as " :b " pull in another
-  // parameter's quoted literal (closing the value's own quotes: an injection), and with
-  // repeated markers make the text grow without bound.
+  // One pass over the statement as the scanner reads it: a marker is replaced only where the
+  // server would take a parameter (never inside a literal, a quoted name, a comment or a PSQL
+  // body), and a literal written in is never searched again, so no value can change the
+  // statement around it. The statement goes on one line, as the server's log expects: line
+  // breaks become blanks, except inside literals and quoted names, where they are data; a
+  // "--" comment is dropped, so that it cannot swallow the lines after it.
   std::string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    size_t hit = literals.size(), length = 0;
-    if (text[i] == ':' && (i == 0 || IsDelimiter(SQLWordDelimiters, text[i - 1]))) {
-      size_t index = 0;
-      for (const TParam& param : Params) {
-        size_t end = i + 1 + param.Name.size();
-        if (end <= text.size() &&
-            platform::SameTextAscii(std::string_view(text).substr(i + 1, param.Name.size()),
-                                    param.Name) &&
-            (end == text.size() || IsDelimiter(SQLWordDelimiters, text[end]))) {
-          hit = index;
-          length = end - i;
-          break;
+  out.reserve(sql.size());
+  for (const sqltext::Token& t : sqltext::Scan(sql)) {
+    const std::string_view text = sqltext::TextOf(sql, t);
+    switch (t.kind) {
+      case sqltext::TokenKind::LineComment:
+        break;
+      case sqltext::TokenKind::Literal:
+      case sqltext::TokenKind::QuotedName:
+        out.append(text);
+        break;
+      case sqltext::TokenKind::Marker: {
+        const std::string name = sqltext::MarkerName(sql, t);
+        size_t index = 0;
+        for (const TParam& param : Params) {
+          if (platform::SameTextAscii(param.Name, name)) break;
+          ++index;
         }
-        ++index;
+        out.append(index < literals.size() ? std::string_view(literals[index]) : text);
+        break;
       }
-    }
-    if (hit < literals.size()) {
-      out += literals[hit];
-      i += length;
-    } else {
-      out += text[i++];
+      default:
+        for (char c : text) out += c == '\r' || c == '\n' ? ' ' : c;
+        break;
     }
   }
   return out;
@@ -306,42 +291,54 @@ void TKVOAppDataSet::RunRemote(const std::string& sql, bool showWait) {
   if (sql != lastStatement_) ReleaseStaleFields();
   lastStatement_ = sql;
   Close();
-  // The server would refuse it only after the whole text had travelled, with this message.
-  if (auto refusal = fb::StatementTooLong(q)) {
-    wait.reset();
-    UserInterface().ShowError(refusal->what());
-    return;
-  }
-  TFormFields fields = {{"db", DataBaseName}, {"u", User}, {"p", Password}, {"q", q}};
   bool isSelect = IsRemoteSelect(q);
+  // The server would run it and the rows would be lost (an insert with RETURNING would be
+  // stored and reported as a failure): refuse it as the direct route does, before sending.
+  if (!isSelect && sqltext::ReturnsRows(q)) {
+    throw Error(NamePrefix() +
+                "The statement returns rows that the server route does not read (it reads the "
+                "rows of statements that begin with \"select \"); nothing was sent");
+  }
+  // After a failed exchange the data set holds no rows of an earlier statement, and the
+  // failure reaches the caller once the error box has shown it.
+  auto fail = [this, &wait](const std::string& message) {
+    wait.reset();
+    DropPacket();
+    UserInterface().ShowError(message);
+    throw Error(message);
+  };
+  // The server would refuse it only after the whole text had travelled, with this message.
+  if (auto refusal = fb::StatementTooLong(q)) fail(refusal->what());
+  TFormFields fields = {{"db", DataBaseName}, {"u", User}, {"p", Password}, {"q", q}};
   std::string url = URL + "/" + WebServer + "/sql";
 
   lastAnswer_.clear();
   http_->Limits = Limits;
-  if (Compressed && isSelect) {
-    fields.insert(fields.begin(), {"z", "true"});
+  try {
+    if (Compressed && isSelect) {
+      fields.insert(fields.begin(), {"z", "true"});
+      lastAnswer_ = http_->Post(url, EncodeFormBody(fields));
+      platform::MemoryStream answer(lastAnswer_);
+      platform::MemoryStream packet;
+      packet::DecompressStream(answer, packet, Limits.MaxAnswerBytes);
+      LoadFromBinary(packet.Bytes());
+      wait.reset();
+      return;
+    }
+    fields.insert(fields.begin(), {"z", "false"});
     lastAnswer_ = http_->Post(url, EncodeFormBody(fields));
-    platform::MemoryStream answer(lastAnswer_);
-    platform::MemoryStream packet;
-    packet::DecompressStream(answer, packet, Limits.MaxAnswerBytes);
-    LoadFromBinary(packet.Bytes());
-    wait.reset();
-    return;
+  } catch (const std::exception&) {
+    DropPacket();
+    throw;
   }
-
-  fields.insert(fields.begin(), {"z", "false"});
-  lastAnswer_ = http_->Post(url, EncodeFormBody(fields));
   const std::string& answer = lastAnswer_;
   wait.reset();
-  if (platform::IsErrorPage(answer)) {
-    UserInterface().ShowError(ExtractServerMessage(answer));
-    return;
-  }
+  if (platform::IsErrorPage(answer)) fail(ExtractServerMessage(answer));
   if (!isSelect) return;
   try {
     LoadFromXml(answer);
   } catch (const std::exception& e) {
-    UserInterface().ShowError(std::string(e.what()) + "\r\r" + ExtractServerMessage(answer));
+    fail(std::string(e.what()) + "\r\r" + ExtractServerMessage(answer));
   }
 }
 

@@ -2,22 +2,16 @@
 #include "kvo/client/tarvo_query.h"
 
 #include "client/ib_access.h"
-#include "client/sql_markers.h"
+#include "client/param_values.h"
 #include "fb/fb.h"
 #include "fbpacket/fb_packet.h"
 #include "packet/packet.h"
 #include "platform/ascii.h"
+#include "sqltext/scanner.h"
 
 namespace kvo::client {
 
 namespace {
-
-bool IsQuote(char c) {
-  return c == '\'' || c == '"' || c == '`';
-}
-bool IsNameDelimiter(char c) {
-  return c == ' ' || c == ',' || c == ';' || c == ')' || c == '\r' || c == '\n';
-}
 
 fb::Date FbDate(const TDate& d) {
   return fb::Date{d.Year, d.Month, d.Day};
@@ -40,7 +34,7 @@ fb::Value BindValue(const TParam& param) {
       return fb::Scaled{VariantToInteger(v), 0};
     case TFieldType::ftFloat:
     case TFieldType::ftCurrency:
-      return VariantToFloat(v);
+      return FiniteParamFloat(param);
     case TFieldType::ftDate:
       return FbDate(VariantToDateTime(v).Date);
     case TFieldType::ftTime:
@@ -61,7 +55,7 @@ fb::Value BindValue(const TParam& param) {
   // Other types go by the kind of value they hold.
   if (std::holds_alternative<bool>(v)) return std::get<bool>(v);
   if (std::holds_alternative<int64_t>(v)) return fb::Scaled{std::get<int64_t>(v), 0};
-  if (std::holds_alternative<double>(v)) return std::get<double>(v);
+  if (std::holds_alternative<double>(v)) return FiniteParamFloat(param);
   if (std::holds_alternative<TDateTime>(v)) {
     const TDateTime& dt = std::get<TDateTime>(v);
     if (dt.Date == TDate{}) return FbTime(dt.Time);
@@ -71,44 +65,6 @@ fb::Value BindValue(const TParam& param) {
 }
 
 }  // namespace
-
-std::vector<SqlMarker> FindSqlMarkers(std::string_view sql) {
-  std::vector<SqlMarker> markers;
-  bool quoted = false;
-  size_t i = 0;
-  while (i < sql.size()) {
-    char c = sql[i];
-    if (IsQuote(c)) {
-      quoted = !quoted;
-      ++i;
-      continue;
-    }
-    if (c != ':' || quoted) {
-      ++i;
-      continue;
-    }
-    if (i + 1 < sql.size() && sql[i + 1] == ':') {
-      i += 2;
-      continue;
-    }
-    size_t start = i++;
-    while (i < sql.size()) {
-      if (IsQuote(sql[i])) {
-        quoted = !quoted;
-      } else if (!quoted && IsNameDelimiter(sql[i])) {
-        break;
-      }
-      ++i;
-    }
-    std::string name(sql.substr(start + 1, i - start - 1));
-    if (!name.empty() && IsQuote(name.front())) {
-      name.erase(0, 1);
-      if (!name.empty() && IsQuote(name.back())) name.pop_back();
-    }
-    markers.push_back({start, i, std::move(name)});
-  }
-  return markers;
-}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -124,7 +80,7 @@ TIBClientDataSet::Bound TIBClientDataSet::Bind() const {
   // of the statement goes to the server as written, comments and line breaks included.
   Bound bound;
   size_t done = 0;
-  for (const SqlMarker& m : FindSqlMarkers(CommandText)) {
+  for (const sqltext::Marker& m : sqltext::FindMarkers(CommandText)) {
     const TParam* param = nullptr;
     for (const TParam& p : Params) {
       if (platform::SameTextAscii(p.Name, m.name)) {
@@ -191,7 +147,7 @@ void TTarvoIBQuery::RebuildParams() {
   // A new statement ends the life of the fields of the old one (see TField).
   ReleaseStaleFields();
   Params.Clear();
-  for (SqlMarker& m : FindSqlMarkers(sql_.Text())) {
+  for (sqltext::Marker& m : sqltext::FindMarkers(sql_.Text())) {
     Params.CreateParam(TFieldType::ftUnknown, std::move(m.name), TParamType::ptUnknown);
   }
 }

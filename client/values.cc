@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "client/param_values.h"
 #include "kvo/client/db.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
@@ -75,12 +76,18 @@ bool ParseTimeAt(std::string_view text, size_t& pos, TTime& time) {
   if (!ReadNumber(text, pos, 2, h) || pos >= text.size() || text[pos] != ':') return false;
   ++pos;
   if (!ReadNumber(text, pos, 2, n)) return false;
+  int fraction = 0;  // 1/10000 s, from up to four decimals
   if (pos < text.size() && text[pos] == ':') {
     ++pos;
     if (!ReadNumber(text, pos, 2, s)) return false;
+    if (pos < text.size() && text[pos] == '.') {
+      const size_t first = ++pos;
+      if (!ReadNumber(text, pos, 4, fraction)) return false;
+      for (size_t digits = pos - first; digits < 4; ++digits) fraction *= 10;
+    }
   }
   if (h > 23 || n > 59 || s > 59) return false;
-  time = TTime{h, n, s, 0};
+  time = TTime{h, n, s, fraction};
   return true;
 }
 
@@ -226,6 +233,24 @@ TDateTime VariantToDateTime(const TVariant& value) {
     default:
       CannotConvert(value, "Date");
   }
+}
+
+double FiniteParamFloat(const TParam& param) {
+  const double value = VariantToFloat(param.Value());
+  if (!std::isfinite(value)) {
+    throw Error("Parameter '" + param.Name + "': the value " +
+                (std::isnan(value) ? "NaN"
+                 : value > 0       ? "+Inf"
+                                   : "-Inf") +
+                " cannot be sent to the database (Firebird has no value for it)");
+  }
+  return value;
+}
+
+std::string ExactDecimalText(double value) {
+  char buffer[400];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  return std::string(buffer, result.ptr);
 }
 
 void TParam::SetAsString(std::string value) {

@@ -14,17 +14,18 @@ import sys
 # Who may include whom. A layer always may include itself.
 ALLOWED = {
     "program": {"services", "helpers", "cgi", "client", "fbpacket", "packet", "fb",
-                "configfiles", "platform"},
+                "configfiles", "sqltext", "platform"},
     "services": {"helpers", "cgi", "client", "fbpacket", "packet", "fb", "configfiles",
-                 "platform"},
-    "helpers": {"cgi", "fb", "configfiles", "platform"},
+                 "sqltext", "platform"},
+    "helpers": {"cgi", "fb", "configfiles", "sqltext", "platform"},
     "cgi": {"platform"},
-    "client": {"fbpacket", "packet", "fb", "configfiles", "platform"},
-    "tools": {"client", "fbpacket", "packet", "fb", "configfiles", "platform"},
-    "fbpacket": {"packet", "fb", "platform"},
+    "client": {"fbpacket", "packet", "fb", "configfiles", "sqltext", "platform"},
+    "tools": {"client", "fbpacket", "packet", "fb", "configfiles", "sqltext", "platform"},
+    "fbpacket": {"packet", "fb", "sqltext", "platform"},
     "packet": {"platform"},
-    "fb": {"platform"},
+    "fb": {"sqltext", "platform"},
     "configfiles": {"platform"},
+    "sqltext": {"platform"},
     "platform": set(),
 }
 
@@ -46,7 +47,8 @@ def layer_of(path):
         return "client"
     if top == "tools":
         return "tools"
-    if top in ("helpers", "cgi", "fbpacket", "packet", "fb", "configfiles", "platform"):
+    if top in ("helpers", "cgi", "fbpacket", "packet", "fb", "configfiles", "sqltext",
+               "platform"):
         return top
     return "unknown"
 
@@ -98,6 +100,9 @@ SELF_CHECK = [
     ("packet/xml_load.cc", "fb/fb.h", False),
     ("fb/statement.cc", "packet/packet.h", False),
     ("fb/attachment.cc", "helpers/database.h", False),
+    ("fb/cp1252_literals.cc", "sqltext/scanner.h", True),
+    ("sqltext/scanner.cc", "fb/fb.h", False),
+    ("sqltext/scanner.cc", "cgi/request.h", False),
     ("fbpacket/build.cc", "fb/fb.h", True),
     ("fbpacket/build.cc", "cgi/request.h", False),
     ("platform/files.cc", "configfiles/text_lines.h", False),

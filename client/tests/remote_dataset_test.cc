@@ -68,7 +68,7 @@ TEST_F(RemoteDataSetTest, TheRequestOnTheWire) {
   EXPECT_EQ(requests[0].Header("Proxy-Authorization"), "");
   EXPECT_EQ(requests[0].body,
             "z=false&db=localhost%3A%2Fd%2Fx%2Efdb&u=SYSDBA&p=&"
-            "q=select+%2A+from+t++where+id%3D+5&");
+            "q=select+%2A+from+t++where+id%3D5&");
   ASSERT_TRUE(ds.Active());
   EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 1);
   EXPECT_TRUE(ui.errors.empty());
@@ -101,7 +101,13 @@ TEST_F(RemoteDataSetTest, StatementTooLongIsNeverPosted) {
       ds.Params.CreateParam(TFieldType::ftString, "v", TParamType::ptInput).SetValue(c.param);
     ui.errors.clear();
     ui.events.clear();
-    ds.RunRemote(c.sql, true);
+    std::string thrown;
+    try {
+      ds.RunRemote(c.sql, true);
+    } catch (const Error& e) {
+      thrown = e.what();
+    }
+    EXPECT_EQ(thrown, c.posted ? "" : message);
     EXPECT_EQ(server.requests().size(), c.posted ? 1u : 0u);
     EXPECT_EQ(ui.errors, c.posted ? std::vector<std::string>{} : std::vector<std::string>{message});
     EXPECT_EQ(ui.events, (std::vector<std::string>{"wait shown", "wait closed"}));
@@ -118,10 +124,18 @@ TEST_F(RemoteDataSetTest, WhatCountsAsASelect) {
       {"select * from t", true, "z=true&db=", true},
       {"  SELECT id FROM t", true, "z=true&db=", true},
       {"\r\n\tselect id from t", true, "z=true&db=", true},
-      {"select*from t", true, "z=false&db=", false},
-      {"select\tid from t", true, "z=false&db=", false},
+      {"select\r\nid from t", true, "z=true&db=", true},  // the line break becomes a blank
       {"update t set a = 1", true, "z=false&db=", false},
+      {"execute procedure p", true, "z=false&db=", false},
       {"select * from t", false, "z=false&db=", true},
+      // Statements with rows that the route would not read are refused, nothing sent.
+      {"select*from t", true, "", false},
+      {"select\tid from t", true, "", false},
+      {"with x as (select 1 a from t) select a from x", false, "", false},
+      {"insert into t (a) values (1) returning id", false, "", false},
+      {"UPDATE OR INSERT INTO t (id) values (1) matching (id) returning id", false, "", false},
+      {"delete from t where id = 1 returning id", false, "", false},
+      {"execute block returns (id int) as begin id = 7; suspend; end", false, "", false},
   };
   for (const Case& c : cases) {
     std::string sent;
@@ -133,8 +147,13 @@ TEST_F(RemoteDataSetTest, WhatCountsAsASelect) {
     TKVOAppDataSet ds;
     Configure(ds, server.url());
     ds.Compressed = c.compressed;
-    ds.RunRemote(c.sql, false);
+    if (*c.bodyStart) {
+      ds.RunRemote(c.sql, false);
+    } else {
+      EXPECT_THROW(ds.RunRemote(c.sql, false), Error) << c.sql;
+    }
     EXPECT_TRUE(sent.starts_with(c.bodyStart)) << c.sql << ": " << sent;
+    EXPECT_EQ(server.requests().empty(), !*c.bodyStart) << c.sql;
     EXPECT_EQ(ds.Active(), c.loads) << c.sql;
     if (c.loads) {
       EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 7);
@@ -156,45 +175,53 @@ TEST_F(RemoteDataSetTest, AStatementThatIsNoSelectKeepsThePreviousPacket) {
   EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 1);
 }
 
-TEST_F(RemoteDataSetTest, TheErrorPageEndsInTheErrorBox) {
-  LocalHttpServer server(Answer(platform::BuildErrorPage("Dynamic SQL Error\r\n-Token unknown")));
+TEST_F(RemoteDataSetTest, TheErrorPageIsShownThenRaisedAndLeavesNoEarlierRows) {
+  std::string answer = XmlAnswer(25);
+  LocalHttpServer server([&](const HttpRequest&) { return HttpReply{"HTTP/1.1 200 OK", answer}; });
   TKVOAppDataSet ds;
   Configure(ds, server.url());
-  ds.RunRemote("select bad from t", true);
+  ds.RunRemote("select id from t", false);
+  answer = platform::BuildErrorPage("arithmetic exception, numeric overflow, or string truncation");
+  try {
+    ds.RunRemote("select 1/0 from t", true);
+    FAIL() << "the failure did not reach the caller";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "arithmetic exception, numeric overflow, or string truncation");
+  }
   EXPECT_FALSE(ds.Active());
-  EXPECT_EQ(ui.errors, std::vector<std::string>{"Dynamic SQL Error\r\n-Token unknown"});
+  EXPECT_EQ(ui.errors, std::vector<std::string>{
+                           "arithmetic exception, numeric overflow, or string truncation"});
   EXPECT_EQ(ui.events, (std::vector<std::string>{"wait shown", "wait closed"}));
-  EXPECT_THROW(ds.Open(), Error) << "there was no packet before";
+  EXPECT_THROW(ds.Open(), Error) << "the rows of the earlier statement came back";
 }
 
 TEST_F(RemoteDataSetTest, TheErrorTitleWinsOverAnXmlPacket) {
   LocalHttpServer server(Answer(XmlAnswer(1) + "<TITLE>KVO.Net</TITLE>"));
   TKVOAppDataSet ds;
   Configure(ds, server.url());
-  ds.RunRemote("select id from t", false);
+  EXPECT_THROW(ds.RunRemote("select id from t", false), Error);
   EXPECT_FALSE(ds.Active());
   EXPECT_EQ(ui.errors, std::vector<std::string>{""});
 }
 
-TEST_F(RemoteDataSetTest, AnXmlAnswerThatFailsToLoadReplacesThePreviousPacket) {
+TEST_F(RemoteDataSetTest, AnXmlAnswerThatFailsToLoadLeavesNoEarlierRows) {
   std::string answer = XmlAnswer(1);
   LocalHttpServer server([&](const HttpRequest&) { return HttpReply{"HTTP/1.1 200 OK", answer}; });
   TKVOAppDataSet ds;
   Configure(ds, server.url());
   ds.RunRemote("select id from t", false);
   answer = "<html><body>a proxy's own page</body></html>";
-  ds.RunRemote("select id from t", false);
+  std::string thrown;
+  try {
+    ds.RunRemote("select id from t", false);
+  } catch (const Error& e) {
+    thrown = e.what();
+  }
   EXPECT_FALSE(ds.Active());
   ASSERT_EQ(ui.errors.size(), 1u);
-  std::string loaderMessage;
-  try {
-    ds.Open();
-    FAIL() << "the previous rows came back";
-  } catch (const Error& e) {
-    loaderMessage = e.what();
-  }
-  EXPECT_FALSE(loaderMessage.empty());
-  EXPECT_EQ(ui.errors[0], loaderMessage + "\r\r");
+  EXPECT_EQ(ui.errors[0], thrown);
+  EXPECT_TRUE(thrown.ends_with("\r\r")) << thrown;
+  EXPECT_THROW(ds.Open(), Error) << "the previous rows came back";
 }
 
 TEST_F(RemoteDataSetTest, ACompressedErrorPageFailsWithError) {

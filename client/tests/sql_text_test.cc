@@ -6,20 +6,14 @@
 #include <cstdio>
 
 #include "client/http_client.h"
+#include "client/tests/format_guard.h"
 #include "kvo/client/kvo_app_dataset.h"
+#include "sqltext/scanner.h"
 
 namespace kvo::client {
 namespace {
 
-// Restores the process-wide text conventions after a test changes them.
-class FormatGuard {
- public:
-  FormatGuard() : saved_(FormatSettings()) {}
-  ~FormatGuard() { FormatSettings() = saved_; }
-
- private:
-  TFormatSettings saved_;
-};
+using testing::FormatGuard;
 
 TEST(FindWholeWordTest, Table) {
   struct Case {
@@ -118,11 +112,13 @@ TEST(ParamLiteralTest, ByDataType) {
       {ftCurrency, std::string("1234.5"), "1234.5000"},
       {ftFloat, TNull{}, "NULL"},
       {ftCurrency, TUnassigned{}, "NULL"},
-      {ftDate, TDateTime{{2024, 3, 7}, {}}, "'03/07/2024'"},
-      {ftDateTime, TDateTime{{2024, 12, 31}, {23, 59, 58, 0}}, "'12/31/2024'"},
-      {ftTimeStamp, std::string("2024-01-02 10:11:12"), "'01/02/2024'"},
-      {ftTime, TDateTime{{}, {9, 5, 3, 0}}, "'09:05:03'"},
-      {ftTime, std::string("2024-01-02 10:11:12"), "'10:11:12'"},
+      {ftDate, TDateTime{{2024, 3, 7}, {}}, "'2024-03-07'"},
+      {ftDate, TDateTime{{2024, 3, 7}, {13, 14, 15, 1234}}, "'2024-03-07'"},
+      {ftDateTime, TDateTime{{2024, 2, 29}, {13, 14, 15, 1234}}, "'2024-02-29 13:14:15.1234'"},
+      {ftTimeStamp, std::string("2024-01-02 10:11:12.5"), "'2024-01-02 10:11:12.5000'"},
+      {ftDateTime, TDateTime{{2024, 12, 31}, {}}, "'2024-12-31'"},
+      {ftTime, TDateTime{{}, {9, 5, 3, 7}}, "'09:05:03.0007'"},
+      {ftTime, std::string("2024-01-02 10:11:12"), "'10:11:12.0000'"},
       {ftString, std::string("O'Brien"), "'O''Brien'"},
       {ftString, TUnassigned{}, "NULL"},
       {ftString, TNull{}, "NULL"},
@@ -130,11 +126,18 @@ TEST(ParamLiteralTest, ByDataType) {
       {ftString, std::string(), "''"},
       {ftUnknown, TUnassigned{}, "NULL"},
       {ftMemo, std::string("a\r\nb"), "'a\r\nb'"},
-      {ftBoolean, true, "'True'"},
+      {ftBoolean, true, "TRUE"},
+      {ftBoolean, false, "FALSE"},
+      {ftBoolean, std::string("True"), "'True'"},
       {ftBCD, std::string("12.50"), "'12.50'"},
       {ftBCD, 12.5, "'12.5'"},
+      {ftBCD, 0.1, "'0.1'"},
+      {ftBCD, 1e-5, "'0.00001'"},
       {ftFMTBcd, int64_t{3}, "'3'"},
       {ftVarBytes, std::string("\x01\xFF'", 3), "X'01FF27'"},
+      {ftBlob, std::string("\0\x81\x8D'", 4), "X'00818D27'"},
+      {ftGraphic, std::string("\x89PNG"), "X'89504E47'"},
+      {ftFloat, -0.0, "-0e0"},
   };
   for (const Case& c : cases) {
     TParam p("x", c.type, TParamType::ptInput);
@@ -143,16 +146,16 @@ TEST(ParamLiteralTest, ByDataType) {
   }
 }
 
-TEST(ParamLiteralTest, SystemSeparatorsWhereTheyApply) {
+TEST(ParamLiteralTest, RegionalSettingsChangeNoLiteral) {
   FormatGuard guard;
-  FormatSettings().DateSeparator = '-';
+  FormatSettings().DateSeparator = '.';
   FormatSettings().DecimalSeparator = ',';
   TParam date("d", TFieldType::ftDate, TParamType::ptInput);
   date.SetValue(TDateTime{{2024, 3, 7}, {}});
-  EXPECT_EQ(ParamLiteral(date), "'03-07-2024'");
+  EXPECT_EQ(ParamLiteral(date), "'2024-03-07'");
   TParam bcd("b", TFieldType::ftBCD, TParamType::ptInput);
   bcd.SetValue(12.5);
-  EXPECT_EQ(ParamLiteral(bcd), "'12,5'");
+  EXPECT_EQ(ParamLiteral(bcd), "'12.5'");
   TParam flt("f", TFieldType::ftFloat, TParamType::ptInput);
   flt.SetValue(std::string("2,5"));
   EXPECT_EQ(ParamLiteral(flt), "2.5000");
@@ -191,18 +194,23 @@ TEST(ExpandParamsTest, Cases) {
     const char* sql;
     const char* expected;
   } cases[] = {
-      {"where id=:id", "where id= 5"},
+      {"where id=:id", "where id=5"},
       {"where id = :id", "where id = 5"},
       {"where id = :ID", "where id = 5"},
-      {"where d>:id", "where d>:id"},
-      {"where d<:id", "where d<:id"},
-      {"where id = :id;", "where id = :id;"},
-      {"where :id= id", "where :id= id"},
-      {"where :id'", "where :id'"},
-      {"where a = ' :id '", "where a = ' 5 '"},
+      {"where d>:id", "where d>5"},
+      {"where d<:id", "where d<5"},
+      {"where id = :id;", "where id = 5;"},
+      {"where :id= id", "where 5= id"},
+      {"where a||:id||'x'", "where a||5||'x'"},
+      {"where a = ' :id '", "where a = ' :id '"},  // text stays text, as on the direct route
+      {"where a = \" :id \"", "where a = \" :id \""},
+      {"where a = q'[ :id ]' /* :id */", "where a = q'[ :id ]' /* :id */"},
       {"where id in (:id,:id)", "where id in (5,5)"},
       {"select *\r\nfrom t\r\nwhere id = :id\r\n", "select *  from t  where id = 5  "},
-      {"where id=:idx", "where id= :idx"},
+      {"where id=:idx", "where id=:idx"},
+      {"where id=:id::x", "where id=5::x"},
+      {"execute block as declare id int; begin id = :id; end",
+       "execute block as declare id int; begin id = :id; end"},
   };
   for (const Case& c : cases) EXPECT_EQ(ds.ExpandParams(c.sql), c.expected) << c.sql;
 }
@@ -238,6 +246,48 @@ TEST(ExpandParamsTest, ParametersInListOrder) {
   names.Params.CreateParam(TFieldType::ftString, "s", TParamType::ptInput)
       .SetValue(std::string("O'Brien"));
   EXPECT_EQ(names.ExpandParams("values (:n, :s)"), "values (NULL, 'O''Brien')");
+}
+
+// Whatever a value holds, it ends up as one literal where its marker stood: the statement
+// around it reads as before.
+TEST(ExpandParamsTest, NoValueChangesTheStatementAroundIt) {
+  const std::string sql =
+      "select 'note :p end' as lit from rdb$database where cast(:p as varchar(200)) <> ''";
+  const std::vector<std::string> values = {
+      "' || (select first 1 trim(rdb$relation_name) from rdb$relations order by 1) || '",
+      "x' or 1=1 --",
+      "*/ /* ' \" :p -- \r\n",
+      "q'{ }' x'41'",
+      std::string(70000, '\''),
+      std::string("\0\x81\x8D", 3),
+  };
+  for (const std::string& value : values) {
+    TKVOAppDataSet ds;
+    ds.Params.CreateParam(TFieldType::ftString, "p", TParamType::ptInput).SetValue(value);
+    const std::string literal = ParamLiteral(ds.Params[0]);
+    EXPECT_EQ(ds.ExpandParams(sql), "select 'note :p end' as lit from rdb$database where cast(" +
+                                        literal + " as varchar(200)) <> ''")
+        << value.substr(0, 40);
+    // The literal alone reads as literals (and, for a long value, the blob they are joined
+    // to) and nothing else: no comment, name or marker.
+    for (const sqltext::Token& t : sqltext::Scan(literal)) {
+      EXPECT_TRUE(t.kind == sqltext::TokenKind::Literal || t.kind == sqltext::TokenKind::Word ||
+                  t.kind == sqltext::TokenKind::Blank || t.kind == sqltext::TokenKind::Other)
+          << value.substr(0, 40);
+    }
+  }
+}
+
+TEST(ParamLiteralTest, LongValuesGoAsPiecesOfABlob) {
+  TParam text("t", TFieldType::ftMemo, TParamType::ptInput);
+  text.SetValue(std::string(32000, 'a') + "b'");
+  EXPECT_EQ(ParamLiteral(text),
+            "(cast('' as blob sub_type text) || '" + std::string(32000, 'a') + "' || 'b''')");
+  TParam bytes("b", TFieldType::ftBlob, TParamType::ptInput);
+  bytes.SetValue(std::string(16001, '\x01'));
+  std::string hex;
+  for (int i = 0; i < 16000; ++i) hex += "01";
+  EXPECT_EQ(ParamLiteral(bytes), "(cast('' as blob sub_type binary) || X'" + hex + "' || X'01')");
 }
 
 // kvoclient decides with this whether rows come back, so it must answer as the dataset does.
@@ -293,7 +343,7 @@ TEST(ParamLiteralTest, FloatsReadBackAsTheSameDouble) {
       {2.5, "2.5000"},
       {-1234.0625, "-1234.0625"},
       {0, "0.0000"},
-      {-0.0, "0.0000"},
+      {-0.0, "-0e0"},
       {99999999999999.9375, "99999999999999.9375"},
       {0.1, "(3602879701896397*power(2e0,-55))"},
       {1e-5, "(5902958103587057*power(2e0,-69))"},
@@ -333,8 +383,8 @@ TEST(ParamLiteralTest, ValuesWithoutALiteralFailBeforeSending) {
       ADD_FAILURE() << c.shown << " was sent";
     } catch (const Error& e) {
       EXPECT_EQ(std::string(e.what()), std::string("Parameter 'rate': the value ") + c.shown +
-                                           " cannot be sent to the server (Firebird has no "
-                                           "literal for it)");
+                                           " cannot be sent to the database (Firebird has no "
+                                           "value for it)");
     }
   }
 }

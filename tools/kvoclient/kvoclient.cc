@@ -13,12 +13,10 @@
 #include <vector>
 
 #include "client/http_client.h"
-#include "client/sql_markers.h"
 #include "configfiles/scramble.h"
 #include "configfiles/text_lines.h"
 #include "kvo/client/kvo_client.h"
 #include "platform/ascii.h"
-#include "platform/codepage.h"
 #include "platform/error_page.h"
 #include "platform/unique_fd.h"
 #include "tools/kvoclient/http.h"
@@ -226,36 +224,21 @@ std::string Secret(const char* envName, const std::string& prompt) {
 }
 
 std::string ToWire(std::string_view utf8) {
-  return platform::Utf8ToCp1252(utf8);
+  return client::Utf8ToWindows1252(utf8, client::TUnmappable::Replace);
 }
 
 // As ToWire, refusing what Windows-1252 cannot hold instead of sending "?" in its place: the
 // server would run, and store, the statement with the "?".
 std::string ToWireExactly(std::string_view utf8, const std::string& what) {
-  std::string wire = ToWire(utf8);
-  if (platform::Cp1252ToUtf8(wire) == utf8) return wire;
-  size_t at = 0;
-  while (at < utf8.size()) {
-    size_t length = 1;
-    unsigned char lead = static_cast<unsigned char>(utf8[at]);
-    if (lead >= 0xF0) {
-      length = 4;
-    } else if (lead >= 0xE0) {
-      length = 3;
-    } else if (lead >= 0xC0) {
-      length = 2;
-    }
-    std::string_view one = utf8.substr(at, length);
-    if (platform::Cp1252ToUtf8(ToWire(one)) != one) {
-      throw Error(what + " holds \"" + std::string(one) +
-                  "\", which Windows-1252 (the server's text) cannot hold; nothing was sent");
-    }
-    at += length;
+  try {
+    return client::Utf8ToWindows1252(utf8, client::TUnmappable::Refuse, what);
+  } catch (const Error& e) {
+    throw Error(std::string(e.what()) + "; nothing was sent");
   }
-  throw Error(what + " is not valid UTF-8; nothing was sent");
 }
+
 std::string FromWire(std::string_view cp1252) {
-  return platform::Cp1252ToUtf8(cp1252);
+  return client::Windows1252ToUtf8(cp1252);
 }
 
 struct Credentials {
@@ -295,6 +278,21 @@ bool HttpUrl(const std::string& url) {
   const std::string scheme =
       end == std::string::npos ? "" : platform::AsciiLowered(url.substr(0, end));
   return scheme == "http" || scheme == "https";
+}
+
+// The server program's name is added to --url: a URL that already ends in it would address
+// "<program>/<program>/sql", which the web server answers with a bare 500.
+void CheckUrlStopsBeforeTheProgram(const Options& o) {
+  std::string url = o.url;
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  const std::string tail = "/" + platform::AsciiLowered(o.serverProgram);
+  if (o.serverProgram.empty() || url.size() < tail.size() ||
+      platform::AsciiLowered(url.substr(url.size() - tail.size())) != tail)
+    return;
+  throw UsageError(
+      "--url ends in the server program's name; give the address in front of it (--url " +
+      url.substr(0, url.size() - tail.size()) + "), kvoclient adds \"/" + o.serverProgram +
+      "\" itself");
 }
 
 std::string NeedUrl(const Options& o) {
@@ -345,29 +343,6 @@ class CommandLineUserInterface : public client::TUserInterface {
     Progress progress_{"waiting for the server"};
   };
 };
-
-// A marker that the server route leaves in the text (the character before it or after it is
-// not one that ends a word there) would reach the server as ":x" and fail there as an unknown
-// column; say why instead.
-void CheckServerRouteMarkers(const std::string& sql) {
-  const std::string_view delimiters = client::SQLWordDelimiters;
-  for (const client::SqlMarker& m : client::FindSqlMarkers(sql)) {
-    if (m.start > 0) {
-      char before = sql[m.start - 1];
-      if (before != '=' && delimiters.find(before) == std::string_view::npos) {
-        throw UsageError("the marker " + FromWire(sql.substr(m.start, m.end - m.start)) +
-                         " stands right after \"" + std::string(1, before) +
-                         "\", where the server route does not replace it: put a blank "
-                         "before it");
-      }
-    }
-    if (m.end < sql.size() && delimiters.find(sql[m.end]) == std::string_view::npos) {
-      throw UsageError("the marker " + FromWire(sql.substr(m.start, m.end - m.start)) +
-                       " stands right before \"" + std::string(1, sql[m.end]) +
-                       "\", where the server route does not replace it: put a blank after it");
-    }
-  }
-}
 
 int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
   std::string statement;
@@ -426,9 +401,8 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
 
   const std::string sql = query.SQL().Text();
   if (bag.Active) {
-    CheckServerRouteMarkers(sql);
     // Values that cannot be written into the statement fail here, before anything is sent.
-    (void)query.ExpandParams(sql);
+    const std::string expanded = query.ExpandParams(sql);
     const std::string url = o.url + "/" + o.serverProgram + "/sql";
     auto exchange = [&](auto&& run) {
       try {
@@ -442,7 +416,7 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
       }
       ui.ThrowIfAny();
     };
-    if (!client::IsRemoteSelect(sql)) {
+    if (!client::IsRemoteSelect(expanded)) {
       // The server runs it; the library reads no rows of a statement that does not begin
       // with "select ".
       exchange([&] { query.OpenRemote(); });
@@ -566,6 +540,7 @@ int RunKvoClient(int argc, const char* const* argv, std::ostream& out, std::ostr
       throw UsageError("--format applies to sql and tables only");
     if (!o.url.empty() && !HttpUrl(o.url))
       throw UsageError("--url must be an http:// or https:// address");
+    CheckUrlStopsBeforeTheProgram(o);
     if (command == "sql") return RunSql(o, out, err);
     if (command == "tables") return RunTables(o, out);
     if (command == "login") return RunLogin(o, out, err);

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "kvo/client/db.h"
-#include "platform/codepage.h"
+#include "kvo/client/text.h"
 #include "platform/numbers.h"
 
 namespace kvo::kvoclient {
@@ -223,7 +223,7 @@ ResultTable ReadRows(client::TClientDataSet& dataSet) {
   ResultTable table;
   for (size_t i = 0; i < dataSet.FieldCount(); ++i) {
     client::TField& f = dataSet.Fields(i);
-    table.columns.push_back({platform::Cp1252ToUtf8(f.FieldName()), KindOf(f.DataType())});
+    table.columns.push_back({client::Windows1252ToUtf8(f.FieldName()), KindOf(f.DataType())});
   }
   for (dataSet.First(); !dataSet.Eof(); dataSet.Next()) {
     std::vector<std::optional<std::string>> row;
@@ -242,7 +242,7 @@ ResultTable ReadRows(client::TClientDataSet& dataSet) {
         // in the wrong code page, control characters included.
         row.emplace_back("0x" + platform::HexBytes(f.AsString()));
       } else {
-        row.emplace_back(platform::Cp1252ToUtf8(f.AsString()));
+        row.emplace_back(client::Windows1252ToUtf8(f.AsString()));
       }
     }
     table.rows.push_back(std::move(row));

@@ -269,6 +269,8 @@ class KVO_CLIENT_API TClientDataSet : public TComponent {
  protected:
   // Replaces the packet held by one built elsewhere (the direct route) and opens on it.
   void SetPacket(std::shared_ptr<const packet::Packet> packet);
+  // Closes and forgets the packet held: the next Open fails with the missing-packet message.
+  void DropPacket();
   // Frees the fields of earlier column sets (see TField); the current ones too when closed.
   void ReleaseStaleFields();
   // "<Name>: " or "".

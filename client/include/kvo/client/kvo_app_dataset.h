@@ -92,24 +92,30 @@ class KVO_CLIENT_API TKVOAppDataSet : public TClientDataSet {
       "URL",        "WebServer", "AltWebServer", "DataBaseName", "User",      "Password",
       "Compressed", "ProxyHost", "ProxyPort",    "ProxyUser",    "ProxyPass", "UseProxy"};
 
-  // One exchange with URL + "/" + WebServer + "/sql". Returns after a loaded answer, after a
-  // statement that is not a select (the data set then stays closed, keeping its previous
-  // packet), and after the server's error page or an XML answer that cannot be loaded (both
-  // shown in the error box; the data set stays closed). Throws kvo::Error when the request
+  // One exchange with URL + "/" + WebServer + "/sql". Returns after a loaded answer, and after
+  // a statement that returns no rows (the data set then stays closed, keeping its previous
+  // packet). Throws kvo::Error, before anything is sent, for a parameter value that cannot be
+  // converted, for a statement longer than the server takes, and for a statement that returns
+  // rows without beginning with "select " (RETURNING, WITH, EXECUTE BLOCK ... RETURNS: the
+  // server would run it and its rows would be lost). Throws after the exchange when the request
   // fails (the HTTP client's message, or the status line of a non-2xx answer), when a
-  // compressed answer does not inflate ("Error"), when its packet cannot be read, or when a
-  // parameter value cannot be converted (before anything is sent). The wait window, when
-  // asked for, is shown before the request and closed on every way out.
+  // compressed answer does not inflate ("Error") or its packet cannot be read, and, once the
+  // error box has shown it, with the message of the server's error page or of an XML answer
+  // that cannot be loaded. After every failure the data set is closed and holds no packet, so
+  // no rows of an earlier statement stand for the failed one. The wait window, when asked for,
+  // is shown before the request and closed on every way out.
   void RunRemote(const std::string& sql, bool showWait);
   // Rewrites the HTTP client's proxy settings from UseProxy and the Proxy* properties.
   void ApplyProxy();
   const THttpProxySettings& HttpProxy() const;
-  // The statement on one line and with every whole ":name" of each parameter (in list order,
-  // letter case ignored) replaced by its SQL literal. CR and LF become blanks, except inside
-  // quoted literals and names (q'...' included), where they are kept as data; a "--" comment is
-  // removed up to its line break first, so that it never hides the lines after it; "=:"
-  // becomes "= :". Throws kvo::Error, before anything is sent, for a value that cannot be
-  // converted as its type requires and for a float that is NaN or infinite.
+  // The statement on one line with every parameter marker (as RebuildParams finds them: never
+  // inside a literal, quoted name, comment or PSQL body) replaced by the literal of the first
+  // parameter of that name (letter case ignored); a marker without a parameter stays as it is.
+  // Each value ends up as one literal or number where its marker stood, whatever it holds. CR
+  // and LF become blanks, except inside literals and quoted names, where they are data; a "--"
+  // comment is removed, so that it never hides the lines after it. Throws kvo::Error, before
+  // anything is sent, for a value that cannot be converted as its type requires and for a float
+  // that is NaN or infinite.
   std::string ExpandParams(std::string_view sql) const;
   // The message of the server's HTML error page; empty when the answer holds none.
   static std::string ExtractServerMessage(std::string_view answer);
@@ -124,9 +130,15 @@ class KVO_CLIENT_API TKVOAppDataSet : public TClientDataSet {
   std::string lastStatement_;
 };
 
-// The SQL literal of one parameter, as ExpandParams writes it. NULL and a value never assigned
-// are NULL whatever the type. Floats are a literal that Firebird reads as the same double: the
-// four-decimal form of FloatToSQL where that is exact, else "(M*power(2e0,E))".
+// The SQL literal of one parameter, as ExpandParams writes it, in forms that do not depend on
+// the regional settings. NULL and a value never assigned are NULL whatever the type. Integers
+// in decimal; floats a literal that Firebird reads as the same double (the four-decimal form of
+// FloatToSQL where that is exact, "-0e0" for -0, else "(M*power(2e0,E))"); dates
+// 'yyyy-mm-dd', date-times 'yyyy-mm-dd hh:nn:ss.ffff' ('yyyy-mm-dd' at midnight, which a DATE takes
+// too), times 'hh:nn:ss.ffff' (1/10000 s); bytes, blobs and graphics X'hex'; a truth value TRUE or
+// FALSE; any other number with a full stop, quoted; text quoted with its quotes doubled. A text
+// over 32,000 bytes (bytes over 16,000) goes as pieces joined onto an empty blob: "(cast('' as blob
+// sub_type text) || '...' || '...')".
 KVO_CLIENT_API std::string ParamLiteral(const TParam& param);
 
 }  // namespace kvo::client

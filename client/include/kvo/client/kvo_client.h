@@ -8,4 +8,5 @@
 #include "kvo/client/kvo_app_dataset.h"
 #include "kvo/client/tarvo.h"
 #include "kvo/client/tarvo_query.h"
+#include "kvo/client/text.h"
 #include "kvo/client/ui.h"
