@@ -47,7 +47,9 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     try {
       const cgi::FieldList& fields = request.ContentFields();
       const std::string q = fields.Value("q");
-      helpers::RequireAllowedDatabase(fields.Value("db"));
+      // One value, checked and attached: the list sees exactly the text the client is given.
+      const std::string database = fields.Value("db");
+      helpers::RequireAllowedDatabase(database);
       const bool select = IsSelect(q);
       std::vector<std::string> params = {"user_name=" + fields.Value("u"),
                                          "password=" + fields.Value("p")};
@@ -55,7 +57,7 @@ void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
       // each column's own character set; reads convert in the program instead (fb::ToCp1252)
       // so that a character outside the code page can never make a read fail.
       if (!select) params.push_back("lc_ctype=WIN1252");
-      connection.emplace(fb::Attachment::Open(fields.Value("db"), params));
+      connection.emplace(fb::Attachment::Open(database, params));
       if (select) {
         log.Add(q);
         transaction.emplace(connection->StartTransaction());

@@ -16,10 +16,7 @@ void RequireAllowedDatabase(std::string_view database) {
   const std::optional<std::string> allowed = config::ServerSettings::Read().AllowedDatabases;
   if (!allowed || config::DatabaseAllowed(*allowed, database)) return;
   // The same answer as a wrong password, so that a refusal tells nothing about the target.
-  throw fb::Error(
-      "Your user name and password are not defined. Ask your database administrator to set up "
-      "a Firebird login.",
-      {335544472});
+  throw fb::UnknownLogin();
 }
 
 void ConnectModuleDatabase(Database& database, cgi::TWebRequest& request) {
