@@ -40,7 +40,7 @@ void CloseAfterFailure(std::optional<fb::Attachment>& connection) noexcept {
 
 void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
   try {
-    StatementLog log(config::kStatementLog);
+    StatementLog log(config::kStatementLog, config::ServerSettings::Read().LogCopies);
     std::optional<fb::Attachment> connection;
     std::optional<fb::Transaction> transaction;
     bool headersSent = false;
