@@ -34,8 +34,9 @@ kvo_install_packages() {
   rm -f "$log"
 }
 
-# kvo_build DIR [cmake arguments...]: configures (once) and builds everything in DIR; prints the
-# compiler's complaints only when the build fails.
+# kvo_build DIR [cmake arguments...]: configures (once) and builds everything in DIR, or only the
+# target KVO_BUILD_TARGET (and what it needs) when that is set; prints the compiler's complaints
+# only when the build fails.
 kvo_build() {
   local dir=$1
   shift
@@ -46,7 +47,8 @@ kvo_build() {
     cat "$dir/configure.log" >&2
     return 1
   fi
-  if ! cmake --build "$dir" -j "$KVO_JOBS" >"$dir/build.log" 2>&1; then
+  if ! cmake --build "$dir" -j "$KVO_JOBS" ${KVO_BUILD_TARGET:+--target "$KVO_BUILD_TARGET"} \
+    >"$dir/build.log" 2>&1; then
     grep -E -A8 'error|Error|undefined reference' "$dir/build.log" | head -n 120 >&2
     echo "build failed: see $dir/build.log" >&2
     return 1

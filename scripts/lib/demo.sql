@@ -1,5 +1,7 @@
 -- The demo database of scripts/serve: a few tables that together hold every column type, with
 -- a few thousand rows (some NULLs), and the memo folder of the company.
+-- iif() of CHAR literals is a CHAR as long as the longest one, blank-padded: names built from
+-- one are trimmed.
 
 create table clientes (
   id integer not null primary key,
@@ -69,7 +71,7 @@ begin
   begin
     insert into clientes values (
       :i,
-      'Cliente ' || :i || iif(mod(:i, 7) = 0, ' Conceição', iif(mod(:i, 5) = 0, ' São João', '')),
+      'Cliente ' || :i || trim(trailing from iif(mod(:i, 7) = 0, ' Conceição', iif(mod(:i, 5) = 0, ' São João', ''))),
       substring(:ufs from mod(:i, 27) * 2 + 1 for 2),
       lpad(cast(:i * 97 as varchar(14)), 14, '0'),
       dateadd(-mod(:i * 37, 20000) day to date '2005-06-30'),
@@ -85,7 +87,7 @@ begin
   begin
     insert into produtos values (
       :i,
-      'Produto ' || :i || iif(mod(:i, 6) = 0, ' (edição especial)', ''),
+      'Produto ' || :i || trim(trailing from iif(mod(:i, 6) = 0, ' (edição especial)', '')),
       (mod(:i * 131, 100000) + 99) / 100.00,
       (mod(:i * 977, 10000000) + 1) / 10000.0000,
       :i * 0.25,

@@ -59,6 +59,17 @@ svc_stop_pidfile() {
   return 0
 }
 
+# The end of FILE from byte OFFSET on: what a service wrote to its log since it was started, not
+# the lines of earlier runs.
+svc_log_since() {
+  tail -c "+$(($2 + 1))" "$1" 2>/dev/null
+}
+
+# The size of FILE in bytes, 0 when it does not exist.
+svc_log_size() {
+  stat -c %s "$1" 2>/dev/null || echo 0
+}
+
 # Starts a command in the background in its own session (so that a Ctrl-C meant for a
 # foreground script does not reach it before that script stops it) and records its pid.
 svc_spawn() {
@@ -153,13 +164,15 @@ SQL
     chown -R "$FB_RUN_AS:" "$srv" "$dir/data" || return 1
     as_user=(setpriv --reuid="$FB_RUN_AS" --regid="$FB_RUN_AS" --init-groups --)
   fi
+  local log_from
+  log_from=$(svc_log_size "$srv/server.log")
   FIREBIRD=$srv FIREBIRD_LOCK=$srv/lock svc_spawn "$srv/firebird.pid" "$srv/server.log" \
     "${as_user[@]}" /usr/sbin/firebird
   local i
   for ((i = 0; i < 100; i++)); do
     if ! svc_alive "$(<"$srv/firebird.pid")"; then
       svc_log "the Firebird server exited at start-up:"
-      cat "$srv/server.log" >&2
+      svc_log_since "$srv/server.log" "$log_from" >&2
       return 1
     fi
     if fb_ping; then
@@ -277,8 +290,9 @@ include "$dir/kvowebserver.conf"
 include "$dir/kvowebserver-fastcgi.conf"
 CONF
   if [[ -n ${HTTP_RUN_AS:-} ]]; then
-    # The unprivileged server opens its logs and buffers request bodies in the upload folder.
-    chown -R "$HTTP_RUN_AS:" "$dir/upload" "$dir/log" || return 1
+    # The unprivileged server opens its logs, buffers request bodies in the upload folder and
+    # binds the FastCGI processes' sockets in the socket folder (configured in CGI mode too).
+    chown -R "$HTTP_RUN_AS:" "$dir/upload" "$dir/log" "$dir/fcgi" || return 1
     printf 'server.username = "%s"\nserver.groupname = "%s"\n' "$HTTP_RUN_AS" \
       "$(id -gn "$HTTP_RUN_AS")" >>"$dir/lighttpd.conf"
   fi
@@ -291,13 +305,17 @@ CONF
     cat "$dir/log/check.log" >&2
     return 1
   fi
+  local stdout_from error_from
+  stdout_from=$(svc_log_size "$dir/log/stdout.log")
+  error_from=$(svc_log_size "$dir/log/error.log")
   svc_spawn "$dir/lighttpd.pid" "$dir/log/stdout.log" lighttpd -D -f "$dir/lighttpd.conf"
   HTTP_URL=http://127.0.0.1:$HTTP_PORT/kvo
   local i
   for ((i = 0; i < 50; i++)); do
     if ! svc_alive "$(<"$dir/lighttpd.pid")"; then
       svc_log "lighttpd exited at start-up:"
-      cat "$dir/log/stdout.log" "$dir/log/error.log" >&2 2>/dev/null
+      svc_log_since "$dir/log/stdout.log" "$stdout_from" >&2
+      svc_log_since "$dir/log/error.log" "$error_from" >&2
       return 1
     fi
     if (exec 3<>"/dev/tcp/127.0.0.1/$HTTP_PORT") 2>/dev/null; then
