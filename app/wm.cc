@@ -94,6 +94,7 @@ void TWM::PageProducer1HTMLTag(pages::TPageProducer&, const std::string& tagStri
   void TWM::name(TWebActionItem&, cgi::TWebRequest& request, cgi::TWebResponse& response, bool&)
 
 KVO_HANDLER_DEF(WMtesteAction) {
+  response.SetBrowserPage();
   pages::TesteAction(request, response);
 }
 KVO_HANDLER_DEF(WMsqlAction) {
@@ -131,6 +132,7 @@ KVO_HANDLER_DEF(WMconfigAction) {
   config::ConfigAction(request, response);
 }
 KVO_HANDLER_DEF(WMsiteAction) {
+  response.SetBrowserPage();
   pages::SiteAction(request, response, PageProducer1, SiteTexts);
 }
 KVO_HANDLER_DEF(WMkmlAction) {
@@ -149,12 +151,14 @@ KVO_HANDLER_DEF(WMmemoAction) {
   config::MemoAction(request, response, DBKVO);
 }
 KVO_HANDLER_DEF(WMrdpAction) {
+  response.SetBrowserPage();
   config::RdpAction(request, response);
 }
 KVO_HANDLER_DEF(WMrdptoolsAction) {
   config::RdpToolsAction(request, response);
 }
 KVO_HANDLER_DEF(WMinfoAction) {
+  response.SetBrowserPage();
   pages::InfoAction(request, response, PageProducer2);
 }
 

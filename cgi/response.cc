@@ -92,7 +92,7 @@ void TWebResponse::SendResponse() {
                                                            : std::string("200 OK");
     std::string head = "Status: " + status + "\r\n";
     if (!contentType_.empty()) head += "Content-Type: " + contentType_ + "\r\n";
-    if (failure_) head += kInertHeaders;
+    head += (failure_ || !browserPage_) ? kInertHeaders : kNoSniffHeader;
     if (!content_.empty()) head += "Content-Length: " + std::to_string(contentLength_) + "\r\n";
     head += "Content:\r\n\r\n";
     // Header block and body leave in one write where the body is small.

@@ -33,6 +33,11 @@ class TWebResponse {
   // nor reads it as another type.
   void SetFailureContent(std::string content);
   bool ShowsFailure() const { return failure_; }
+  // Marks the answer as a page made for a browser (the site, information, remote-desktop and
+  // connection-test pages), whose scripts, controls and images must work: unless it shows a
+  // failure it goes out with kNoSniffHeader only. Every other answer carries kInertHeaders,
+  // since many carry text from a database or a caller as it is.
+  void SetBrowserPage() { browserPage_ = true; }
   int32_t ContentLength() const { return contentLength_; }
   bool Sent() const { return sent_; }
 
@@ -57,11 +62,15 @@ class TWebResponse {
   int32_t contentLength_ = 0;
   bool sent_ = false;
   bool failure_ = false;
+  bool browserPage_ = false;
 };
 
-// The header lines (each ending in CR LF) that go with every answer showing a failure text.
+// The header lines (each ending in CR LF) of every answer but a browser page's (SetBrowserPage),
+// and of every answer that shows a failure text.
 inline constexpr char kInertHeaders[] =
     "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n";
+// The header line of a browser page: never read as another type than the one it names.
+inline constexpr char kNoSniffHeader[] = "X-Content-Type-Options: nosniff\r\n";
 
 // The answer to a failure outside dispatch, written straight to `out`, with kInertHeaders and
 // the message's "&", "<" and ">" as entities in the body.

@@ -1,6 +1,7 @@
 #include "client/http_client.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "client/curl_library.h"
@@ -138,6 +139,14 @@ HttpAnswer HttpClient::Request(const std::string& url, const std::string* formBo
   // A refusing proxy closes the connection on the unread request body, which can cut its own
   // answer short: a refusal status already received says more than the broken transfer.
   bool refused = statusCode != 0 && (statusCode < 200 || statusCode > 299);
+  double connected = 0;  // seconds until connected; 0 when the connection never came
+  c.easy_getinfo(h, CURLINFO_CONNECT_TIME, &connected);
+  if (code == CURLE_OPERATION_TIMEDOUT && connected > 0 && Limits.TimeoutSeconds > 0) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", Limits.TimeoutSeconds);
+    throw Error("No answer from " + url + " within " + seconds +
+                " seconds, the limit of this client");
+  }
   if (code != CURLE_OK && !refused) {
     throw Error(errorText[0] ? errorText : c.easy_strerror(code));
   }

@@ -38,6 +38,7 @@ std::string FetchFirstValue(std::string_view databaseName, const std::vector<std
   transaction.SetActive(true);
 
   query.Close();
+  query.Limits.TimeoutSeconds = kLookupSeconds;
   query.SQL().SetText(statement);
   query.OpenQuery();
   if (!query.IsEmpty() && query.FieldCount() > 0) result = query.Fields(0).AsString();

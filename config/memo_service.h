@@ -12,10 +12,17 @@
 
 namespace kvo::config {
 
+// The longest the lookup may take through a web server, in seconds. That web server is usually
+// this program's own: in FastCGI mode the lookup needs a free process of the very pool whose
+// processes may all be waiting on lookups, so it must give up, and free its process, well before
+// the web server gives up on the caller.
+inline constexpr double kLookupSeconds = 10;
+
 // Runs `statement` on a fresh TTarvoIBDatabase that copies `databaseName` and the parameter
 // lines, with its own transaction and query, and returns the first column of the first row as
 // text ("" when there are no rows). The database component reads "C:\KVO\Bin\KVO.ini" when it
-// connects, so the statement runs directly or through the web server that file names. Everything
+// connects, so the statement runs directly or through the web server that file names (for at most
+// kLookupSeconds: then it throws "No answer from <URL> within 10 seconds, ..."). Everything
 // it creates is released before it returns. Throws what the connection or the query throws
 // (kvo::Error, message unchanged).
 std::string FetchFirstValue(std::string_view databaseName, const std::vector<std::string>& params,

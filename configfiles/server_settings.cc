@@ -59,6 +59,8 @@ ServerSettings ReadFile() {
   std::string allowed = file.ReadText(kServerSection, "AllowedDatabases", kMissing);
   if (allowed != kMissing) settings.AllowedDatabases = std::move(allowed);
   settings.MaxPacketBytes = ParseSize(file.ReadText(kServerSection, "MaxPacketBytes", ""));
+  const int32_t copies = file.ReadNumber(kServerSection, "LogCopies", -1);
+  if (copies >= 0) settings.LogCopies = copies;
   settings.KeepAttachments = file.ReadFlag(kServerSection, "KeepAttachments", true);
   int32_t seconds = file.ReadNumber(kServerSection, "KeepAttachmentsSeconds", 30);
   settings.KeepAttachmentsSeconds = seconds < 0 ? 0 : seconds;

@@ -18,6 +18,9 @@ struct ServerSettings {
   std::optional<std::string> AllowedDatabases;
   // MaxPacketBytes: the largest data packet /sql builds; nullopt when missing, 0 or unreadable.
   std::optional<uint64_t> MaxPacketBytes;
+  // LogCopies: how many rotated copies of the statement log are kept, the newest; nullopt when
+  // the key is missing or negative (every copy kept).
+  std::optional<int32_t> LogCopies;
   // KeepAttachments / KeepAttachmentsSeconds: attachment reuse in the persistent mode.
   bool KeepAttachments = true;
   int32_t KeepAttachmentsSeconds = 30;

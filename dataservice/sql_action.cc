@@ -57,7 +57,9 @@ Answer PacketAnswer(packet::Packet result, bool compressed) {
 // commit the server refuses is the request's failure, like any other.
 Answer RunStatement(const cgi::FieldList& fields, StatementLog& log) {
   const std::string q = fields.Value("q");
-  helpers::RequireAllowedDatabase(fields.Value("db"));
+  // One value, checked and attached: the list sees exactly the text the client is given.
+  const std::string database = fields.Value("db");
+  helpers::RequireAllowedDatabase(database);
   const bool select = IsSelect(q);
   std::vector<std::string> params = {"user_name=" + fields.Value("u"),
                                      "password=" + fields.Value("p")};
@@ -65,7 +67,7 @@ Answer RunStatement(const cgi::FieldList& fields, StatementLog& log) {
   // column's own character set; reads convert in the program instead (fb::ToCp1252) so that a
   // character outside the code page can never make a read fail.
   if (!select) params.push_back("lc_ctype=WIN1252");
-  fb::Work work(fields.Value("db"), params);
+  fb::Work work(database, params);
   log.Add(q);
   fb::Statement statement = work.Prepare(q);
   Answer answer;
@@ -89,7 +91,7 @@ Answer RunStatement(const cgi::FieldList& fields, StatementLog& log) {
 }  // namespace
 
 void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
-  StatementLog log(config::kStatementLog);
+  StatementLog log(config::kStatementLog, config::ServerSettings::Read().LogCopies);
   try {
     Answer answer = RunStatement(request.ContentFields(), log);
     if (answer.compressed) {

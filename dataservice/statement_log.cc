@@ -1,13 +1,16 @@
 #include "dataservice/statement_log.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "configfiles/text_lines.h"
@@ -19,7 +22,8 @@ namespace kvo::dataservice {
 
 namespace {
 
-constexpr mode_t kLogMode = 0644;
+// Statements carry data and logins: the web server's user and its group only.
+constexpr mode_t kLogMode = 0640;
 
 std::string Format(std::time_t t, const char* pattern) {
   std::tm tm{};
@@ -123,9 +127,34 @@ bool Rotate(const std::string& folder, const std::string& log, std::time_t now) 
   return false;
 }
 
+// True for the name of a rotated copy, "Log_yyyy_mm_dd_hh_nn_ss.txt": its time sorts as its text.
+bool IsRotatedCopy(std::string_view name) {
+  static constexpr std::string_view kPattern = "Log_9999_99_99_99_99_99.txt";
+  if (name.size() != kPattern.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const bool digit = kPattern[i] == '9';
+    if (digit ? (name[i] < '0' || name[i] > '9') : name[i] != kPattern[i]) return false;
+  }
+  return true;
+}
+
+// Deletes the rotated copies in `folder` but the `keep` newest.
+void PruneCopies(const std::string& folder, int32_t keep) {
+  std::vector<std::string> copies;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+  if (!dir) return;
+  while (const dirent* e = ::readdir(dir.get()))
+    if (IsRotatedCopy(e->d_name)) copies.emplace_back(e->d_name);
+  if (copies.size() <= static_cast<size_t>(keep)) return;
+  std::sort(copies.begin(), copies.end());
+  for (size_t i = 0; i + static_cast<size_t>(keep) < copies.size(); ++i)
+    ::unlink((folder + copies[i]).c_str());
+}
+
 }  // namespace
 
-StatementLog::StatementLog(std::string logPath) : logPath_(std::move(logPath)) {}
+StatementLog::StatementLog(std::string logPath, std::optional<int32_t> keepCopies)
+    : logPath_(std::move(logPath)), keepCopies_(keepCopies) {}
 
 std::string StatementLog::EntryStamp(std::time_t t) {
   return Format(t, "%d/%m/%Y %H:%M:%S");
@@ -138,7 +167,12 @@ std::string StatementLog::RotationStamp(std::time_t t) {
 void StatementLog::Add(std::string_view text) {
   std::string entry = EntryStamp(std::time(nullptr));
   entry += " - ";
-  entry += text;
+  if (text.size() <= kMaxStatementBytes) {
+    entry += text;
+  } else {
+    entry += text.substr(0, kMaxStatementBytes);
+    entry += " [... " + std::to_string(text.size()) + " bytes in all]";
+  }
   entries_.push_back(std::move(entry));
 }
 
@@ -191,6 +225,7 @@ void StatementLog::Merge() {
     // The rotated name and the new log must survive a crash together.
     platform::SyncFolderOf(log);
     lines = 0;
+    if (keepCopies_) PruneCopies(folder, *keepCopies_);
   }
 
   // A writer that died mid-line left a partial last line: it is ended first, so that the new

@@ -1,5 +1,7 @@
 // The statement log of /sql: "C:\KVO\KVO.Net\Logs\Log.txt", one entry per line, CR LF after
-// each, rotated to "Log_yyyy_mm_dd_hh_nn_ss.txt" when it holds 5000 lines or more.
+// each, rotated to "Log_yyyy_mm_dd_hh_nn_ss.txt" when it holds 5000 lines or more. An entry holds
+// at most kMaxStatementBytes of its text; the rotated copies beyond a given number are deleted,
+// oldest first. The log and its lock file are created readable by their owner and group only.
 //
 // Requests run in separate processes and overlap. A request keeps its own entries while it
 // works and, at its end, appends them under an exclusive lock (flock on "Log.lck" beside the
@@ -12,7 +14,9 @@
 // never depends on it.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,11 +26,16 @@ namespace kvo::dataservice {
 class StatementLog {
  public:
   static constexpr size_t kRotateAt = 5000;
+  // The most of a text one entry holds: a longer one is logged by its start and its length.
+  static constexpr size_t kMaxStatementBytes = 8 * 1024;
 
-  // `logPath` is the Windows path of the log; rotated copies go beside it.
-  explicit StatementLog(std::string logPath);
+  // `logPath` is the Windows path of the log; rotated copies go beside it. With `keepCopies`,
+  // a rotation deletes all but that many rotated copies (the newest by their names' time).
+  explicit StatementLog(std::string logPath, std::optional<int32_t> keepCopies = std::nullopt);
 
-  // Appends "dd/mm/yyyy hh:nn:ss - " and `text` (a statement exactly as received, or a message).
+  // Appends "dd/mm/yyyy hh:nn:ss - " and `text` (a statement exactly as received, or a
+  // message); of a text longer than kMaxStatementBytes, its first kMaxStatementBytes bytes and
+  // " [... N bytes in all]".
   void Add(std::string_view text);
 
   // Appends the entries kept so far to the file as the header says, and forgets them, so that
@@ -40,6 +49,7 @@ class StatementLog {
  private:
   void Merge();
   std::string logPath_;
+  std::optional<int32_t> keepCopies_;
   std::vector<std::string> entries_;
 };
 

@@ -4,6 +4,7 @@
 
 #include "configfiles/text_lines.h"
 #include "dataservice/actions.h"
+#include "fb/fb.h"
 #include "fb/keeper.h"
 #include "platform/error.h"
 
@@ -27,6 +28,10 @@ const char kDeleted[] =
 void RequireUserName(const std::string& userName, bool noBlank) {
   if (userName.empty() || (noBlank && userName.find(' ') != std::string::npos))
     throw Error(kBadParameters);
+  // The database server cannot keep a longer name, and sending one ends its process.
+  if (!fb::UserNameFitsServer(userName))
+    throw Error("O nome do usu\xE1rio n\xE3o pode passar de " +
+                std::to_string(fb::kMaxUserNameBytes) + " bytes (em UTF-8)");
 }
 
 // What add and upd may write: a name holding CR, LF or another control character would list as

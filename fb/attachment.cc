@@ -143,6 +143,7 @@ Attachment::~Attachment() {
 
 Attachment Attachment::Open(std::string_view database, const std::vector<std::string>& params,
                             bool serverOnly, PlainText plainText) {
+  api::RequireNoNul(database);
   api::ParamBlock dpb = api::DatabaseParams(params, serverOnly);
   auto impl = std::make_unique<Impl>();
   AttachmentCore& core = *impl->core;
@@ -163,6 +164,7 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
 
 Attachment Attachment::Create(std::string_view database, const std::vector<std::string>& params,
                               std::string_view charSet) {
+  api::RequireNoNul(database);
   api::ParamBlock dpb = api::DatabaseParams(params, false);
   dpb.Int(isc_dpb_page_size, 8192);
   dpb.String(isc_dpb_set_db_charset, charSet);

@@ -227,6 +227,24 @@ inline constexpr size_t kMaxStatementBytes = 10485760;
 // here first: preparing and executing in this layer, and the client's posting of /sql.
 std::optional<Error> StatementTooLong(std::string_view sql);
 
+// The longest user name the Firebird 3 server takes: 31 bytes of UTF-8, not counting the double
+// quotes around a quoted name. A longer one, in the parameters of an attach or a services
+// attach or in a user record that the services manager is asked to write, ends the server
+// process (an assertion in its authentication fails), whatever the password and whoever sends
+// it. This layer never sends one.
+inline constexpr size_t kMaxUserNameBytes = 31;
+
+// True when the server can take `userName` (Windows-1252, as callers post it).
+bool UserNameFitsServer(std::string_view userName);
+
+// The Error with which the server refuses a login it does not know (gds code 335544472, the
+// text of a wrong user name or password). The layer raises it, without contacting anything,
+// for a login that cannot exist: a user name longer than kMaxUserNameBytes, or a NUL byte in
+// the database or service name or in any parameter value (the client would cut the text
+// there, or pass bytes the server reads as C text, so what was checked would not be what is
+// attached).
+Error UnknownLogin();
+
 // One connection parameter of a "name=value" line.
 struct ConnectionParam {
   enum Name { UserName, Password, LcCtype, SqlRoleName } name = UserName;

@@ -112,8 +112,11 @@ ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly
   dpb.Tag(isc_dpb_utf8_filename);
   // Before the caller's lines, none of which can name this tag.
   if (serverOnly || ServerAttachRequired()) dpb.String(isc_dpb_config, kServerOnlyConfig);
-  for (const ConnectionParam& p : params)
+  for (const ConnectionParam& p : params) {
+    RequireNoNul(p.value);
+    if (p.name == ConnectionParam::UserName) RequireLoginUserName(p.value);
     dpb.String(kTags[p.name], platform::Cp1252ToUtf8(p.value));
+  }
   return dpb;
 }
 

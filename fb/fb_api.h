@@ -103,6 +103,18 @@ class ParamBlock {
 // that keeps the embedded engine out.
 ParamBlock DatabaseParams(const std::vector<std::string>& lines, bool serverOnly);
 
+// Throws UnknownLogin() when `text` (a name or a parameter value about to be sent) holds a NUL
+// byte.
+void RequireNoNul(std::string_view text);
+
+// Throws UnknownLogin() for a login's user name that the server cannot take
+// (UserNameFitsServer).
+void RequireLoginUserName(std::string_view userName);
+
+// For a user record the services manager is asked to write or delete: throws Error
+// `The user name is longer than 31 bytes` or `A user name or password holds a NUL byte`.
+void RequireRecordFields(std::string_view userName, std::string_view password = {});
+
 // The client configuration line carried by a guarded attach (isc_dpb_config, isc_spb_config).
 inline constexpr std::string_view kServerOnlyConfig = "Providers=Remote,Loopback";
 

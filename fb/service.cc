@@ -87,6 +87,8 @@ ServiceManager::~ServiceManager() {
 
 ServiceManager ServiceManager::Open(std::string_view service, std::string_view user,
                                     std::string_view password, bool serverOnly) {
+  for (std::string_view text : {service, user, password}) api::RequireNoNul(text);
+  api::RequireLoginUserName(user);
   api::ParamBlock spb(api::IXpbBuilder::SPB_ATTACH);
   spb.String(isc_spb_user_name, platform::Cp1252ToUtf8(user));
   spb.String(isc_spb_password, platform::Cp1252ToUtf8(password));
@@ -172,6 +174,7 @@ void ServiceManager::AddUser(std::string_view userName, std::string_view passwor
                              int groupId) {
   api::ParamBlock spb(api::IXpbBuilder::SPB_START);
   spb.Tag(isc_action_svc_add_user);
+  api::RequireRecordFields(userName, password);
   spb.String(isc_spb_sec_username, platform::Cp1252ToUtf8(userName));
   spb.Int(isc_spb_sec_userid, userId);
   spb.Int(isc_spb_sec_groupid, groupId);
@@ -183,6 +186,7 @@ void ServiceManager::AddUser(std::string_view userName, std::string_view passwor
 void ServiceManager::ModifyUser(std::string_view userName, std::string_view password) {
   api::ParamBlock spb(api::IXpbBuilder::SPB_START);
   spb.Tag(isc_action_svc_modify_user);
+  api::RequireRecordFields(userName, password);
   spb.String(isc_spb_sec_username, platform::Cp1252ToUtf8(userName));
   if (!password.empty()) spb.String(isc_spb_sec_password, platform::Cp1252ToUtf8(password));
   impl_->Start(spb);
@@ -192,6 +196,7 @@ void ServiceManager::ModifyUser(std::string_view userName, std::string_view pass
 void ServiceManager::DeleteUser(std::string_view userName) {
   api::ParamBlock spb(api::IXpbBuilder::SPB_START);
   spb.Tag(isc_action_svc_delete_user);
+  api::RequireRecordFields(userName);
   spb.String(isc_spb_sec_username, platform::Cp1252ToUtf8(userName));
   impl_->Start(spb);
   impl_->Drain(isc_info_svc_line);

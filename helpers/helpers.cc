@@ -29,10 +29,7 @@ void RequireAllowedDatabase(std::string_view database) {
                    : "it is not in AllowedDatabases",
                config::kServerConfig, config::kServerSection);
   // The same answer as a wrong password, so that a refusal tells nothing about the target.
-  throw fb::Error(
-      "Your user name and password are not defined. Ask your database administrator to set up "
-      "a Firebird login.",
-      {335544472});
+  throw fb::UnknownLogin();
 }
 
 void ConnectModuleDatabase(Database& database, cgi::TWebRequest& request) {

@@ -69,6 +69,11 @@ TEST(AllowedDatabases, OtherDatabasesAreAnsweredAsAWrongPassword) {
     return r.output;
   };
   const std::string probe = "localhost/" + std::to_string(listener.port()) + ":/x.fdb";
+  // Checked as a whole, this text names the allowed database; cut at its NUL byte, as C text,
+  // it names the other one.
+  const std::string server = db.connection().substr(0, db.connection().find(':') + 1);
+  const std::string nulTrick = server + other.path() + std::string(1, '\0') + "/../" +
+                               db.path().substr(db.path().rfind('/') + 1);
   // The database on the list is served as before.
   EXPECT_NE(post("/login", db.connection(), db.password()).find("\r\n\r\ntrue"), std::string::npos);
   EXPECT_NE(post("/sql", db.connection(), db.password()).find("<ROW "), std::string::npos);
@@ -80,8 +85,9 @@ TEST(AllowedDatabases, OtherDatabasesAreAnsweredAsAWrongPassword) {
         wrongPassword.find(login ? "\r\n\r\nfalse" : "Your user name and password are not defined"),
         std::string::npos)
         << wrongPassword;
-    for (const std::string& refused : {probe, other.connection(), other.path(), db.path(),
-                                       std::string("nothing.fdbx"), db.connection() + "\r\nx"})
+    for (const std::string& refused :
+         {probe, other.connection(), other.path(), db.path(), std::string("nothing.fdbx"),
+          db.connection() + "\r\nx", nulTrick, db.connection() + std::string(1, '\0')})
       EXPECT_EQ(post(path, refused, db.password()), wrongPassword) << refused;
   }
   EXPECT_FALSE(listener.Contacted());

@@ -28,7 +28,10 @@ std::map<std::string, std::string> Get(const std::string& path, const std::strin
 TEST(Program, ScriptAnswersEmpty) {
   for (const char* path : {"/script", "/SCRIPT", "/Script"}) {
     auto r = testing::RunCgi(Get(path));
-    EXPECT_EQ(r.output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n") << path;
+    EXPECT_EQ(r.output,
+              "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+              "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent:\r\n\r\n")
+        << path;
     EXPECT_EQ(r.exitCode, 0);
   }
   for (const char* method : {"POST", "HEAD", "OPTIONS", ""})

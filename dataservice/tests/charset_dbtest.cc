@@ -54,7 +54,10 @@ class CharSetTest : public ::testing::Test {
   }
   // A statement that is not a select: it must succeed with the empty answer.
   void Write(const TempDatabase& db, const std::string& q) {
-    EXPECT_EQ("Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n", Sql(db, q).output)
+    EXPECT_EQ(
+        "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+        "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent:\r\n\r\n",
+        Sql(db, q).output)
         << q;
   }
   // The message of the error page.

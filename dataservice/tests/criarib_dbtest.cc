@@ -54,7 +54,9 @@ class CriaribTest : public ::testing::Test {
 
 TEST_F(CriaribTest, ExecutesAndCommits) {
   testing::CgiResult r = Run("insert into t (id, nome) values (4, 'Rui')");
-  EXPECT_EQ(r.output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+  EXPECT_EQ(r.output,
+            "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+            "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent:\r\n\r\n");
   EXPECT_EQ(Count(), 4);
   EXPECT_FALSE(std::filesystem::exists(ExportFile()));
 
@@ -65,7 +67,9 @@ TEST_F(CriaribTest, ExecutesAndCommits) {
 
 TEST_F(CriaribTest, ExportsTheColumnNome) {
   testing::CgiResult r = Run("SeLeCt outro, nome from t order by id");
-  EXPECT_EQ(r.output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+  EXPECT_EQ(r.output,
+            "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+            "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent:\r\n\r\n");
   EXPECT_EQ(testing::ReadFile(ExportFile()), "Ana\r\n\r\nJo\xE3o\r\n");
 
   // No rows: an empty file.
@@ -130,7 +134,9 @@ TEST_F(CriaribTest, ARefusedCommitFailsTheRequest) {
 TEST_F(CriaribTest, TransactionEndingStatementsAndNulBytes) {
   for (const char* q : {"commit", "rollback", "COMMIT WORK", "commit retain", "rollback retain"}) {
     SCOPED_TRACE(q);
-    EXPECT_EQ(Run(q).output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+    EXPECT_EQ(Run(q).output,
+              "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+              "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent:\r\n\r\n");
   }
   ExpectFailure(Run("set transaction"),
                 "SET TRANSACTION cannot run here: the statement already runs in a transaction");
@@ -197,7 +203,9 @@ TEST_F(CriaribTest, ParameterLines) {
     SCOPED_TRACE(c.p);
     testing::CgiResult r = RunWith(c.p, "insert into t (id) values (10)");
     if (c.message.empty()) {
-      EXPECT_EQ(r.output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+      EXPECT_EQ(r.output,
+                "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+                "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent:\r\n\r\n");
       ++expected;
     } else {
       ExpectFailure(r, c.message);
@@ -214,7 +222,9 @@ TEST_F(CriaribTest, StatementTooLong) {
                 "Dynamic SQL Error\n-SQL error code = -902\n-Implementation limit exceeded\n"
                 "-SQL statement is too long. Maximum size is 10485760 bytes.");
   EXPECT_EQ(Count(), 3);
-  EXPECT_EQ(Run(q + ";").output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+  EXPECT_EQ(Run(q + ";").output,
+            "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+            "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent:\r\n\r\n");
   EXPECT_EQ(Count(), 4);
 }
 

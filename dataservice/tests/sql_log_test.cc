@@ -3,7 +3,9 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include "configfiles/paths.h"
 #include "configfiles/text_lines.h"
@@ -180,6 +182,81 @@ TEST_F(StatementLogTest, AMissingFolderIsIgnored) {
   log.Add("select 1 from rdb$database");
   log.Save();
   EXPECT_FALSE(std::filesystem::exists(folder_));
+}
+
+// An entry is bounded: a 30 MB statement (refused by the database server) would otherwise be
+// logged whole, and a few such requests fill the disk.
+TEST_F(StatementLogTest, AnOverLongTextIsLoggedByItsStartAndLength) {
+  std::filesystem::create_directories(folder_);
+  const size_t max = StatementLog::kMaxStatementBytes;
+  for (size_t size : {max, max + 1, size_t{30} << 20}) {
+    SCOPED_TRACE(size);
+    std::filesystem::remove(folder_ + "Log.txt");
+    StatementLog log(config::kStatementLog);
+    log.Add(std::string(size, 'x'));
+    log.Save();
+    const std::string entry = testing::ReadFile(folder_ + "Log.txt").substr(22);
+    const std::string tail =
+        size > max ? " [... " + std::to_string(size) + " bytes in all]\r\n" : "\r\n";
+    EXPECT_EQ(entry, std::string(std::min(size, max), 'x') + tail);
+  }
+}
+
+// Rotated copies are bounded by LogCopies: the newest are kept, the others deleted at the
+// rotation; without the setting every copy stays. Files that only look alike are left alone.
+TEST_F(StatementLogTest, RotationKeepsTheNewestCopies) {
+  const std::vector<std::string> old = {
+      "Log_2020_01_01_00_00_00.txt", "Log_2021_06_30_12_00_00.txt", "Log_2019_12_31_23_59_59.txt"};
+  for (std::optional<int32_t> keep :
+       {std::optional<int32_t>(), std::optional<int32_t>(2), std::optional<int32_t>(0)}) {
+    SCOPED_TRACE(keep ? std::to_string(*keep) : "unset");
+    std::filesystem::remove_all(folder_);
+    for (const std::string& name : old) testing::WriteFile(folder_ + name, "old\r\n");
+    testing::WriteFile(folder_ + "Log_notes.txt", "mine\r\n");
+    testing::WriteFile(folder_ + "Log.txt",
+                       config::JoinLines(config::TextLines(StatementLog::kRotateAt, "line")));
+    StatementLog log(config::kStatementLog, keep);
+    log.Add("select 1");
+    log.Save();
+    std::vector<std::string> copies;
+    for (const auto& e : std::filesystem::directory_iterator(folder_))
+      copies.push_back(e.path().filename());
+    std::sort(copies.begin(), copies.end());
+    // The copy just made carries today's date: it sorts after every old one.
+    std::vector<std::string> expected = {"Log.lck", "Log.txt", "Log_notes.txt"};
+    if (!keep) {
+      expected.insert(expected.end(), {old[2], old[0], old[1]});
+    } else if (*keep == 2) {
+      expected.push_back(old[1]);
+    }
+    std::sort(expected.begin(), expected.end());
+    const size_t made = !keep || *keep > 0 ? 1 : 0;
+    ASSERT_EQ(copies.size(), expected.size() + made);
+    size_t j = 0;
+    for (const std::string& name : copies) {
+      if (j < expected.size() && name == expected[j]) {
+        ++j;
+      } else {
+        EXPECT_TRUE(name.starts_with("Log_20") && name > old[1]) << name;
+      }
+    }
+    EXPECT_EQ(j, expected.size());
+  }
+}
+
+// Statements carry data and logins: the log and its lock are not for every local user.
+TEST_F(StatementLogTest, FilesAreForTheOwnerAndGroupOnly) {
+  std::filesystem::create_directories(folder_);
+  const mode_t old = umask(022);
+  StatementLog log(config::kStatementLog);
+  log.Add("alter user DEMO password 'demo'");
+  log.Save();
+  umask(old);
+  for (const char* name : {"Log.txt", "Log.lck"}) {
+    struct stat st {};
+    ASSERT_EQ(stat((folder_ + name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << name;
+  }
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ TEST(TabelasTest, EmptyDatabaseAndFailures) {
   KVO_REQUIRE_FIREBIRD();
   TempDatabase db;
   EXPECT_EQ(Tabelas(db.connection(), db.user(), db.password()).output,
-            "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+            "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+            "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent:\r\n\r\n");
 
   const std::string refused = platform::BuildErrorPage(
       "Your user name and password are not defined. Ask your database administrator to set up a "

@@ -48,8 +48,10 @@ TEST(TesteAction, EchoesTheRequestByteForByte) {
   const std::string page =
       TestePage("Mozilla/5.0 <b>x</b>", "estacao1", "POST", "HTTP/1.1", "/TESTE", "/srv/www/TESTE",
                 "kvo.example:8080", "192.168.254.20", "8080");
-  EXPECT_EQ(r.output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                          std::to_string(page.size()) + "\r\nContent:\r\n\r\n" + page);
+  EXPECT_EQ(r.output,
+            "Status: 200 OK\r\nContent-Type: text/html\r\nX-Content-Type-Options: "
+            "nosniff\r\nContent-Length: " +
+                std::to_string(page.size()) + "\r\nContent:\r\n\r\n" + page);
   size_t lines = 0;
   for (size_t p = 0; (p = page.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
   EXPECT_EQ(lines, 29u);

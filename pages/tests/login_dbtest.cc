@@ -41,8 +41,10 @@ TEST(LoginAction, TrueOnlyForAWorkingLogin) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     auto r = testing::PostCgi("/login", c.body);
-    EXPECT_EQ(r.output, "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                            std::to_string(c.answer.size()) + "\r\nContent:\r\n\r\n" + c.answer);
+    EXPECT_EQ(r.output,
+              "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+              "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent-Length: " +
+                  std::to_string(c.answer.size()) + "\r\nContent:\r\n\r\n" + c.answer);
   }
 
   // The fields count only in the body: in the query string they are not looked at.

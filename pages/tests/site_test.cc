@@ -175,8 +175,10 @@ TEST(SiteAction, HeaderLineFromTheQuery) {
   };
   for (const auto& c : cases) {
     auto r = testing::RunCgi(Get("/site", c.query));
-    EXPECT_EQ(r.Head(), "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                            std::to_string(r.Body().size()) + "\r\nContent:\r\n\r\n")
+    EXPECT_EQ(r.Head(),
+              "Status: 200 OK\r\nContent-Type: text/html\r\nX-Content-Type-Options: "
+              "nosniff\r\nContent-Length: " +
+                  std::to_string(r.Body().size()) + "\r\nContent:\r\n\r\n")
         << c.query;
     EXPECT_EQ(HeaderLine(r.Body()), "<div class=\"header\">" + c.header + "</div>") << c.query;
   }
@@ -235,7 +237,8 @@ TEST_F(TrafficFile, LinesEndWithCrLf) {
 TEST_F(TrafficFile, EmptyFileGivesEmptyAnswer) {
   testing::WriteFile(file, "");
   EXPECT_EQ(testing::RunCgi(env).output,
-            "Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n");
+            "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Security-Policy: "
+            "sandbox\r\nX-Content-Type-Options: nosniff\r\nContent:\r\n\r\n");
 }
 
 TEST_F(TrafficFile, MissingFileIsAnInternalError) {

@@ -29,6 +29,26 @@ serve_processes() {
   done
 }
 
+# serve_modes STATE: the owners and modes of the installation's private parts, as the Debian
+# package sets them (or closer). Only as root: then the demo runs its services as their own
+# users (a plain user runs everything as itself, and its Firebird data folder stays shared).
+serve_modes() {
+  [[ $(id -u) -eq 0 ]] || return 0
+  local drives=$1/drives failed=0 mode owner path got group
+  group=$(id -gn kvoweb)
+  while read -r mode owner path; do
+    got=$(stat -c '%a %U:%G' "$path" 2>/dev/null)
+    [[ $got == "$mode $owner" ]]
+    serve_expect "$path: expected $mode $owner" $? "$got" || failed=1
+  done <<LIST
+640 root:$group $drives/C/KVO/KVO.Net/Config/KVO.Intranet.Config
+1775 root:$group $drives/C/KVO/KVO.Net/Config
+750 kvoweb:$group $drives/C/KVO/KVO.Net/Logs
+750 firebird:firebird $1/fb/data
+LIST
+  return $failed
+}
+
 # serve_requests URL PORT BUILD_DIR: the README's example requests and what they answer.
 serve_requests() {
   local url=$1/ikvowebserver.dll port=$2 build=$3 failed=0 out
@@ -89,6 +109,7 @@ serve_run() {
     [[ $(serve_processes "$state" | wc -l) -ge 4 ]]
     serve_expect "the demo's processes are not found" $? "$(serve_processes "$state")" || failed=1
     serve_requests "http://127.0.0.1:$port/kvo" "$port" "$build" || failed=1
+    serve_modes "$state" || failed=1
   elif svc_alive "$pid"; then
     serve_log "no banner within 120 s"
     failed=1

@@ -162,6 +162,8 @@ SQL
   if [[ -n ${FB_RUN_AS:-} ]]; then
     # The server writes its security database, lock files and databases: they are its own.
     chown -R "$FB_RUN_AS:" "$srv" "$dir/data" || return 1
+    # Its databases are the server's alone.
+    chmod 0750 "$dir/data" || return 1
     as_user=(setpriv --reuid="$FB_RUN_AS" --regid="$FB_RUN_AS" --init-groups --)
   fi
   local log_from

@@ -55,16 +55,17 @@ struct THttpProxySettings {
   bool operator==(const THttpProxySettings&) const = default;
 };
 
-// Limits of the HTTP exchanges. A timeout of 0 is none.
+// Limits of the HTTP exchanges. A timeout of 0 is none (only a caller who sets it gets none).
 struct THttpLimits {
   // The largest answer taken, as it arrives and, for a compressed one, once inflated: a
   // damaged or hostile server cannot make the client hold more. Default 1 GiB.
   size_t MaxAnswerBytes = size_t{1} << 30;
   // Seconds to wait for the connection to the server (or proxy); default 10.
   double ConnectTimeoutSeconds = 10;
-  // Seconds the whole exchange may take; default none, because /sql sends nothing until its
-  // result is complete, so a long query is silent for as long as it runs.
-  double TimeoutSeconds = 0;
+  // Seconds the whole exchange may take; default 300, the web servers' usual read timeout
+  // (/sql sends nothing until its result is complete, so a long query is silent for as long as
+  // it runs, and a web server gives it up after that long anyway).
+  double TimeoutSeconds = 300;
   bool operator==(const THttpLimits&) const = default;
 };
 
