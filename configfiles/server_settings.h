@@ -18,9 +18,16 @@ struct ServerSettings {
   std::optional<std::string> AllowedDatabases;
   // MaxPacketBytes: the largest data packet /sql builds; nullopt when missing, 0 or unreadable.
   std::optional<uint64_t> MaxPacketBytes;
-  // KeepAttachments / KeepAttachmentsSeconds: attachment reuse in the persistent mode.
+  // KeepAttachments: attachment reuse in the persistent mode, one of 0/1, false/true, no/yes,
+  // off/on (any case, blanks around it allowed). Any other value turns reuse off and is kept in
+  // KeepAttachmentsRefused for the error log.
   bool KeepAttachments = true;
+  std::optional<std::string> KeepAttachmentsRefused;
+  // KeepAttachmentsSeconds: the idle time after which a kept attachment is detached.
   int32_t KeepAttachmentsSeconds = 30;
+  // KeepAttachmentsMaxSeconds: how long an attachment may serve from its attach on, however
+  // often it is used; what a login changed outside this server can outlive.
+  int32_t KeepAttachmentsMaxSeconds = 10;
 
   // Reads the file named by kServerConfig (through the path layer). Never throws for a missing
   // or unreadable file: the defaults above apply. Within a RequestScope the file is read once

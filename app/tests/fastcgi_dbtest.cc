@@ -161,6 +161,76 @@ TEST_F(FastCgiDb, ReuseTurnedOffAttachesForEveryRequest) {
   EXPECT_FALSE(Attached(second));
 }
 
+// Every usual spelling of "off" turns reuse off; a value that is no spelling at all turns it off
+// too and says so once in the web server's error log.
+TEST_F(FastCgiDb, KeepAttachmentsSwitchSpellings) {
+  const struct {
+    const char* value;
+    bool kept;
+    bool logged;
+  } kCases[] = {{"yes", true, false},
+                {"false", false, false},
+                {"no", false, false},
+                {"Off", false, false},
+                {"maybe", false, true}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.value);
+    WriteServerSettings(std::string("KeepAttachments=") + c.value + "\r\n");
+    auto process = Start();
+    const CgiResult first = Sql(*process, db_.password());
+    const CgiResult second = Sql(*process, db_.password());
+    ASSERT_GT(ConnectionOf(first), 0) << first.Body();
+    EXPECT_EQ(ConnectionOf(second) == ConnectionOf(first), c.kept);
+    if (c.logged) {
+      EXPECT_EQ(first.errors,
+                "kvowebserver: [Server] KeepAttachments=maybe is none of 0/1, false/true, no/yes, "
+                "off/on; attachments are not kept\n");
+      EXPECT_EQ(second.errors, "") << "one line, not one per request";
+    } else {
+      EXPECT_EQ(first.errors, "");
+    }
+  }
+}
+
+// However busy the process, an attachment serves no longer than KeepAttachmentsMaxSeconds from
+// its attach on: a password changed outside this server stops working within that bound.
+TEST_F(FastCgiDb, KeptAttachmentEndsAtItsLifetimeHoweverBusy) {
+  WriteServerSettings("KeepAttachmentsSeconds=30\r\nKeepAttachmentsMaxSeconds=2\r\n");
+  auto process = Start();
+  const long first = ConnectionOf(Sql(*process, db_.password()));
+  ASSERT_GT(first, 0);
+  long last = first;
+  const auto start = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(3000) &&
+         last == first) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    last = ConnectionOf(Sql(*process, db_.password()));
+  }
+  EXPECT_GT(last, 0);
+  EXPECT_NE(last, first) << "a request every 200 ms kept the attachment beyond 2 s";
+  EXPECT_FALSE(Attached(first));
+}
+
+// A change of the host's drop file (an administrator's touch, another process's /usermanager)
+// ends the attachments kept before it, before their next use.
+TEST_F(FastCgiDb, DropFileChangeEndsKeptAttachments) {
+  WriteFile(drives_.path() + "/C/KVO/KVO.Net/Logs/Log.txt", "");
+  const std::string dropFile = drives_.path() + "/C/KVO/KVO.Net/Logs/KeptAttachments.Drop";
+  auto process = Start();
+  const long first = ConnectionOf(Sql(*process, db_.password()));
+  ASSERT_GT(first, 0);
+  ASSERT_EQ(ConnectionOf(Sql(*process, db_.password())), first);
+  WriteFile(dropFile, "");  // created
+  const long second = ConnectionOf(Sql(*process, db_.password()));
+  EXPECT_GT(second, 0);
+  EXPECT_NE(second, first);
+  EXPECT_FALSE(Attached(first));
+  ASSERT_EQ(ConnectionOf(Sql(*process, db_.password())), second) << "unchanged: kept";
+  WriteFile(dropFile, "x\n");  // written again
+  const long third = ConnectionOf(Sql(*process, db_.password()));
+  EXPECT_NE(third, second);
+}
+
 TEST_F(FastCgiDb, BrokenKeptAttachmentIsReplacedBeforeTheRequestRuns) {
   auto process = Start();
   const long first = ConnectionOf(Sql(*process, db_.password()));
