@@ -4,6 +4,7 @@
 
 #include "configfiles/paths.h"
 #include "configfiles/text_lines.h"
+#include "fb/fb.h"
 #include "helpers/helpers.h"
 #include "pages/actions.h"
 #include "pages/base64.h"
@@ -199,7 +200,13 @@ void LoginAction(cgi::TWebRequest& request, cgi::TWebResponse& response, helpers
   // The caller only learns whether the login works; no message goes out.
   try {
     helpers::ConnectModuleDatabase(dbkvo, request);
-    if (dbkvo.Connected()) response.SetContent("true");
+    if (dbkvo.Connected()) {
+      // A kept attachment answers nothing by being there: the server must answer now (a
+      // broken one is replaced by a fresh attach, whose failure is the answer).
+      fb::Transaction check = dbkvo.attachment().StartTransaction();
+      check.Commit();
+      response.SetContent("true");
+    }
     dbkvo.Disconnect();
   } catch (const std::exception&) {
     dbkvo.Disconnect();

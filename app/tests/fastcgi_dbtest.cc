@@ -285,6 +285,24 @@ TEST_F(FastCgiDb, ChangedPasswordDropsTheProcessesKeptAttachmentsAtOnce) {
   manage("del", "");
 }
 
+// /login answers what the server says now, not what a kept attachment remembers: one that
+// broke while it waited (here: ended by an administrator after a password change) is replaced,
+// and the replacement's refusal is the answer.
+TEST_F(FastCgiDb, LoginChecksAKeptAttachment) {
+  const std::string user = "KVOLOGIN" + std::to_string(::getpid());
+  db_.Execute("create user " + user + " password 'first1'");
+  auto process = Start();
+  auto login = [&] {
+    const std::string body = Form({{"db", db_.connection()}, {"u", user}, {"p", "first1"}});
+    return process->Request(RequestParams("POST", "/login", drives_.path(), body), body).Body();
+  };
+  EXPECT_EQ(login(), "true");
+  db_.Execute("alter user " + user + " password 'second2'");
+  db_.Execute("delete from mon$attachments where mon$user = '" + user + "'");
+  EXPECT_EQ(login(), "false");
+  db_.Execute("drop user " + user);
+}
+
 TEST_F(FastCgiDb, StopSignalLetsARunningQueryFinish) {
   auto process = Start();
   const std::string statement =
