@@ -15,8 +15,10 @@ void ApplyKeptAttachmentSettings(const config::ServerSettings& settings,
   keep.enabled = settings.KeepAttachments;
   keep.idleSeconds = settings.KeepAttachmentsSeconds;
   keep.maxSeconds = settings.KeepAttachmentsMaxSeconds;
+  keep.loginSlots = settings.MaxConcurrentLogins;
   try {
     keep.dropFile = platform::HostPath(config::kKeptAttachmentsDropFile).value_or("");
+    keep.loginSlotPrefix = platform::HostPath(config::kLoginSlotPrefix).value_or("");
     // The same refused value on every request is one line in the log, not one per request.
     static std::optional<std::string> reported;
     if (settings.KeepAttachmentsRefused != reported) {

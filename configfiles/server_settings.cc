@@ -88,6 +88,8 @@ ServerSettings ReadFile() {
   settings.KeepAttachmentsSeconds = seconds < 0 ? 0 : seconds;
   seconds = file.ReadNumber(kServerSection, "KeepAttachmentsMaxSeconds", 10);
   settings.KeepAttachmentsMaxSeconds = seconds < 0 ? 0 : seconds;
+  seconds = file.ReadNumber(kServerSection, "MaxConcurrentLogins", 2);
+  settings.MaxConcurrentLogins = seconds < 0 ? 0 : seconds;
   return settings;
 }
 

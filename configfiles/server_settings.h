@@ -28,6 +28,9 @@ struct ServerSettings {
   // KeepAttachmentsMaxSeconds: how long an attachment may serve from its attach on, however
   // often it is used; what a login changed outside this server can outlive.
   int32_t KeepAttachmentsMaxSeconds = 10;
+  // MaxConcurrentLogins: how many attaches of credentials a process has not yet seen succeed
+  // may run at once on the host in the persistent mode; 0 for no bound.
+  int32_t MaxConcurrentLogins = 2;
 
   // Reads the file named by kServerConfig (through the path layer). Never throws for a missing
   // or unreadable file: the defaults above apply. Within a RequestScope the file is read once

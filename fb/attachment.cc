@@ -117,11 +117,13 @@ void Transaction::Rollback() {
 
 void AttachmentCore::Attach() {
   if (!keepKey.empty()) origin = keeper::Now();
+  const keeper::LoginSlot slot(keepKey);
   api::KeepProcessSignals signals;
   Status status;
   handle.reset(api::Provider()->attachDatabase(&status, name.c_str(),
                                                static_cast<unsigned>(dpb.size()),
                                                reinterpret_cast<const unsigned char*>(dpb.data())));
+  if (!keepKey.empty()) keeper::Succeeded(keepKey);
 }
 
 Attachment::Attachment(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

@@ -15,6 +15,7 @@
 
 #include "fb/fb.h"
 #include "fb/fb_api.h"
+#include "platform/unique_fd.h"
 
 namespace kvo::fb {
 
@@ -97,6 +98,18 @@ struct Transaction::Impl {
 namespace keeper {
 // The key of an attach with these name and parameter block bytes; empty while keeping is off.
 std::string KeyOf(std::string_view database, const unsigned char* dpb, unsigned length);
+// One of the host's login slots, held for an attach of `key` (fb/keeper.h, loginSlots); nothing
+// for a key that attached here before, or when keeping or the bound is off. Throws fb::Error
+// when every slot is taken.
+class LoginSlot {
+ public:
+  explicit LoginSlot(const std::string& key);
+
+ private:
+  platform::UniqueFd lock_;  // the slot's file, locked; the lock goes with the descriptor
+};
+// The attach of `key` succeeded: later ones need no login slot.
+void Succeeded(const std::string& key) noexcept;
 // The origin of an attach that starts now; read before the attach, so that a drop signalled
 // while it runs is never missed.
 Origin Now() noexcept;

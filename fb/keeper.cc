@@ -2,6 +2,7 @@
 #include "fb/keeper.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,8 @@ using Clock = std::chrono::steady_clock;
 
 // More than a process's requests use at once: each entry holds a server connection.
 constexpr size_t kMaxKept = 8;
+// Credentials this process has attached with, most recent last.
+constexpr size_t kMaxKnown = 64;
 
 struct Kept {
   std::string key;
@@ -34,7 +37,10 @@ struct Keeper {
   Clock::duration idle = std::chrono::seconds(30);
   Clock::duration lifetime = std::chrono::seconds(10);
   std::string dropFile;
+  int loginSlots = 0;
+  std::string loginSlotPrefix;
   std::vector<Kept> kept;
+  std::vector<std::string> known;
 };
 
 Keeper& TheKeeper() {
@@ -77,8 +83,10 @@ void SetKeepAttachments(const KeepSettings& settings) noexcept {
   k.enabled = settings.enabled;
   k.idle = std::chrono::seconds(settings.idleSeconds > 0 ? settings.idleSeconds : 0);
   k.lifetime = std::chrono::seconds(settings.maxSeconds > 0 ? settings.maxSeconds : 0);
+  k.loginSlots = settings.loginSlots > 0 ? settings.loginSlots : 0;
   try {
     k.dropFile = settings.dropFile;
+    k.loginSlotPrefix = settings.loginSlotPrefix;
   } catch (...) {
     k.enabled = false;
   }
@@ -120,6 +128,8 @@ void DropKeptAttachments() noexcept {
   Keeper& k = TheKeeper();
   for (Kept& entry : k.kept) Detach(entry);
   k.kept.clear();
+  // A login may have changed: its old password takes a login slot again.
+  k.known.clear();
 }
 
 bool DropKeptAttachmentsEverywhere(const std::string& dropFile, std::string_view reason) noexcept {
@@ -147,6 +157,43 @@ size_t KeptAttachmentCount() noexcept {
 }
 
 namespace keeper {
+
+LoginSlot::LoginSlot(const std::string& key) {
+  const Keeper& k = TheKeeper();
+  if (!k.enabled || key.empty() || k.loginSlots == 0 || k.loginSlotPrefix.empty()) return;
+  for (const std::string& known : k.known)
+    if (known == key) return;
+  bool anySlot = false;
+  for (int i = 0; i < k.loginSlots; ++i) {
+    const std::string file = k.loginSlotPrefix + '.' + std::to_string(i) + ".lck";
+    platform::UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (!fd.Valid()) continue;
+    anySlot = true;
+    (void)::fchmod(fd.Get(), 0666);
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
+      lock_ = std::move(fd);
+      return;
+    }
+  }
+  // No slot file can be made (the folder is missing): no bound rather than no login.
+  if (!anySlot) return;
+  throw Error("Too many logins in progress on this server; try again in a moment.");
+}
+
+void Succeeded(const std::string& key) noexcept {
+  Keeper& k = TheKeeper();
+  try {
+    for (auto it = k.known.begin(); it != k.known.end(); ++it) {
+      if (*it != key) continue;
+      k.known.erase(it);
+      break;
+    }
+    if (k.known.size() >= kMaxKnown) k.known.erase(k.known.begin());
+    k.known.push_back(key);
+  } catch (...) {
+    // Its next attach takes a slot again.
+  }
+}
 
 Origin Now() noexcept {
   Origin origin;

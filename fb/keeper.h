@@ -22,6 +22,11 @@ struct KeepSettings {
   int idleSeconds = 30;
   int maxSeconds = 10;
   std::string dropFile;  // host path; empty: no other process can signal a drop
+  // At most this many attaches of credentials not yet known to this process (none of its
+  // attaches with them succeeded) run at once on the host; one beyond them fails at once
+  // instead of holding the process while the server delays a wrong password. 0: no bound.
+  int loginSlots = 2;
+  std::string loginSlotPrefix;  // host path; slot i is the file <prefix>.<i>.lck
 };
 
 // Turns keeping on or off and sets its bounds. Turning it off detaches what is kept.

@@ -2,8 +2,10 @@
 // server: handed only to the same credentials, replaced when broken, detached when idle, and a
 // stop signal that waits for a running query even though the Firebird client has installed its
 // own handlers.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -229,6 +231,36 @@ TEST_F(FastCgiDb, DropFileChangeEndsKeptAttachments) {
   WriteFile(dropFile, "x\n");  // written again
   const long third = ConnectionOf(Sql(*process, db_.password()));
   EXPECT_NE(third, second);
+}
+
+// Attaches of credentials the process has not seen succeed take one of the host's login slots
+// (MaxConcurrentLogins): with every slot taken (here by the test's lock, elsewhere by wrong
+// passwords the server delays) they fail at once, as a failed attach does; credentials that
+// attached here before go on without a slot, even once their kept attachment has gone.
+TEST_F(FastCgiDb, NewLoginsBeyondTheHostsSlotsFailAtOnce) {
+  WriteServerSettings("MaxConcurrentLogins=1\r\n");
+  const std::string logs = drives_.path() + "/C/KVO/KVO.Net/Logs";
+  WriteFile(logs + "/Log.txt", "");
+  auto process = Start();
+  const long first = ConnectionOf(Sql(*process, db_.password()));
+  ASSERT_GT(first, 0);
+  const int slot = ::open((logs + "/Login.0.lck").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(slot, 0) << "the process made its slot file";
+  ASSERT_EQ(::flock(slot, LOCK_EX | LOCK_NB), 0);
+
+  const CgiResult stranger = Sql(*process, db_.password() + "x");
+  EXPECT_EQ(ConnectionOf(stranger), -1);
+  EXPECT_NE(stranger.Body().find("Too many logins in progress"), std::string::npos)
+      << stranger.Body();
+  WriteFile(logs + "/KeptAttachments.Drop", "");  // the kept attachment goes
+  const long again = ConnectionOf(Sql(*process, db_.password()));
+  EXPECT_GT(again, 0) << "known credentials attach without a slot";
+  EXPECT_NE(again, first);
+
+  ::close(slot);
+  const CgiResult wrong = Sql(*process, db_.password() + "x");
+  EXPECT_NE(wrong.Body().find("Your user name and password are not defined"), std::string::npos)
+      << "a free slot: the server answers " << wrong.Body();
 }
 
 TEST_F(FastCgiDb, BrokenKeptAttachmentIsReplacedBeforeTheRequestRuns) {
