@@ -3,7 +3,8 @@
 # deploy/apache) in front of the processes started by deploy/nginx/spawn-kvowebserver, lighttpd
 # (deploy/lighttpd) with its own: /script, /login, one /sql in each form, headers that must not
 # stand in for CGI variables, an encoded action name, the body limit, callers that hold a
-# partial body, and processes that die. Runs as root (the spawn script's users and groups).
+# partial body, and processes that die. As root, the servers and processes run as www-data;
+# as another user, as that user.
 #   smoke.sh REPO_ROOT SERVER_BINARY
 # Needs the test environment (KVO_FB_PORT, KVO_FB_USER, KVO_FB_PASSWORD, KVO_FB_DATADIR,
 # FIREBIRD); skips (exit 77) without it, without root or without a web server, unless
@@ -20,7 +21,13 @@ skip() {
 for v in KVO_FB_PORT KVO_FB_USER KVO_FB_PASSWORD KVO_FB_DATADIR FIREBIRD; do
   [[ -n ${!v:-} ]] || skip "$v is not set"
 done
-[[ $(id -u) == 0 ]] || skip "not root"
+# As root: the web servers' user and group, and the processes' user; otherwise nobody changes.
+as_root=
+run_as=
+if [[ $(id -u) == 0 ]]; then
+  as_root=1
+  run_as=www-data
+fi
 for p in nginx apache2 lighttpd spawn-fcgi multiwatch; do
   command -v "$p" >/dev/null || [[ -x /usr/sbin/$p ]] || skip "$p is missing"
 done
@@ -68,17 +75,21 @@ commit;
 SQL
 
 socket=$work/kvo.sock
-"$repo/deploy/nginx/spawn-kvowebserver" "$socket" "$work/cgi" "$work/drives" "$FIREBIRD" 2 \
-  >"$work/log/spawn.out" 2>&1
-rc=$?
-check "spawn-kvowebserver refuses to run the processes as root" \
-  $([[ $rc == 2 && ! -e $socket ]] && echo 1 || echo 0)
+if [[ -n $as_root ]]; then
+  "$repo/deploy/nginx/spawn-kvowebserver" "$socket" "$work/cgi" "$work/drives" "$FIREBIRD" 2 \
+    >"$work/log/spawn.out" 2>&1
+  rc=$?
+  check "spawn-kvowebserver refuses to run the processes as root" \
+    $([[ $rc == 2 && ! -e $socket ]] && echo 1 || echo 0)
+fi
 # spawn-fcgi prints "spawn-fcgi: child spawned successfully: PID: N" for the supervisor.
 "$repo/deploy/nginx/spawn-kvowebserver" "$socket" "$work/cgi" "$work/drives" "$FIREBIRD" 2 \
-  www-data 2>&1 | sed -n 's/.*PID: \([0-9]*\).*/\1/p' >"$work/fcgi.pids"
+  $run_as 2>&1 | sed -n 's/.*PID: \([0-9]*\).*/\1/p' >"$work/fcgi.pids"
 [[ -S $socket ]] || { echo "spawn-fcgi did not start the program"; exit 1; }
-check "the processes' socket is 0660 in the web server's group" \
-  $([[ $(stat -c '%a %U %G' "$socket") == "660 www-data www-data" ]] && echo 1 || echo 0)
+owner="$(id -un) $(id -gn)"
+[[ -n $as_root ]] && owner="www-data www-data"
+check "the processes' socket is 0660 ($owner)" \
+  $([[ $(stat -c '%a %U %G' "$socket") == "660 $owner" ]] && echo 1 || echo 0)
 
 fill() {
   sed -e "s|@URL_PREFIX@|/kvo|g" -e "s|@CGI_DIR@|$work/cgi|g" -e "s|@SOCKET@|$socket|g" "$1"
@@ -91,7 +102,7 @@ fill "$repo/deploy/nginx/kvowebserver.conf" >"$work/nginx-kvo.conf"
 cp /etc/nginx/fastcgi_params "$work/fastcgi_params"
 cat >"$work/nginx.conf" <<CONF
 daemon off;
-user www-data www-data;
+${as_root:+user www-data www-data;}
 worker_processes 1;
 pid $work/nginx.pid;
 error_log $work/log/nginx-error.log;
@@ -126,8 +137,8 @@ LoadModule proxy_module $mods/mod_proxy.so
 LoadModule proxy_fcgi_module $mods/mod_proxy_fcgi.so
 LoadModule reqtimeout_module $mods/mod_reqtimeout.so
 LoadModule rewrite_module $mods/mod_rewrite.so
-User www-data
-Group www-data
+${as_root:+User www-data}
+${as_root:+Group www-data}
 DocumentRoot $work/www
 Include $work/apache-kvo.conf
 CONF
@@ -137,16 +148,18 @@ pids+=("$work/apache.run.pid")
 # lighttpd, starting two processes of its own
 lighttpd_port=$(svc_free_port)
 mkdir -p "$work/lighttpd/fcgi" "$work/lighttpd/upload"
-chown www-data: "$work/lighttpd/fcgi" "$work/lighttpd/upload" "$work/log"
+[[ -n $as_root ]] && chown www-data: "$work/lighttpd/fcgi" "$work/lighttpd/upload" "$work/log"
 cp "$repo/deploy/lighttpd/remote-host.lua" "$work/remote-host.lua"
 http_write_fastcgi_fragment "$work/lighttpd-kvo.conf" /kvo "$work/cgi" "$work/lighttpd/fcgi" \
   "$work/drives" "$FIREBIRD" "$work/remote-host.lua" 2
+lighttpd_user=
+[[ -n $as_root ]] && lighttpd_user='server.username = "www-data"
+server.groupname = "www-data"'
 cat >"$work/lighttpd.conf" <<CONF
 server.document-root = "$work/www"
 server.bind = "127.0.0.1"
 server.port = $lighttpd_port
-server.username = "www-data"
-server.groupname = "www-data"
+$lighttpd_user
 server.errorlog = "$work/log/lighttpd-error.log"
 server.upload-dirs = ( "$work/lighttpd/upload" )
 include "$work/lighttpd-kvo.conf"
