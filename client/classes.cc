@@ -91,7 +91,7 @@ TFormatSettings& FormatSettings() {
 }
 
 const char* LibraryVersion() {
-  return "1.0";
+  return KVO_VERSION;
 }
 
 }  // namespace kvo::client

@@ -119,7 +119,14 @@ std::string ExactFloatLiteral(const std::string& name, double value) {
     mantissa /= 2;
     ++exponent;
   }
-  return "(" + std::to_string(mantissa) + "*power(2e0," + std::to_string(exponent) + "))";
+  // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict overlap for a literal
+  // plus a temporary string (GCC bug 105651).
+  std::string literal = "(";
+  literal += std::to_string(mantissa);
+  literal += "*power(2e0,";
+  literal += std::to_string(exponent);
+  literal += "))";
+  return literal;
 }
 
 }  // namespace

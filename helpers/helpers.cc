@@ -1,5 +1,7 @@
 #include "helpers/helpers.h"
 
+#include <cstdio>
+
 #include "configfiles/allowed_databases.h"
 #include "configfiles/paths.h"
 #include "configfiles/server_settings.h"
@@ -15,6 +17,17 @@ std::string ChooseConfigFile(const cgi::TWebRequest& request) {
 void RequireAllowedDatabase(std::string_view database) {
   const std::optional<std::string> allowed = config::ServerSettings::Read().AllowedDatabases;
   if (!allowed || config::DatabaseAllowed(*allowed, database)) return;
+  // The caller learns nothing; the administrator finds the reason in the web server's error
+  // log, on one line whatever the posted name holds.
+  std::string name(database.substr(0, 200));
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  std::fprintf(stderr, "kvowebserver: the database \"%s\" is refused: %s (%s, [%s])\n",
+               name.c_str(),
+               allowed->find_first_not_of(" \t;") == std::string::npos
+                   ? "AllowedDatabases is empty, so no database is allowed"
+                   : "it is not in AllowedDatabases",
+               config::kServerConfig, config::kServerSection);
   // The same answer as a wrong password, so that a refusal tells nothing about the target.
   throw fb::Error(
       "Your user name and password are not defined. Ask your database administrator to set up "

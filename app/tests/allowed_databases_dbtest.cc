@@ -87,5 +87,41 @@ TEST(AllowedDatabases, OtherDatabasesAreAnsweredAsAWrongPassword) {
   EXPECT_FALSE(listener.Contacted());
 }
 
+// The caller's answer tells nothing; the web server's error log says why, on one line.
+TEST(AllowedDatabases, TheErrorLogSaysWhy) {
+  KVO_REQUIRE_FIREBIRD();
+  TempDatabase db;
+  testing::TempDir drives;
+  const std::string settings = drives.path() + "/C/KVO/KVO.Net/Config/KVO.Server.Config";
+  auto login = [&](const std::string& database) {
+    return testing::PostCgi("/login",
+                            Form({{"db", database}, {"u", db.user()}, {"p", db.password()}}),
+                            {{"KVO_DRIVES", drives.path()}});
+  };
+  struct Case {
+    std::string list;
+    std::string database;
+    std::string log;  // empty: nothing is logged
+  };
+  const Case cases[] = {
+      {"shop.fdb; " + db.connection(), db.connection(), ""},
+      {"shop.fdb", "other.fdb\r\nforged line",
+       "kvowebserver: the database \"other.fdb??forged line\" is refused: it is not in "
+       "AllowedDatabases (C:\\KVO\\KVO.Net\\Config\\KVO.Server.Config, [Server])\n"},
+      // What the package installs: the key present and empty.
+      {"", "shop.fdb",
+       "kvowebserver: the database \"shop.fdb\" is refused: AllowedDatabases is empty, so no "
+       "database is allowed (C:\\KVO\\KVO.Net\\Config\\KVO.Server.Config, [Server])\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.list + " / " + c.database);
+    testing::WriteFile(settings, "[Server]\r\nAllowedDatabases=" + c.list + "\r\n");
+    const auto r = login(c.database);
+    EXPECT_NE(r.output.find(c.log.empty() ? "\r\n\r\ntrue" : "\r\n\r\nfalse"), std::string::npos)
+        << r.output;
+    EXPECT_EQ(r.errors, c.log);
+  }
+}
+
 }  // namespace
 }  // namespace kvo::app

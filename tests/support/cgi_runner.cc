@@ -106,7 +106,7 @@ CgiResult Run(const std::map<std::string, std::string>& env, const std::string& 
   wait4(pid, &status, 0, &usage);
   result.peakKb = usage.ru_maxrss;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::string errors;
+  std::string& errors = result.errors;
   ssize_t n;
   while ((n = pread(err, buffer, sizeof buffer, static_cast<off_t>(errors.size()))) > 0)
     errors.append(buffer, static_cast<size_t>(n));

@@ -71,7 +71,8 @@ const char kUsage[] =
     "                      (default: no limit; /sql answers only when its result is\n"
     "                      complete, so a long query is silent until then)\n"
     "  --progress WHEN     auto (default: when standard error is a terminal), always or never\n"
-    "  --help, -h          this text\n";
+    "  --help, -h          this text\n"
+    "  --version           the version of kvoclient and its library\n";
 
 class UsageError : public Error {
  public:
@@ -91,6 +92,7 @@ struct Options {
   bool formatGiven = false;
   client::THttpLimits limits;  // the timeouts of every request
   bool help = false;
+  bool version = false;
   std::vector<std::string> arguments;  // the command and its arguments
 };
 
@@ -144,6 +146,8 @@ Options ParseOptions(int argc, const char* const* argv) {
       o.params.emplace_back(p.substr(0, eq), p.substr(eq + 1));
     } else if (arg == "--help") {
       o.help = true;
+    } else if (arg == "--version") {
+      o.version = true;
     } else if (arg == "--compressed") {
       o.compressed = true;
     } else if (arg == "--connect-timeout" || arg == "--timeout") {
@@ -555,6 +559,10 @@ int RunKvoClient(int argc, const char* const* argv, std::ostream& out, std::ostr
     Options o = ParseOptions(argc, argv);
     if (o.help || (!o.arguments.empty() && o.arguments[0] == "help")) {
       out << kUsage;
+      return 0;
+    }
+    if (o.version) {
+      out << "kvoclient " << client::LibraryVersion() << '\n';
       return 0;
     }
     if (o.arguments.empty()) throw UsageError("no command given");

@@ -84,7 +84,9 @@ struct TFormatSettings {
 };
 KVO_CLIENT_API TFormatSettings& FormatSettings();
 
-// The library's version ("1.0").
+// The version of the build the library comes from, as its packages and kvoclient --version
+// print it: the release, and for a build from a git checkout the time and name of its commit
+// ("1.1.0+git20261211.022342.6fed1b9").
 KVO_CLIENT_API const char* LibraryVersion();
 
 }  // namespace kvo::client
