@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "app/kept_attachments.h"
 #include "app/serve_request.h"
 #include "configfiles/server_settings.h"
 #include "fb/keeper.h"
@@ -103,8 +104,10 @@ cgi::OutputFn RequestOutput(FCGX_Request& request) {
 void ServeOne(FCGX_Request& request, int startFolder) {
   const config::ServerSettings::RequestScope oneReading;
   const config::ServerSettings settings = config::ServerSettings::Read();
-  fb::SetKeepAttachments(settings.KeepAttachments, settings.KeepAttachmentsSeconds);
-  fb::DropIdleAttachments();
+  ApplyKeptAttachmentSettings(settings, [&request](std::string_view line) {
+    FCGX_PutStr(line.data(), static_cast<int>(line.size()), request.err);
+    FCGX_PutChar('\n', request.err);
+  });
   EnterScriptFolder(FCGX_GetParam("SCRIPT_FILENAME", request.envp), startFolder);
   ServeRequest(RequestInput(request), RequestOutput(request));
   FCGX_Finish_r(&request);

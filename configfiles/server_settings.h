@@ -21,9 +21,19 @@ struct ServerSettings {
   // LogCopies: how many rotated copies of the statement log are kept, the newest; nullopt when
   // the key is missing or negative (every copy kept).
   std::optional<int32_t> LogCopies;
-  // KeepAttachments / KeepAttachmentsSeconds: attachment reuse in the persistent mode.
+  // KeepAttachments: attachment reuse in the persistent mode, one of 0/1, false/true, no/yes,
+  // off/on (any case, blanks around it allowed). Any other value turns reuse off and is kept in
+  // KeepAttachmentsRefused for the error log.
   bool KeepAttachments = true;
+  std::optional<std::string> KeepAttachmentsRefused;
+  // KeepAttachmentsSeconds: the idle time after which a kept attachment is detached.
   int32_t KeepAttachmentsSeconds = 30;
+  // KeepAttachmentsMaxSeconds: how long an attachment may serve from its attach on, however
+  // often it is used; what a login changed outside this server can outlive.
+  int32_t KeepAttachmentsMaxSeconds = 10;
+  // MaxConcurrentLogins: how many attaches of credentials a process has not yet seen succeed
+  // may run at once on the host in the persistent mode; 0 for no bound.
+  int32_t MaxConcurrentLogins = 2;
 
   // Reads the file named by kServerConfig (through the path layer). Never throws for a missing
   // or unreadable file: the defaults above apply. Within a RequestScope the file is read once

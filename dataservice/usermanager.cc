@@ -2,11 +2,13 @@
 // manager. Every failure answers "Erro: " and the message.
 #include <exception>
 
+#include "configfiles/paths.h"
 #include "configfiles/text_lines.h"
 #include "dataservice/actions.h"
 #include "fb/fb.h"
 #include "fb/keeper.h"
 #include "platform/error.h"
+#include "platform/winpath.h"
 
 namespace kvo::dataservice {
 
@@ -44,6 +46,30 @@ void RequireWritableUser(const std::string& userName, const std::string& passwor
   if (password.empty()) throw Error("A senha do usu\xE1rio n\xE3o pode ser vazia");
 }
 
+// A kept attachment of a login changed or deleted here would outlive the change: this process
+// drops its own before the change, and when the change is over (whether it succeeded or not)
+// every process of the host drops the ones it kept before; a signal sent before the change
+// would miss an attach made between the two.
+class DropKeptEverywhere {
+ public:
+  explicit DropKeptEverywhere(const char* operation) : operation_(operation) {
+    fb::DropKeptAttachments();
+  }
+  ~DropKeptEverywhere() {
+    try {
+      const std::string file = platform::HostPath(config::kKeptAttachmentsDropFile).value_or("");
+      fb::DropKeptAttachmentsEverywhere(file, std::string("usermanager ") + operation_);
+    } catch (...) {
+      // The other processes drop theirs at the end of their lifetime.
+    }
+  }
+  DropKeptEverywhere(const DropKeptEverywhere&) = delete;
+  DropKeptEverywhere& operator=(const DropKeptEverywhere&) = delete;
+
+ private:
+  const char* operation_;
+};
+
 }  // namespace
 
 void UserManagerAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
@@ -63,9 +89,7 @@ void UserManagerAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
       std::string password = fields.Value("password");
       RequireUserName(userName, true);
       RequireWritableUser(userName, password);
-      // A kept attachment of this login would outlive the change; the old password must stop
-      // working here at once.
-      fb::DropKeptAttachments();
+      const DropKeptEverywhere drop("add");
       services.AddUser(userName, password, 0, 0);
       response.SetContent(kAdded);
     }
@@ -74,14 +98,14 @@ void UserManagerAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
       std::string password = fields.Value("password");
       RequireUserName(userName, false);
       RequireWritableUser(userName, password);
-      fb::DropKeptAttachments();
+      const DropKeptEverywhere drop("upd");
       services.ModifyUser(userName, password);
       response.SetContent(kChanged);
     }
     if (operation == "del") {
       std::string userName = fields.Value("username");
       RequireUserName(userName, false);
-      fb::DropKeptAttachments();
+      const DropKeptEverywhere drop("del");
       services.DeleteUser(userName);
       response.SetContent(kDeleted);
     }

@@ -116,11 +116,14 @@ void Transaction::Rollback() {
 // Attachment
 
 void AttachmentCore::Attach() {
+  if (!keepKey.empty()) origin = keeper::Now();
+  const keeper::LoginSlot slot(keepKey);
   api::KeepProcessSignals signals;
   Status status;
   handle.reset(api::Provider()->attachDatabase(&status, name.c_str(),
                                                static_cast<unsigned>(dpb.size()),
                                                reinterpret_cast<const unsigned char*>(dpb.data())));
+  if (!keepKey.empty()) keeper::Succeeded(keepKey);
 }
 
 Attachment::Attachment(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -153,7 +156,7 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
   core.TakeCharSet(params);
   core.marksCp1252 = plainText == PlainText::Cp1252 && api::ConnectionCharSet(params).empty();
   core.dpb.assign(reinterpret_cast<const char*>(dpb.data()), dpb.length());
-  if (api::IAttachment* kept = keeper::Take(core.keepKey, core.own)) {
+  if (api::IAttachment* kept = keeper::Take(core.keepKey, core.own, core.origin)) {
     core.handle.reset(kept);
     core.unchecked = true;
   } else {
@@ -229,7 +232,7 @@ void Attachment::Close() {
       tx->Forget();
     }
   }
-  if (!failure && keeper::Give(core.keepKey, core.handle, core.own)) return;
+  if (!failure && keeper::Give(core.keepKey, core.handle, core.own, core.origin)) return;
   core.own.Clear();
   try {
     Status status;

@@ -7,6 +7,7 @@
 // Close() commits.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,10 +16,20 @@
 
 #include "fb/fb.h"
 #include "fb/fb_api.h"
+#include "platform/unique_fd.h"
 
 namespace kvo::fb {
 
 struct TransactionCore;
+
+namespace keeper {
+// What a kept attachment must be compared with before it serves again: when it attached, and
+// the host's drop file as it was just before (fb/keeper.h).
+struct Origin {
+  std::chrono::steady_clock::time_point attached{};
+  std::string stamp;
+};
+}  // namespace keeper
 
 // Statements the layer prepares for its own use on a connection. They live as long as the
 // connection, kept attachments included (fb/keeper.cc), since preparing is most of their cost.
@@ -36,6 +47,7 @@ struct AttachmentCore {
   OwnStatements own;                   // prepared on `handle`, freed before it goes
   std::vector<TransactionCore*> open;  // transactions started and not yet ended
   std::string keepKey;                 // where Close() may hand it (fb/keeper.h); empty: never
+  keeper::Origin origin;               // of the connection in `handle`, while keepKey is set
   std::string name;                    // the database as the client library takes it (UTF-8)
   std::string dpb;                     // the attach's parameter block
   // Taken from the keeper and not yet used: the first transaction finds out whether the
@@ -87,12 +99,28 @@ struct Transaction::Impl {
 namespace keeper {
 // The key of an attach with these name and parameter block bytes; empty while keeping is off.
 std::string KeyOf(std::string_view database, const unsigned char* dpb, unsigned length);
+// One of the host's login slots, held for an attach of `key` (fb/keeper.h, loginSlots); nothing
+// for a key that attached here before, or when keeping or the bound is off. Throws fb::Error
+// when every slot is taken.
+class LoginSlot {
+ public:
+  explicit LoginSlot(const std::string& key);
+
+ private:
+  platform::UniqueFd lock_;  // the slot's file, locked; the lock goes with the descriptor
+};
+// The attach of `key` succeeded: later ones need no login slot.
+void Succeeded(const std::string& key) noexcept;
+// The origin of an attach that starts now; read before the attach, so that a drop signalled
+// while it runs is never missed.
+Origin Now() noexcept;
 // A kept attachment of that key, now the caller's, with the statements prepared on it moved to
-// `own`; nullptr when none.
-api::IAttachment* Take(const std::string& key, OwnStatements& own) noexcept;
-// Takes `handle` (no transaction open on it) and `own` when keeping is on; false leaves both
-// to the caller.
-bool Give(const std::string& key, api::Ref<api::IAttachment>& handle, OwnStatements& own) noexcept;
+// `own` and its origin to `origin`; nullptr when none.
+api::IAttachment* Take(const std::string& key, OwnStatements& own, Origin& origin) noexcept;
+// Takes `handle` (no transaction open on it), `own` and `origin` when keeping is on; false
+// leaves them to the caller.
+bool Give(const std::string& key, api::Ref<api::IAttachment>& handle, OwnStatements& own,
+          Origin& origin) noexcept;
 }  // namespace keeper
 
 // The columns of a message and where each value sits in its buffer.

@@ -1,11 +1,17 @@
 // The kept attachments of a persistent process: a short list, most recently kept last.
 #include "fb/keeper.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include "fb/fb_impl.h"
+#include "platform/unique_fd.h"
 
 namespace kvo::fb {
 
@@ -15,23 +21,42 @@ using Clock = std::chrono::steady_clock;
 
 // More than a process's requests use at once: each entry holds a server connection.
 constexpr size_t kMaxKept = 8;
+// Credentials this process has attached with, most recent last.
+constexpr size_t kMaxKnown = 64;
 
 struct Kept {
   std::string key;
   api::Ref<api::IAttachment> handle;
   OwnStatements own;
+  keeper::Origin origin;
   Clock::time_point since;
 };
 
 struct Keeper {
   bool enabled = false;
   Clock::duration idle = std::chrono::seconds(30);
+  Clock::duration lifetime = std::chrono::seconds(10);
+  std::string dropFile;
+  int loginSlots = 0;
+  std::string loginSlotPrefix;
   std::vector<Kept> kept;
+  std::vector<std::string> known;
 };
 
 Keeper& TheKeeper() {
   static Keeper keeper;
   return keeper;
+}
+
+// The drop file as it stands: any change to it (a line appended, a touch, a removal, another
+// file in its place) gives another text. One stat.
+std::string StampOf(const std::string& file) {
+  if (file.empty()) return {};
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return "missing";
+  return std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' +
+         std::to_string(st.st_size) + ':' + std::to_string(st.st_mtim.tv_sec) + '.' +
+         std::to_string(st.st_mtim.tv_nsec);
 }
 
 // Detaches without a word: a kept attachment has no transaction left and no caller to tell.
@@ -47,13 +72,25 @@ void Detach(Kept& entry) noexcept {
   }
 }
 
+std::chrono::milliseconds::rep MillisecondsUntil(Clock::time_point due, Clock::time_point now) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1;
+}
+
 }  // namespace
 
-void SetKeepAttachments(bool enabled, int idleSeconds) noexcept {
+void SetKeepAttachments(const KeepSettings& settings) noexcept {
   Keeper& k = TheKeeper();
-  k.enabled = enabled;
-  k.idle = std::chrono::seconds(idleSeconds > 0 ? idleSeconds : 0);
-  if (!enabled) DropKeptAttachments();
+  k.enabled = settings.enabled;
+  k.idle = std::chrono::seconds(settings.idleSeconds > 0 ? settings.idleSeconds : 0);
+  k.lifetime = std::chrono::seconds(settings.maxSeconds > 0 ? settings.maxSeconds : 0);
+  k.loginSlots = settings.loginSlots > 0 ? settings.loginSlots : 0;
+  try {
+    k.dropFile = settings.dropFile;
+    k.loginSlotPrefix = settings.loginSlotPrefix;
+  } catch (...) {
+    k.enabled = false;
+  }
+  if (!k.enabled) DropKeptAttachments();
 }
 
 bool KeepAttachmentsEnabled() noexcept {
@@ -62,16 +99,25 @@ bool KeepAttachmentsEnabled() noexcept {
 
 long DropIdleAttachments() noexcept {
   Keeper& k = TheKeeper();
+  if (k.kept.empty()) return -1;
   const Clock::time_point now = Clock::now();
+  std::string stamp;
+  try {
+    stamp = StampOf(k.dropFile);
+  } catch (...) {
+    DropKeptAttachments();
+    return -1;
+  }
   long next = -1;
   for (auto it = k.kept.begin(); it != k.kept.end();) {
-    if (now - it->since >= k.idle) {
+    const Clock::time_point idleEnd = it->since + k.idle;
+    const Clock::time_point lifeEnd = it->origin.attached + k.lifetime;
+    if (now >= idleEnd || now >= lifeEnd || it->origin.stamp != stamp) {
       Detach(*it);
       it = k.kept.erase(it);
       continue;
     }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(it->since + k.idle - now);
-    long ms = static_cast<long>(left.count()) + 1;
+    const long ms = static_cast<long>(MillisecondsUntil(std::min(idleEnd, lifeEnd), now));
     if (next < 0 || ms < next) next = ms;
     ++it;
   }
@@ -82,6 +128,28 @@ void DropKeptAttachments() noexcept {
   Keeper& k = TheKeeper();
   for (Kept& entry : k.kept) Detach(entry);
   k.kept.clear();
+  // A login may have changed: its old password takes a login slot again.
+  k.known.clear();
+}
+
+bool DropKeptAttachmentsEverywhere(const std::string& dropFile, std::string_view reason) noexcept {
+  DropKeptAttachments();
+  try {
+    if (dropFile.empty()) return false;
+    platform::UniqueFd fd(
+        ::open(dropFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (!fd.Valid()) return false;
+    // The processes of every web server and user of the host signal through one file; the
+    // worst a stranger can do with it is make every process attach anew. Fails harmlessly on a
+    // file of another owner.
+    (void)::fchmod(fd.Get(), 0666);
+    std::string line(reason);
+    line += '\n';
+    // One write with O_APPEND: lines of several processes never interleave.
+    return ::write(fd.Get(), line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  } catch (...) {
+    return false;
+  }
 }
 
 size_t KeptAttachmentCount() noexcept {
@@ -89,6 +157,55 @@ size_t KeptAttachmentCount() noexcept {
 }
 
 namespace keeper {
+
+LoginSlot::LoginSlot(const std::string& key) {
+  const Keeper& k = TheKeeper();
+  if (!k.enabled || key.empty() || k.loginSlots == 0 || k.loginSlotPrefix.empty()) return;
+  for (const std::string& known : k.known)
+    if (known == key) return;
+  bool anySlot = false;
+  for (int i = 0; i < k.loginSlots; ++i) {
+    const std::string file = k.loginSlotPrefix + '.' + std::to_string(i) + ".lck";
+    platform::UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (!fd.Valid()) continue;
+    anySlot = true;
+    (void)::fchmod(fd.Get(), 0666);
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
+      lock_ = std::move(fd);
+      return;
+    }
+  }
+  // No slot file can be made (the folder is missing): no bound rather than no login.
+  if (!anySlot) return;
+  throw Error("Too many logins in progress on this server; try again in a moment.");
+}
+
+void Succeeded(const std::string& key) noexcept {
+  Keeper& k = TheKeeper();
+  try {
+    for (auto it = k.known.begin(); it != k.known.end(); ++it) {
+      if (*it != key) continue;
+      k.known.erase(it);
+      break;
+    }
+    if (k.known.size() >= kMaxKnown) k.known.erase(k.known.begin());
+    k.known.push_back(key);
+  } catch (...) {
+    // Its next attach takes a slot again.
+  }
+}
+
+Origin Now() noexcept {
+  Origin origin;
+  origin.attached = Clock::now();
+  try {
+    origin.stamp = StampOf(TheKeeper().dropFile);
+  } catch (...) {
+    // A stamp that matches no reading: the attachment is never reused.
+    origin.stamp = "unread";
+  }
+  return origin;
+}
 
 std::string KeyOf(std::string_view database, const unsigned char* dpb, unsigned length) {
   if (!TheKeeper().enabled) return {};
@@ -98,7 +215,7 @@ std::string KeyOf(std::string_view database, const unsigned char* dpb, unsigned 
   return key;
 }
 
-api::IAttachment* Take(const std::string& key, OwnStatements& own) noexcept {
+api::IAttachment* Take(const std::string& key, OwnStatements& own, Origin& origin) noexcept {
   Keeper& k = TheKeeper();
   if (!k.enabled || key.empty()) return nullptr;
   DropIdleAttachments();
@@ -106,6 +223,7 @@ api::IAttachment* Take(const std::string& key, OwnStatements& own) noexcept {
     if (k.kept[i].key != key) continue;
     api::Ref<api::IAttachment> handle = std::move(k.kept[i].handle);
     own = std::move(k.kept[i].own);
+    origin = std::move(k.kept[i].origin);
     k.kept.erase(k.kept.begin() + static_cast<std::ptrdiff_t>(i));
     // Whether the connection still works is found by the request's first transaction, which
     // attaches anew when it does not (fb/attachment.cc): a ping would cost every request a
@@ -115,16 +233,18 @@ api::IAttachment* Take(const std::string& key, OwnStatements& own) noexcept {
   return nullptr;
 }
 
-bool Give(const std::string& key, api::Ref<api::IAttachment>& handle, OwnStatements& own) noexcept {
+bool Give(const std::string& key, api::Ref<api::IAttachment>& handle, OwnStatements& own,
+          Origin& origin) noexcept {
   Keeper& k = TheKeeper();
-  if (!k.enabled || key.empty() || k.idle.count() == 0 || !handle) return false;
+  if (!k.enabled || key.empty() || k.idle.count() == 0 || k.lifetime.count() == 0 || !handle)
+    return false;
   try {
     if (k.kept.size() >= kMaxKept) {
       Detach(k.kept.front());
       k.kept.erase(k.kept.begin());
     }
     k.kept.reserve(kMaxKept);
-    Kept entry{key, nullptr, {}, Clock::now()};
+    Kept entry{key, nullptr, {}, std::move(origin), Clock::now()};
     entry.handle = std::move(handle);
     entry.own = std::move(own);
     k.kept.push_back(std::move(entry));  // within the reserved room: cannot throw

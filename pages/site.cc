@@ -4,6 +4,7 @@
 
 #include "configfiles/paths.h"
 #include "configfiles/text_lines.h"
+#include "fb/fb.h"
 #include "helpers/helpers.h"
 #include "pages/actions.h"
 #include "pages/base64.h"
@@ -199,6 +200,9 @@ void LoginAction(cgi::TWebRequest& request, cgi::TWebResponse& response, helpers
   // The caller only learns whether the login works; no message goes out.
   try {
     helpers::ConnectModuleDatabase(dbkvo, request);
+    // A kept attachment answers nothing by being there: the server must answer now (a broken
+    // one is replaced by a fresh attach, whose failure is the answer).
+    dbkvo.work().transaction();
     // Nothing ran: the commit only ends the attachment (or keeps it for a later request).
     dbkvo.work().Commit();
     response.SetContent("true");

@@ -2,8 +2,10 @@
 // server: handed only to the same credentials, replaced when broken, detached when idle, and a
 // stop signal that waits for a running query even though the Firebird client has installed its
 // own handlers.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -162,6 +164,106 @@ TEST_F(FastCgiDb, ReuseTurnedOffAttachesForEveryRequest) {
   EXPECT_FALSE(Attached(second));
 }
 
+// Every usual spelling of "off" turns reuse off; a value that is no spelling at all turns it off
+// too and says so once in the web server's error log.
+TEST_F(FastCgiDb, KeepAttachmentsSwitchSpellings) {
+  const struct {
+    const char* value;
+    bool kept;
+    bool logged;
+  } kCases[] = {{"yes", true, false},
+                {"false", false, false},
+                {"no", false, false},
+                {"Off", false, false},
+                {"maybe", false, true}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.value);
+    WriteServerSettings(std::string("KeepAttachments=") + c.value + "\r\n");
+    auto process = Start();
+    const CgiResult first = Sql(*process, db_.password());
+    const CgiResult second = Sql(*process, db_.password());
+    ASSERT_GT(ConnectionOf(first), 0) << first.Body();
+    EXPECT_EQ(ConnectionOf(second) == ConnectionOf(first), c.kept);
+    if (c.logged) {
+      EXPECT_EQ(first.errors,
+                "kvowebserver: [Server] KeepAttachments=maybe is none of 0/1, false/true, no/yes, "
+                "off/on; attachments are not kept\n");
+      EXPECT_EQ(second.errors, "") << "one line, not one per request";
+    } else {
+      EXPECT_EQ(first.errors, "");
+    }
+  }
+}
+
+// However busy the process, an attachment serves no longer than KeepAttachmentsMaxSeconds from
+// its attach on: a password changed outside this server stops working within that bound.
+TEST_F(FastCgiDb, KeptAttachmentEndsAtItsLifetimeHoweverBusy) {
+  WriteServerSettings("KeepAttachmentsSeconds=30\r\nKeepAttachmentsMaxSeconds=2\r\n");
+  auto process = Start();
+  const long first = ConnectionOf(Sql(*process, db_.password()));
+  ASSERT_GT(first, 0);
+  long last = first;
+  const auto start = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(3000) &&
+         last == first) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    last = ConnectionOf(Sql(*process, db_.password()));
+  }
+  EXPECT_GT(last, 0);
+  EXPECT_NE(last, first) << "a request every 200 ms kept the attachment beyond 2 s";
+  EXPECT_FALSE(Attached(first));
+}
+
+// A change of the host's drop file (an administrator's touch, another process's /usermanager)
+// ends the attachments kept before it, before their next use.
+TEST_F(FastCgiDb, DropFileChangeEndsKeptAttachments) {
+  WriteFile(drives_.path() + "/C/KVO/KVO.Net/Logs/Log.txt", "");
+  const std::string dropFile = drives_.path() + "/C/KVO/KVO.Net/Logs/KeptAttachments.Drop";
+  auto process = Start();
+  const long first = ConnectionOf(Sql(*process, db_.password()));
+  ASSERT_GT(first, 0);
+  ASSERT_EQ(ConnectionOf(Sql(*process, db_.password())), first);
+  WriteFile(dropFile, "");  // created
+  const long second = ConnectionOf(Sql(*process, db_.password()));
+  EXPECT_GT(second, 0);
+  EXPECT_NE(second, first);
+  EXPECT_FALSE(Attached(first));
+  ASSERT_EQ(ConnectionOf(Sql(*process, db_.password())), second) << "unchanged: kept";
+  WriteFile(dropFile, "x\n");  // written again
+  const long third = ConnectionOf(Sql(*process, db_.password()));
+  EXPECT_NE(third, second);
+}
+
+// Attaches of credentials the process has not seen succeed take one of the host's login slots
+// (MaxConcurrentLogins): with every slot taken (here by the test's lock, elsewhere by wrong
+// passwords the server delays) they fail at once, as a failed attach does; credentials that
+// attached here before go on without a slot, even once their kept attachment has gone.
+TEST_F(FastCgiDb, NewLoginsBeyondTheHostsSlotsFailAtOnce) {
+  WriteServerSettings("MaxConcurrentLogins=1\r\n");
+  const std::string logs = drives_.path() + "/C/KVO/KVO.Net/Logs";
+  WriteFile(logs + "/Log.txt", "");
+  auto process = Start();
+  const long first = ConnectionOf(Sql(*process, db_.password()));
+  ASSERT_GT(first, 0);
+  const int slot = ::open((logs + "/Login.0.lck").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(slot, 0) << "the process made its slot file";
+  ASSERT_EQ(::flock(slot, LOCK_EX | LOCK_NB), 0);
+
+  const CgiResult stranger = Sql(*process, db_.password() + "x");
+  EXPECT_EQ(ConnectionOf(stranger), -1);
+  EXPECT_NE(stranger.Body().find("Too many logins in progress"), std::string::npos)
+      << stranger.Body();
+  WriteFile(logs + "/KeptAttachments.Drop", "");  // the kept attachment goes
+  const long again = ConnectionOf(Sql(*process, db_.password()));
+  EXPECT_GT(again, 0) << "known credentials attach without a slot";
+  EXPECT_NE(again, first);
+
+  ::close(slot);
+  const CgiResult wrong = Sql(*process, db_.password() + "x");
+  EXPECT_NE(wrong.Body().find("Your user name and password are not defined"), std::string::npos)
+      << "a free slot: the server answers " << wrong.Body();
+}
+
 TEST_F(FastCgiDb, BrokenKeptAttachmentIsReplacedBeforeTheRequestRuns) {
   auto process = Start();
   const long first = ConnectionOf(Sql(*process, db_.password()));
@@ -214,6 +316,24 @@ TEST_F(FastCgiDb, ChangedPasswordDropsTheProcessesKeptAttachmentsAtOnce) {
   EXPECT_EQ(sqlAs("first1"), -1) << "the old password";
   EXPECT_GT(sqlAs("second2"), 0) << "the new password";
   manage("del", "");
+}
+
+// /login answers what the server says now, not what a kept attachment remembers: one that
+// broke while it waited (here: ended by an administrator after a password change) is replaced,
+// and the replacement's refusal is the answer.
+TEST_F(FastCgiDb, LoginChecksAKeptAttachment) {
+  const std::string user = "KVOLOGIN" + std::to_string(::getpid());
+  db_.Execute("create user " + user + " password 'first1'");
+  auto process = Start();
+  auto login = [&] {
+    const std::string body = Form({{"db", db_.connection()}, {"u", user}, {"p", "first1"}});
+    return process->Request(RequestParams("POST", "/login", drives_.path(), body), body).Body();
+  };
+  EXPECT_EQ(login(), "true");
+  db_.Execute("alter user " + user + " password 'second2'");
+  db_.Execute("delete from mon$attachments where mon$user = '" + user + "'");
+  EXPECT_EQ(login(), "false");
+  db_.Execute("drop user " + user);
 }
 
 // Parameters that arrive after the next kept attachment is due to go: the request is answered

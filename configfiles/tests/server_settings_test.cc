@@ -24,19 +24,48 @@ TEST_F(ServerSettingsFile, MissingFileKeepsTodaysBehaviour) {
   EXPECT_FALSE(s.AllowedDatabases);
   EXPECT_FALSE(s.MaxPacketBytes);
   EXPECT_TRUE(s.KeepAttachments);
+  EXPECT_FALSE(s.KeepAttachmentsRefused);
   EXPECT_EQ(s.KeepAttachmentsSeconds, 30);
+  EXPECT_EQ(s.KeepAttachmentsMaxSeconds, 10);
+  EXPECT_EQ(s.MaxConcurrentLogins, 2);
 }
 
 TEST_F(ServerSettingsFile, ReadsEachKey) {
   Write(
       "[server]\r\nAllowedDatabases = kvodemo; localhost:/data/*.fdb \r\n"
-      "MaxPacketBytes=5000000000\r\nKeepAttachments=0\r\nKeepAttachmentsSeconds=5\r\n");
+      "MaxPacketBytes=5000000000\r\nKeepAttachments=0\r\nKeepAttachmentsSeconds=5\r\n"
+      "KeepAttachmentsMaxSeconds=3\r\nMaxConcurrentLogins=0\r\n");
   ServerSettings s = ServerSettings::Read();
   ASSERT_TRUE(s.AllowedDatabases);
   EXPECT_EQ(*s.AllowedDatabases, "kvodemo; localhost:/data/*.fdb");
   EXPECT_EQ(s.MaxPacketBytes, std::optional<uint64_t>(5000000000u));
   EXPECT_FALSE(s.KeepAttachments);
   EXPECT_EQ(s.KeepAttachmentsSeconds, 5);
+  EXPECT_EQ(s.KeepAttachmentsMaxSeconds, 3);
+  EXPECT_EQ(s.MaxConcurrentLogins, 0);
+}
+
+// The switch takes the usual spellings of yes and no; anything else turns reuse off and is
+// reported, never read as "on".
+TEST_F(ServerSettingsFile, KeepAttachmentsSpellings) {
+  const struct {
+    const char* value;
+    bool keep;
+    bool refused;
+  } kCases[] = {
+      {"1", true, false},     {"true", true, false},   {" Yes ", true, false},
+      {"ON", true, false},    {"0", false, false},     {"false", false, false},
+      {"No", false, false},   {"off\t", false, false}, {"2", false, true},
+      {"-1", false, true},    {"ja", false, true},     {"", false, true},
+      {"truex", false, true}, {"o", false, true},
+  };
+  for (const auto& c : kCases) {
+    Write(std::string("[Server]\r\nKeepAttachments=") + c.value + "\r\n");
+    ServerSettings s = ServerSettings::Read();
+    EXPECT_EQ(s.KeepAttachments, c.keep) << "'" << c.value << "'";
+    EXPECT_EQ(s.KeepAttachmentsRefused.has_value(), c.refused) << "'" << c.value << "'";
+    EXPECT_EQ(s.KeepAttachmentsRefused.value_or("(none)"), c.refused ? c.value : "(none)");
+  }
 }
 
 // A request sees one reading however often it asks; the next request sees the file as it is.

@@ -25,7 +25,9 @@ inline constexpr bool kAddressSanitizer = false;
 
 struct CgiResult {
   std::string output;  // everything the program wrote to standard output
-  std::string errors;  // everything it wrote to standard error (the web server's error log)
+  // What it wrote to the web server's error log: standard error, or in FastCGI mode the
+  // request's error stream.
+  std::string errors;
   int exitCode = -1;
   long peakKb = 0;  // the program's peak resident memory (kilobytes)
   // The body: what follows the first empty line (CR LF CR LF) of the output.

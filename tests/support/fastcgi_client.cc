@@ -198,6 +198,7 @@ CgiResult FastCgiProcess::Receive(int fd) {
     content.resize(length + padding);
     if (!ReadAll(fd, content.data(), content.size())) break;
     if (type == kStdout) result.output.append(content.data(), length);
+    if (type == kStderr) result.errors.append(content.data(), length);
     if (type == kEndRequest) {
       result.exitCode = 0;
       break;

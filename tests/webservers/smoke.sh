@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# The shipped nginx and Apache configurations (deploy/nginx, deploy/apache), each in front of
-# the program's FastCGI processes started by deploy/nginx/spawn-kvowebserver: /script, /login,
-# one /sql in each form, and a "Path-Info:" header that must not choose the action.
+# The shipped FastCGI configurations of the three web servers: nginx and Apache (deploy/nginx,
+# deploy/apache) in front of the processes started by deploy/nginx/spawn-kvowebserver, lighttpd
+# (deploy/lighttpd) with its own: /script, /login, one /sql in each form, headers that must not
+# stand in for CGI variables, an encoded action name, the body limit, callers that hold a
+# partial body, and processes that die. As root, the servers and processes run as www-data;
+# as another user, as that user.
 #   smoke.sh REPO_ROOT SERVER_BINARY
 # Needs the test environment (KVO_FB_PORT, KVO_FB_USER, KVO_FB_PASSWORD, KVO_FB_DATADIR,
-# FIREBIRD); skips (exit 77) without it or without nginx/apache2, unless KVO_REQUIRE_SERVICES=1.
+# FIREBIRD); skips (exit 77) without it, without root or without a web server, unless
+# KVO_REQUIRE_SERVICES=1.
 set -uo pipefail
 repo=$1 binary=$2
 . "$repo/scripts/lib/services.sh"
@@ -17,7 +21,14 @@ skip() {
 for v in KVO_FB_PORT KVO_FB_USER KVO_FB_PASSWORD KVO_FB_DATADIR FIREBIRD; do
   [[ -n ${!v:-} ]] || skip "$v is not set"
 done
-for p in nginx apache2 spawn-fcgi; do
+# As root: the web servers' user and group, and the processes' user; otherwise nobody changes.
+as_root=
+run_as=
+if [[ $(id -u) == 0 ]]; then
+  as_root=1
+  run_as=www-data
+fi
+for p in nginx apache2 lighttpd spawn-fcgi multiwatch; do
   command -v "$p" >/dev/null || [[ -x /usr/sbin/$p ]] || skip "$p is missing"
 done
 
@@ -27,8 +38,9 @@ pids=()
 cleanup() {
   local p
   for p in "${pids[@]}"; do svc_stop_pidfile "$p"; done
-  # spawn-fcgi's processes: each wrote its id; they end on TERM.
+  # The supervisor of the spawned processes ends them on TERM.
   [[ -f $work/fcgi.pids ]] && while read -r p; do kill -TERM "$p" 2>/dev/null; done <"$work/fcgi.pids"
+  [[ -n ${holder:-} ]] && kill "$holder" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -45,7 +57,7 @@ check() {
 }
 
 mkdir -p "$work/cgi" "$work/drives" "$work/log" "$work/www"
-ln -s "$binary" "$work/cgi/kvowebserver.exe"
+http_link_binary "$work/cgi" "$binary"
 # Two configuration files that differ, so that an answer shows which one the caller got.
 mkdir -p "$work/drives/C/KVO/KVO.Net/Config"
 printf '[KVO.Net]\r\nURLBase=http://intranet.example\r\n' \
@@ -63,10 +75,21 @@ commit;
 SQL
 
 socket=$work/kvo.sock
-# spawn-fcgi prints "spawn-fcgi: child spawned successfully: PID: N" for each process.
+if [[ -n $as_root ]]; then
+  "$repo/deploy/nginx/spawn-kvowebserver" "$socket" "$work/cgi" "$work/drives" "$FIREBIRD" 2 \
+    >"$work/log/spawn.out" 2>&1
+  rc=$?
+  check "spawn-kvowebserver refuses to run the processes as root" \
+    $([[ $rc == 2 && ! -e $socket ]] && echo 1 || echo 0)
+fi
+# spawn-fcgi prints "spawn-fcgi: child spawned successfully: PID: N" for the supervisor.
 "$repo/deploy/nginx/spawn-kvowebserver" "$socket" "$work/cgi" "$work/drives" "$FIREBIRD" 2 \
-  2>&1 | sed -n 's/.*PID: \([0-9]*\).*/\1/p' >"$work/fcgi.pids"
+  $run_as 2>&1 | sed -n 's/.*PID: \([0-9]*\).*/\1/p' >"$work/fcgi.pids"
 [[ -S $socket ]] || { echo "spawn-fcgi did not start the program"; exit 1; }
+owner="$(id -un) $(id -gn)"
+[[ -n $as_root ]] && owner="www-data www-data"
+check "the processes' socket is 0660 ($owner)" \
+  $([[ $(stat -c '%a %U %G' "$socket") == "660 $owner" ]] && echo 1 || echo 0)
 
 fill() {
   sed -e "s|@URL_PREFIX@|/kvo|g" -e "s|@CGI_DIR@|$work/cgi|g" -e "s|@SOCKET@|$socket|g" "$1"
@@ -79,6 +102,7 @@ fill "$repo/deploy/nginx/kvowebserver.conf" >"$work/nginx-kvo.conf"
 cp /etc/nginx/fastcgi_params "$work/fastcgi_params"
 cat >"$work/nginx.conf" <<CONF
 daemon off;
+${as_root:+user www-data www-data;}
 worker_processes 1;
 pid $work/nginx.pid;
 error_log $work/log/nginx-error.log;
@@ -111,13 +135,55 @@ LoadModule mpm_event_module $mods/mod_mpm_event.so
 LoadModule authz_core_module $mods/mod_authz_core.so
 LoadModule proxy_module $mods/mod_proxy.so
 LoadModule proxy_fcgi_module $mods/mod_proxy_fcgi.so
-User www-data
-Group www-data
+LoadModule reqtimeout_module $mods/mod_reqtimeout.so
+LoadModule rewrite_module $mods/mod_rewrite.so
+${as_root:+User www-data}
+${as_root:+Group www-data}
 DocumentRoot $work/www
 Include $work/apache-kvo.conf
 CONF
 svc_spawn "$work/apache.run.pid" "$work/log/apache.out" apache2 -f "$work/apache.conf" -DFOREGROUND
 pids+=("$work/apache.run.pid")
+
+# lighttpd, starting two processes of its own
+lighttpd_port=$(svc_free_port)
+mkdir -p "$work/lighttpd/fcgi" "$work/lighttpd/upload"
+[[ -n $as_root ]] && chown www-data: "$work/lighttpd/fcgi" "$work/lighttpd/upload" "$work/log"
+cp "$repo/deploy/lighttpd/remote-host.lua" "$work/remote-host.lua"
+http_write_fastcgi_fragment "$work/lighttpd-kvo.conf" /kvo "$work/cgi" "$work/lighttpd/fcgi" \
+  "$work/drives" "$FIREBIRD" "$work/remote-host.lua" 2
+lighttpd_user=
+[[ -n $as_root ]] && lighttpd_user='server.username = "www-data"
+server.groupname = "www-data"'
+cat >"$work/lighttpd.conf" <<CONF
+server.document-root = "$work/www"
+server.bind = "127.0.0.1"
+server.port = $lighttpd_port
+$lighttpd_user
+server.errorlog = "$work/log/lighttpd-error.log"
+server.upload-dirs = ( "$work/lighttpd/upload" )
+include "$work/lighttpd-kvo.conf"
+CONF
+svc_spawn "$work/lighttpd.run.pid" "$work/log/lighttpd.out" lighttpd -D -f "$work/lighttpd.conf"
+pids+=("$work/lighttpd.run.pid")
+
+# hold_bodies URL N: N callers that send a request's headers and a few bytes of its body, then
+# nothing; they hang up when the process in the background ($holder) is killed.
+hold_bodies() {
+  python3 - "$1" "$2" <<'PY' &
+import socket, sys, time, urllib.parse
+url = urllib.parse.urlsplit(sys.argv[1])
+held = []
+for _ in range(int(sys.argv[2])):
+    s = socket.create_connection((url.hostname, url.port))
+    s.sendall(("POST %s HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded"
+               "\r\nContent-Length: 100000\r\n\r\ndb=x&q=" % url.path).encode())
+    held.append(s)
+time.sleep(120)
+PY
+  holder=$!
+  sleep 1
+}
 
 wait_port() {
   local i
@@ -128,7 +194,7 @@ wait_port() {
   return 1
 }
 
-for server in nginx apache; do
+for server in nginx apache lighttpd; do
   port_var=${server}_port
   port=${!port_var}
   if ! wait_port "$port"; then
@@ -160,8 +226,38 @@ for server in nginx apache; do
     plain=$(curl -s "$url/config?app=AppNet" | md5sum)
     check "$server $script a Remote-Host: header does not choose the configuration" \
       $([[ $remote == "$plain" ]] && echo 1 || echo 0)
+    encoded=$(curl -s --path-as-is "$url/%74este")
+    check "$server $script the action's name is decoded" \
+      $([[ -n $real && $encoded == "$real" ]] && echo 1 || echo 0)
   done
+  url=http://127.0.0.1:$port/kvo/kvowebserver.exe
+  # A body of 3 MiB passes (a long statement), one byte over 64 MiB is refused.
+  body=$( (printf '%s' "$form&q=select a, b from t&z=false&pad="; head -c $((3 << 20)) /dev/zero |
+    tr '\0' x) | curl -s --data-binary @- "$url/sql")
+  check "$server a body of 3 MiB is served" \
+    $([[ $body == *'<ROW A="7" B="sete"/>'* ]] && echo 1 || echo 0)
+  status=$(head -c $(((64 << 20) + 1)) /dev/zero | tr '\0' x |
+    curl -s -o /dev/null -w '%{http_code}' -H 'Expect:' --data-binary @- "$url/sql")
+  check "$server a body over 64 MiB is refused ($status)" $([[ $status == 413 ]] && echo 1 || echo 0)
+  # Four callers that hold partial bodies, twice as many as the processes: nginx and lighttpd
+  # read the whole body first; Apache gives up on them after RequestReadTimeout's 10 s.
+  limit=5
+  [[ $server == apache ]] && limit=16
+  hold_bodies "$url/sql" 4
+  status=$(curl -s -o /dev/null -m "$limit" -w '%{http_code}' "$url/teste")
+  kill "$holder" 2>/dev/null
+  wait "$holder" 2>/dev/null
+  holder=
+  check "$server answers within ${limit} s while callers hold partial bodies" \
+    $([[ $status == 200 ]] && echo 1 || echo 0)
 done
+
+# The supervisor replaces processes that die.
+supervisor=$(head -n1 "$work/fcgi.pids")
+pkill -KILL -P "$supervisor"
+sleep 1
+status=$(curl -s -o /dev/null -m 5 -w '%{http_code}' "http://127.0.0.1:$nginx_port/kvo/kvowebserver.exe/teste")
+check "processes that die are replaced" $([[ $status == 200 ]] && echo 1 || echo 0)
 
 echo "alter database set linger to 0; commit;" | isql-fb -q -user "$KVO_FB_USER" \
   -password "$KVO_FB_PASSWORD" "localhost/$KVO_FB_PORT:$db" >/dev/null 2>&1
