@@ -92,7 +92,8 @@ query() {
     "$url/sql")
   case $body in
     *'<ROW A="7"/>'*) echo row ;;
-    *'user name and password are not defined'*) echo refused ;;
+    # A login beyond the host's login slots fails at once, as a refused one does.
+    *'user name and password are not defined'* | *'Too many logins in progress'*) echo refused ;;
     *'no permission'*) echo denied ;;
     *) echo "other: ${body:0:200}" ;;
   esac
