@@ -114,10 +114,16 @@ TEST(FastCgiMemoPool, TwelveMemosOnFourProcessesAllAnswer) {
       EXPECT_EQ(answers[i].body, "memo\r\n");
       ++served;
     } else {
-      // Refused clearly: the program's own failure page names the limit that ended the lookup.
+      // Refused clearly: the program's own failure page names the limit that ended the
+      // lookup, or the host's bound on logins in progress (MaxConcurrentLogins), which the
+      // inner requests' new logins meet while twelve memos arrive at once.
       EXPECT_EQ(answers[i].status, 500) << answers[i].body;
-      EXPECT_NE(answers[i].body.find("No answer from"), std::string::npos) << answers[i].body;
-      EXPECT_NE(answers[i].body.find("within 10 seconds"), std::string::npos) << answers[i].body;
+      const std::string& page = answers[i].body;
+      const bool lookupLimit = page.find("No answer from") != std::string::npos &&
+                               page.find("within 10 seconds") != std::string::npos;
+      const bool loginBound =
+          page.find("Too many logins in progress on this server") != std::string::npos;
+      EXPECT_TRUE(lookupLimit || loginBound) << page;
     }
   }
   // Any mix of served and refused is sound; how many were served depends on the timing.

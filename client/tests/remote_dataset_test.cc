@@ -420,7 +420,8 @@ TEST_F(RemoteDataSetTest, TimeoutsAndSchemes) {
     std::string url;
     const char* messagePart;
   } cases[] = {
-      {"http://127.0.0.1:" + std::to_string(silent.port), "timed out"},
+      {"http://127.0.0.1:" + std::to_string(silent.port),
+       "within 0.5 seconds, the limit of this client"},
       {"ftp://127.0.0.1:" + std::to_string(silent.port), "ftp"},
       {"file:///etc", "file"},
   };
