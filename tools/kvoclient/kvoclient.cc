@@ -285,7 +285,8 @@ bool HttpUrl(const std::string& url) {
 void CheckUrlStopsBeforeTheProgram(const Options& o) {
   std::string url = o.url;
   while (!url.empty() && url.back() == '/') url.pop_back();
-  const std::string tail = "/" + platform::AsciiLowered(o.serverProgram);
+  std::string tail = "/";  // appended: GCC 12 at -O3 misreads "/" + a temporary (-Wrestrict)
+  tail += platform::AsciiLowered(o.serverProgram);
   if (o.serverProgram.empty() || url.size() < tail.size() ||
       platform::AsciiLowered(url.substr(url.size() - tail.size())) != tail)
     return;
