@@ -92,6 +92,8 @@ ServerSettings ReadFile() {
   settings.KeepAttachmentsMaxSeconds = seconds < 0 ? 0 : seconds;
   seconds = file.ReadNumber(kServerSection, "MaxConcurrentLogins", 2);
   settings.MaxConcurrentLogins = seconds < 0 ? 0 : seconds;
+  seconds = file.ReadNumber(kServerSection, "MaxStatementSeconds", 0);
+  settings.MaxStatementSeconds = seconds < 0 ? 0 : seconds;
   return settings;
 }
 

@@ -34,6 +34,9 @@ struct ServerSettings {
   // MaxConcurrentLogins: how many attaches of credentials a process has not yet seen succeed
   // may run at once on the host in the persistent mode; 0 for no bound.
   int32_t MaxConcurrentLogins = 2;
+  // MaxStatementSeconds: how long a caller's statement (/sql, /tabelas, /criarib) may run and
+  // fetch before it is cancelled; 0 (missing, negative or unreadable) for no bound.
+  int32_t MaxStatementSeconds = 0;
 
   // Reads the file named by kServerConfig (through the path layer). Never throws for a missing
   // or unreadable file: the defaults above apply. Within a RequestScope the file is read once

@@ -7,6 +7,7 @@
 #include "dataservice/actions.h"
 #include "fb/work.h"
 #include "helpers/helpers.h"
+#include "helpers/statement_limit.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
 #include "platform/replace_file.h"
@@ -47,17 +48,17 @@ void RunStatement(const std::string& database, const std::string& params,
   // A failure below rolls back what ran, as the work goes.
   fb::Work work(database, attachLines);
   if (write) {
-    work.Prepare(statement).Execute();
+    helpers::WithinStatementLimit(work, [&] { work.Prepare(statement).Execute(); });
     work.Commit();
     return;
   }
   config::TextLines names;
-  {
+  helpers::WithinStatementLimit(work, [&] {
     fb::ResultSet rows = work.Prepare(statement).Open();
     // Checked before the first row, so that an empty result without the column fails too.
     size_t nome = NomeColumn(rows);
     while (rows.Fetch()) names.push_back(rows.GetAsText(nome));
-  }
+  });
   // Committed before the file is written: an export is written only for work that stands.
   work.Commit();
   // Whole or not at all: an export that fails or overlaps another never leaves a torn file.

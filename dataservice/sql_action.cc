@@ -12,6 +12,7 @@
 #include "fb/work.h"
 #include "fbpacket/fb_packet.h"
 #include "helpers/helpers.h"
+#include "helpers/statement_limit.h"
 #include "packet/compress.h"
 #include "packet/packet.h"
 #include "platform/ascii.h"
@@ -69,21 +70,25 @@ Answer RunStatement(const cgi::FieldList& fields, StatementLog& log) {
   if (!select) params.push_back("lc_ctype=WIN1252");
   fb::Work work(database, params);
   log.Add(q);
-  fb::Statement statement = work.Prepare(q);
+  std::optional<packet::Packet> result;
+  helpers::WithinStatementLimit(work, [&] {
+    fb::Statement statement = work.Prepare(q);
+    if (select) {
+      statement.LookupPrecisions(work.transaction());
+      fb::ResultSet rows = statement.Open();
+      result =
+          fbpacket::BuildPacket(rows, config::ServerSettings::Read().MaxPacketBytes.value_or(0));
+      rows.Close();
+    } else {
+      // A statement that returns rows without starting with the word (a common table
+      // expression, say) is refused before it runs.
+      if (statement.HasCursor()) throw Error("use Open para uma Select Statement");
+      statement.Execute();
+    }
+  });
   Answer answer;
-  if (select) {
-    statement.LookupPrecisions(work.transaction());
-    fb::ResultSet rows = statement.Open();
-    packet::Packet result =
-        fbpacket::BuildPacket(rows, config::ServerSettings::Read().MaxPacketBytes.value_or(0));
-    rows.Close();
-    answer = PacketAnswer(std::move(result), platform::SameTextAscii(fields.Value("z"), "true"));
-  } else {
-    // A statement that returns rows without starting with the word (a common table
-    // expression, say) is refused before it runs.
-    if (statement.HasCursor()) throw Error("use Open para uma Select Statement");
-    statement.Execute();
-  }
+  if (result)
+    answer = PacketAnswer(std::move(*result), platform::SameTextAscii(fields.Value("z"), "true"));
   work.Commit();
   return answer;
 }

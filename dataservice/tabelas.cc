@@ -4,6 +4,7 @@
 #include "configfiles/text_lines.h"
 #include "dataservice/actions.h"
 #include "helpers/helpers.h"
+#include "helpers/statement_limit.h"
 #include "platform/error.h"
 #include "platform/error_page.h"
 
@@ -28,10 +29,10 @@ void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response,
   try {
     helpers::ConnectModuleDatabase(dbkvo, request);
     fb::Work& work = dbkvo.work();
-    {
+    helpers::WithinStatementLimit(work, [&] {
       fb::ResultSet rows = work.Prepare(kTablesStatement).Open();
       while (rows.Fetch()) lines.push_back(TrimRightBlanks(rows.GetText(0)));
-    }
+    });
     work.Commit();
     response.SetContent(config::JoinLines(lines));
     dbkvo.Disconnect();

@@ -316,6 +316,7 @@ class Attachment {
   std::unique_ptr<Impl> impl_;
   friend class Transaction;
   friend class Statement;
+  friend class TimeLimit;
 };
 
 // A user record of the security database, as the services manager reports it.

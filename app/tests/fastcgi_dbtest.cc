@@ -152,6 +152,34 @@ TEST_F(FastCgiDb, KeptAttachmentKeepsItsOwnStatements) {
   EXPECT_NE(replaced.Body().find("WIDTH=\"9\""), std::string::npos) << replaced.Body();
 }
 
+// A statement past MaxStatementSeconds is cancelled from the process's watchdog thread; the
+// connection it ran on is replaced (a cancel may still be pending on it) and the process's next
+// request works.
+TEST_F(FastCgiDb, AStatementPastItsLimitIsCancelledAndTheNextRequestWorks) {
+  WriteServerSettings("MaxStatementSeconds=1\r\n");
+  WriteFile(drives_.path() + "/C/KVO/KVO.Net/Logs/Log.txt", "");
+  auto process = Start();
+  const long first = ConnectionOf(Sql(*process, db_.password()));
+  ASSERT_GT(first, 0);
+  const auto start = std::chrono::steady_clock::now();
+  const CgiResult cancelled = Sql(*process, db_.password(),
+                                  "select count(*), current_connection from rdb$fields a, "
+                                  "rdb$fields b, rdb$fields c, rdb$fields d");
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_NE(cancelled.Body().find("The statement ran longer than this server allows "
+                                  "(MaxStatementSeconds = 1) and was cancelled."),
+            std::string::npos)
+      << cancelled.Body();
+  EXPECT_GE(took, std::chrono::seconds(1));
+  EXPECT_LT(took, std::chrono::seconds(10));
+  EXPECT_FALSE(Attached(first)) << "the cancelled connection is not kept";
+  for (int i = 0; i < 3; ++i) {
+    const long next = ConnectionOf(Sql(*process, db_.password()));
+    EXPECT_GT(next, 0);
+    EXPECT_NE(next, first);
+  }
+}
+
 TEST_F(FastCgiDb, ReuseTurnedOffAttachesForEveryRequest) {
   WriteServerSettings("KeepAttachments=0\r\n");
   auto process = Start();

@@ -28,13 +28,14 @@ TEST_F(ServerSettingsFile, MissingFileKeepsTodaysBehaviour) {
   EXPECT_EQ(s.KeepAttachmentsSeconds, 30);
   EXPECT_EQ(s.KeepAttachmentsMaxSeconds, 10);
   EXPECT_EQ(s.MaxConcurrentLogins, 2);
+  EXPECT_EQ(s.MaxStatementSeconds, 0);
 }
 
 TEST_F(ServerSettingsFile, ReadsEachKey) {
   Write(
       "[server]\r\nAllowedDatabases = kvodemo; localhost:/data/*.fdb \r\n"
       "MaxPacketBytes=5000000000\r\nKeepAttachments=0\r\nKeepAttachmentsSeconds=5\r\n"
-      "KeepAttachmentsMaxSeconds=3\r\nMaxConcurrentLogins=0\r\n");
+      "KeepAttachmentsMaxSeconds=3\r\nMaxConcurrentLogins=0\r\nMaxStatementSeconds=45\r\n");
   ServerSettings s = ServerSettings::Read();
   ASSERT_TRUE(s.AllowedDatabases);
   EXPECT_EQ(*s.AllowedDatabases, "kvodemo; localhost:/data/*.fdb");
@@ -43,6 +44,7 @@ TEST_F(ServerSettingsFile, ReadsEachKey) {
   EXPECT_EQ(s.KeepAttachmentsSeconds, 5);
   EXPECT_EQ(s.KeepAttachmentsMaxSeconds, 3);
   EXPECT_EQ(s.MaxConcurrentLogins, 0);
+  EXPECT_EQ(s.MaxStatementSeconds, 45);
 }
 
 // The switch takes the usual spellings of yes and no; anything else turns reuse off and is
