@@ -19,6 +19,7 @@
 #include "app/serve_request.h"
 #include "configfiles/server_settings.h"
 #include "fb/keeper.h"
+#include "platform/metrics.h"
 #include "platform/unique_fd.h"
 
 namespace kvo::app {
@@ -137,9 +138,13 @@ int ServeFastCgi(const std::function<void(LoopPoint)>& at) {
   const platform::UniqueFd startFolder(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   int status = 0;
   while (true) {
-    // Kept attachments due to go are detached while nothing waits; the wait ends when the next
-    // one is due.
-    const int timeout = PollTimeout(fb::DropIdleAttachments());
+    // Kept attachments due to go are detached while nothing waits, and the host's metrics
+    // written when due; the wait ends when the next of either is due.
+    const long dropDue = fb::DropIdleAttachments();
+    platform::metrics::SetKeptAttachments(fb::KeptAttachmentCount());
+    const long metricsDue = platform::metrics::Publish(false);
+    const int timeout = PollTimeout(
+        dropDue < 0 || (metricsDue >= 0 && metricsDue < dropDue) ? metricsDue : dropDue);
     reach(LoopPoint::Waiting);
     pollfd ready[2] = {{stopSignals.Get(), POLLIN, 0}, {kListeningSocket, POLLIN, 0}};
     if (::poll(ready, 2, timeout) < 0) {
@@ -167,6 +172,8 @@ int ServeFastCgi(const std::function<void(LoopPoint)>& at) {
     reach(LoopPoint::Answered);
   }
   fb::DropKeptAttachments();
+  platform::metrics::SetKeptAttachments(0);
+  platform::metrics::Publish(true);
   FCGX_Free(&request, 1);
   return status;
 }

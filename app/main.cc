@@ -2,6 +2,7 @@
 // the answer. Started with a listening socket as its standard input, it serves FastCGI requests
 // instead until it is told to stop, and exits with 0 then, or with 1 when the FastCGI library
 // cannot start or the listening socket fails (app/fastcgi.h).
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "cgi/request.h"
 #include "cgi/response.h"
 #include "fb/fb.h"
+#include "platform/metrics.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KVO_LEAK_CHECK 1
@@ -34,6 +36,16 @@ int main() {
     status = kvo::app::ServeFastCgi();
   } else {
     kvo::app::ServeRequest(kvo::cgi::CgiInput::Process(), kvo::cgi::ProcessOutput());
+    // The answer is complete: the web server may send it while the host's metrics are written.
+    // (Standard output is put on /dev/null rather than closed: no file opened later may take
+    // its number.)
+    std::fflush(stdout);
+    const int nothing = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (nothing >= 0) {
+      ::dup2(nothing, STDOUT_FILENO);
+      ::close(nothing);
+    }
+    kvo::platform::metrics::Publish(true);
   }
   // Everything of ours is released. The Firebird client's exit handlers cost ~50 ms after a
   // remote attach and serve nothing here, so the process ends without them.

@@ -65,6 +65,7 @@ bool TWM::Dispatch(cgi::TWebRequest& request, cgi::TWebResponse& response) {
     if (!PathMatches(a.PathInfo, path)) continue;
     if (!a.OnAction) continue;  // /loginx, /abrirwebmodulo: no handler, the search goes on
     bool handled = true;
+    handledAction_ = a.Name;
     (this->*a.OnAction)(a, request, response, handled);
     if (handled) return true;
   }

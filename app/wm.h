@@ -36,6 +36,9 @@ class TWM {
   // Runs the first matching action; false when no action handled the request. A failure of
   // the action is answered with the internal error page and counts as not handled.
   bool HandleRequest(cgi::TWebRequest& request, cgi::TWebResponse& response);
+  // The name of the action whose handler ran (also when it failed), lower case as in the
+  // table; "other" when none did. One of a fixed set, whatever the request's path.
+  const std::string& HandledAction() const { return handledAction_; }
 
   // Components.
   helpers::Database DBKVO;
@@ -76,6 +79,7 @@ class TWM {
  private:
   bool Dispatch(cgi::TWebRequest& request, cgi::TWebResponse& response);
   std::vector<TWebActionItem> actions_;
+  std::string handledAction_ = "other";
 };
 
 // Whole-path comparison without regard to ASCII case.

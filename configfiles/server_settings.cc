@@ -94,6 +94,8 @@ ServerSettings ReadFile() {
   settings.MaxConcurrentLogins = seconds < 0 ? 0 : seconds;
   seconds = file.ReadNumber(kServerSection, "MaxStatementSeconds", 0);
   settings.MaxStatementSeconds = seconds < 0 ? 0 : seconds;
+  std::string metrics(TrimBlanks(file.ReadText(kServerSection, "MetricsFolder", "")));
+  if (!metrics.empty()) settings.MetricsFolder = std::move(metrics);
   return settings;
 }
 

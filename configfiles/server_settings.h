@@ -37,6 +37,10 @@ struct ServerSettings {
   // MaxStatementSeconds: how long a caller's statement (/sql, /tabelas, /criarib) may run and
   // fetch before it is cancelled; 0 (missing, negative or unreadable) for no bound.
   int32_t MaxStatementSeconds = 0;
+  // MetricsFolder: where the host's metrics file is kept current (node exporter's textfile
+  // collector folder): a host path when it starts with "/", else a Windows path of the path
+  // layer. nullopt when missing or empty (nothing is written).
+  std::optional<std::string> MetricsFolder;
 
   // Reads the file named by kServerConfig (through the path layer). Never throws for a missing
   // or unreadable file: the defaults above apply. Within a RequestScope the file is read once

@@ -5,6 +5,7 @@
 
 #include "fb/fb_impl.h"
 #include "platform/codepage.h"
+#include "platform/metrics.h"
 
 namespace kvo::fb {
 
@@ -119,10 +120,17 @@ void AttachmentCore::Attach() {
   if (!keepKey.empty()) origin = keeper::Now();
   const keeper::LoginSlot slot(keepKey);
   api::KeepProcessSignals signals;
-  Status status;
-  handle.reset(api::Provider()->attachDatabase(&status, name.c_str(),
-                                               static_cast<unsigned>(dpb.size()),
-                                               reinterpret_cast<const unsigned char*>(dpb.data())));
+  try {
+    Status status;
+    handle.reset(
+        api::Provider()->attachDatabase(&status, name.c_str(), static_cast<unsigned>(dpb.size()),
+                                        reinterpret_cast<const unsigned char*>(dpb.data())));
+  } catch (const Error& e) {
+    if (!e.codes().empty() && e.codes().front() == isc_login)
+      platform::metrics::Count(platform::metrics::Event::LoginRefused);
+    throw;
+  }
+  platform::metrics::Count(platform::metrics::Event::Attached);
   if (!keepKey.empty()) keeper::Succeeded(keepKey);
 }
 
@@ -159,6 +167,7 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
   if (api::IAttachment* kept = keeper::Take(core.keepKey, core.own, core.origin)) {
     core.handle.reset(kept);
     core.unchecked = true;
+    platform::metrics::Count(platform::metrics::Event::KeptReused);
   } else {
     core.Attach();
   }
@@ -197,6 +206,7 @@ Transaction Attachment::StartTransaction() {
     // A kept connection that broke while it waited (the server restarted, an administrator
     // ended it): nothing of the request has run yet, so a fresh attach takes its place, and its
     // own failure is the request's.
+    platform::metrics::Count(platform::metrics::Event::KeptReplaced);
     core.own.Clear();
     core.handle.reset();
     core.Attach();

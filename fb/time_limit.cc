@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fb/fb_impl.h"
+#include "platform/metrics.h"
 
 namespace kvo::fb {
 
@@ -121,8 +122,10 @@ void TimeLimit::Disarm() noexcept {
   if (!entry_) return;
   fired_ = TheWatchdog().Disarm(entry_.get());
   entry_.reset();
-  // A cancel may still be pending on the server for this connection: it must not be kept.
-  if (fired_) attachment_->impl_->core->keepKey.clear();
+  if (!fired_) return;
+  platform::metrics::Count(platform::metrics::Event::StatementCancelled);
+  // A cancel may still be on its way to the server for this connection: it must not be kept.
+  attachment_->impl_->core->keepKey.clear();
 }
 
 }  // namespace kvo::fb

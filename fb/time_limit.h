@@ -4,13 +4,13 @@
 // (fb_cancel_raise): the one way to stop a Firebird 3 statement, which has no time limit of its
 // own, and one that must come from another thread, never from a signal handler.
 //
-// A cancel may reach the server after the statement it was meant for has finished; the server
-// then keeps it pending and raises it in whatever runs next on that connection. So an
-// attachment whose limit fired is never used for another request: it is detached when its work
-// closes, instead of being kept (fb/keeper.h), and the limit's failure is reported even when the
-// statement ended just in time. The program never turns cancelling off on a connection
-// (fb_cancel_disable), so a raise is honoured as soon as the server checks for it; a raise that
-// the server let pass (a phase it does not interrupt) is repeated every second while armed.
+// A cancel may reach the server just as the statement it was meant for ends. Rather than rely
+// on the server's dropping a raise that finds nothing to cancel, an attachment whose limit
+// fired is never used for another request: it is detached when its work closes, instead of
+// being kept (fb/keeper.h), and the limit's failure is reported even when the statement ended
+// just in time. The program never turns cancelling off on a connection (fb_cancel_disable), so
+// a raise is honoured as soon as the server checks for it; a raise that the server let pass (a
+// phase it does not interrupt) is repeated every second while armed.
 #pragma once
 
 #include <chrono>

@@ -3,6 +3,7 @@
 
 #include "fbpacket/fb_packet.h"
 #include "platform/error.h"
+#include "platform/metrics.h"
 
 namespace kvo::fbpacket {
 
@@ -153,9 +154,11 @@ Packet BuildPacket(fb::ResultSet& resultSet, uint64_t maxBytes) {
   // Checked after every row's fixed part and every value, so the excess is at most one row's
   // fixed part or one value.
   auto checkSize = [&] {
-    if (maxBytes > 0 && packet.UsedBytes() > maxBytes)
+    if (maxBytes > 0 && packet.UsedBytes() > maxBytes) {
+      platform::metrics::Count(platform::metrics::Event::ResultRefused);
       throw Error("The result is larger than this server allows (MaxPacketBytes = " +
                   std::to_string(maxBytes) + ").");
+    }
   };
   while (resultSet.Fetch()) {
     packet.AddRow();

@@ -11,13 +11,40 @@
 
 namespace kvo::platform {
 
-int WriteSyncedFile(const std::string& hostPath, std::string_view bytes, mode_t mode) noexcept {
+namespace {
+
+int WriteFile(const std::string& hostPath, std::string_view bytes, mode_t mode,
+              bool flush) noexcept {
   UniqueFd fd(::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
   if (!fd) return errno;
   int err = WriteAll(fd.Get(), bytes);
-  if (err == 0 && ::fsync(fd.Get()) != 0) err = errno;
+  if (err == 0 && flush && ::fsync(fd.Get()) != 0) err = errno;
   const int closeErr = fd.Close();
   return err != 0 ? err : closeErr;
+}
+
+int ReplaceFile(const std::string& hostPath, std::string_view bytes, mode_t mode,
+                bool flush) noexcept {
+  std::string temporary;
+  try {
+    temporary = hostPath + ".tmp" + std::to_string(::getpid());
+  } catch (...) {
+    return ENOMEM;
+  }
+  int err = WriteFile(temporary, bytes, mode, flush);
+  if (err == 0 && ::rename(temporary.c_str(), hostPath.c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(temporary.c_str());
+    return err;
+  }
+  if (flush) SyncFolderOf(hostPath);
+  return 0;
+}
+
+}  // namespace
+
+int WriteSyncedFile(const std::string& hostPath, std::string_view bytes, mode_t mode) noexcept {
+  return WriteFile(hostPath, bytes, mode, true);
 }
 
 void SyncFolderOf(const std::string& hostPath) noexcept {
@@ -30,20 +57,12 @@ void SyncFolderOf(const std::string& hostPath) noexcept {
 }
 
 int ReplaceFileDurably(const std::string& hostPath, std::string_view bytes, mode_t mode) noexcept {
-  std::string temporary;
-  try {
-    temporary = hostPath + ".tmp" + std::to_string(::getpid());
-  } catch (...) {
-    return ENOMEM;
-  }
-  int err = WriteSyncedFile(temporary, bytes, mode);
-  if (err == 0 && ::rename(temporary.c_str(), hostPath.c_str()) != 0) err = errno;
-  if (err != 0) {
-    ::unlink(temporary.c_str());
-    return err;
-  }
-  SyncFolderOf(hostPath);
-  return 0;
+  return ReplaceFile(hostPath, bytes, mode, true);
+}
+
+int ReplaceFileAtomically(const std::string& hostPath, std::string_view bytes,
+                          mode_t mode) noexcept {
+  return ReplaceFile(hostPath, bytes, mode, false);
 }
 
 void ReplaceWholeFile(std::string_view windowsPath, std::string_view bytes) {

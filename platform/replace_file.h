@@ -25,6 +25,12 @@ void SyncFolderOf(const std::string& hostPath) noexcept;
 int ReplaceFileDurably(const std::string& hostPath, std::string_view bytes,
                        mode_t mode = 0666) noexcept;
 
+// Replaces `hostPath` whole or not at all for its readers, as ReplaceFileDurably does, without
+// flushing anything to disk: for files written often and rebuilt from elsewhere after a crash.
+// Returns 0 or the errno value; on failure the target is unchanged and the temporary removed.
+int ReplaceFileAtomically(const std::string& hostPath, std::string_view bytes,
+                          mode_t mode = 0666) noexcept;
+
 // The same by Windows path. Throws kvo::Error "Cannot create file "<full Windows path>".
 // <reason>" (kind "EFCreateError").
 void ReplaceWholeFile(std::string_view windowsPath, std::string_view bytes);

@@ -29,13 +29,15 @@ TEST_F(ServerSettingsFile, MissingFileKeepsTodaysBehaviour) {
   EXPECT_EQ(s.KeepAttachmentsMaxSeconds, 10);
   EXPECT_EQ(s.MaxConcurrentLogins, 2);
   EXPECT_EQ(s.MaxStatementSeconds, 0);
+  EXPECT_FALSE(s.MetricsFolder);
 }
 
 TEST_F(ServerSettingsFile, ReadsEachKey) {
   Write(
       "[server]\r\nAllowedDatabases = kvodemo; localhost:/data/*.fdb \r\n"
       "MaxPacketBytes=5000000000\r\nKeepAttachments=0\r\nKeepAttachmentsSeconds=5\r\n"
-      "KeepAttachmentsMaxSeconds=3\r\nMaxConcurrentLogins=0\r\nMaxStatementSeconds=45\r\n");
+      "KeepAttachmentsMaxSeconds=3\r\nMaxConcurrentLogins=0\r\nMaxStatementSeconds=45\r\n"
+      "MetricsFolder = /var/lib/prometheus/node-exporter \r\n");
   ServerSettings s = ServerSettings::Read();
   ASSERT_TRUE(s.AllowedDatabases);
   EXPECT_EQ(*s.AllowedDatabases, "kvodemo; localhost:/data/*.fdb");
@@ -45,6 +47,7 @@ TEST_F(ServerSettingsFile, ReadsEachKey) {
   EXPECT_EQ(s.KeepAttachmentsMaxSeconds, 3);
   EXPECT_EQ(s.MaxConcurrentLogins, 0);
   EXPECT_EQ(s.MaxStatementSeconds, 45);
+  EXPECT_EQ(s.MetricsFolder, std::optional<std::string>("/var/lib/prometheus/node-exporter"));
 }
 
 // The switch takes the usual spellings of yes and no; anything else turns reuse off and is
