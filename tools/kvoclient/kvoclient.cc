@@ -22,6 +22,7 @@
 #include "tools/kvoclient/http.h"
 #include "tools/kvoclient/output.h"
 #include "tools/kvoclient/progress.h"
+#include "tools/kvoclient/terminal_text.h"
 
 namespace kvo::kvoclient {
 
@@ -210,16 +211,17 @@ std::string PromptSecret(const std::string& prompt, const char* envName) {
       if (active) tcsetattr(fd, TCSAFLUSH, &saved);
     }
   } restore{fd, isTerminal, saved};
-  if (::write(fd, prompt.data(), prompt.size()) < 0) throw Error("cannot ask for the password");
+  const std::string shown = ToTerminal(prompt);
+  if (::write(fd, shown.data(), shown.size()) < 0) throw Error("cannot ask for the password");
   std::string line;
   char c;
   while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
+  return FromTerminal(line, "the password typed");
 }
 
 std::string Secret(const char* envName, const std::string& prompt) {
-  if (const char* value = std::getenv(envName)) return value;
+  if (const char* value = std::getenv(envName)) return FromTerminal(value, envName);
   return PromptSecret(prompt, envName);
 }
 
@@ -247,7 +249,9 @@ struct Credentials {
 
 Credentials NeedCredentials(const Options& o) {
   if (o.database.empty()) throw UsageError("this command needs --db");
-  std::string user = o.user ? *o.user : (std::getenv("KVO_USER") ? std::getenv("KVO_USER") : "");
+  std::string user = o.user                    ? *o.user
+                     : std::getenv("KVO_USER") ? FromTerminal(std::getenv("KVO_USER"), "KVO_USER")
+                                               : "";
   if (user.empty()) throw UsageError("this command needs --user (or KVO_USER)");
   std::string password = Secret("KVO_PASSWORD", "Password for " + user + ": ");
   return {ToWire(o.database), ToWire(user), ToWire(password)};
@@ -349,7 +353,9 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
   std::string statement;
   if (o.arguments.size() > 2) throw UsageError("sql takes one statement (quote it)");
   if (o.arguments.size() < 2 || o.arguments[1] == "-") {
-    statement.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    statement = FromTerminal(
+        std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()),
+        "the statement read from standard input");
   } else {
     statement = o.arguments[1];
   }
@@ -526,7 +532,13 @@ int RunVersion(const Options& o, std::ostream& out) {
 
 int RunKvoClient(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   try {
-    Options o = ParseOptions(argc, argv);
+    // The arguments in UTF-8, as everything inside.
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i)
+      args.push_back(FromTerminal(argv[i], "argument " + std::to_string(i)));
+    std::vector<const char*> utf8Argv;
+    for (const std::string& a : args) utf8Argv.push_back(a.c_str());
+    Options o = ParseOptions(argc, utf8Argv.data());
     if (o.help || (!o.arguments.empty() && o.arguments[0] == "help")) {
       out << kUsage;
       return 0;
