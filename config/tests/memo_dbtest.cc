@@ -135,8 +135,7 @@ TEST_F(MemoTest, ARefusedCommitIsAnsweredAsTheFailure) {
   db_->Execute(std::vector<std::string>{
       // The test's own attachment marks itself, so that only the program's commits are refused.
       "execute block as begin rdb$set_context('USER_SESSION', 'KVO_TEST', '1'); end",
-      "insert into config_memo values ('C:\\Memos')",
-      "create exception refused 'commit refused'",
+      "insert into config_memo values ('C:\\Memos')", "create exception refused 'commit refused'",
       "create trigger refuse on transaction commit as begin"
       " if (rdb$get_context('USER_SESSION', 'KVO_TEST') is null) then exception refused; end"});
   Put("C/Memos/55.rtf", "the memo");
