@@ -254,7 +254,13 @@ Credentials NeedCredentials(const Options& o) {
                                                : "";
   if (user.empty()) throw UsageError("this command needs --user (or KVO_USER)");
   std::string password = Secret("KVO_PASSWORD", "Password for " + user + ": ");
-  return {ToWire(o.database), ToWire(user), ToWire(password)};
+  // Refused rather than sent with "?": a login with a changed name would only be refused.
+  std::string wirePassword = ToWire(password);
+  // Named without the character, which would show a piece of the password.
+  if (client::Windows1252ToUtf8(wirePassword) != password)
+    throw Error("the password holds a character that Windows-1252 cannot hold; nothing was sent");
+  return {ToWireExactly(o.database, "the database name"), ToWireExactly(user, "the user name"),
+          std::move(wirePassword)};
 }
 
 client::THttpProxySettings Proxy(const Options& o) {
@@ -490,8 +496,10 @@ int RunScrambled(const Options& o, std::ostream& out, const std::string& action)
   std::string query;
   if (action == "/config") {
     if (o.arguments.size() > 3) throw UsageError("config takes at most APP and VARIANT");
-    if (o.arguments.size() > 1) query = "?app=" + client::EncodeFormValue(ToWire(o.arguments[1]));
-    if (o.arguments.size() > 2) query += "&l=" + client::EncodeFormValue(ToWire(o.arguments[2]));
+    if (o.arguments.size() > 1)
+      query = "?app=" + client::EncodeFormValue(ToWireExactly(o.arguments[1], "APP"));
+    if (o.arguments.size() > 2)
+      query += "&l=" + client::EncodeFormValue(ToWireExactly(o.arguments[2], "VARIANT"));
   } else if (o.arguments.size() > 1) {
     throw UsageError("modules takes no arguments");
   }
@@ -510,7 +518,7 @@ int RunVersion(const Options& o, std::ostream& out) {
   std::string action;
   if (o.arguments.size() >= 2 && o.arguments[1] == "file") {
     if (o.arguments.size() != 3) throw UsageError("version file takes one PATH");
-    action = "/versaoarquivo?f=" + client::EncodeFormValue(ToWire(o.arguments[2]));
+    action = "/versaoarquivo?f=" + client::EncodeFormValue(ToWireExactly(o.arguments[2], "PATH"));
   } else {
     if (o.arguments.size() > 2)
       throw UsageError(

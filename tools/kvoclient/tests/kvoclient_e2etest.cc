@@ -597,6 +597,18 @@ TEST_F(KvoclientTest, TerminalTextInTheLocalesEncoding) {
   Outcome count = Kvoclient(
       Args({"sql", "select count(*) from clientes where id = 99", "--format", "csv"}), env_);
   EXPECT_EQ(count.out, "COUNT\r\n0\r\n");
+  // Names and passwords too, the password without showing its character.
+  std::vector<std::string> login = {"--db", db_->connection(), "--user", "z\xB3y", "--url", url_,
+                                    "login"};
+  r = Kvoclient(login, env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the user name holds \"\xB3\""), std::string::npos) << r.err;
+  env["KVO_PASSWORD"] = "p\xB3";
+  r = Kvoclient(Args({"login"}), env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the password holds a character that Windows-1252 cannot hold"),
+            std::string::npos)
+      << r.err;
 }
 
 }  // namespace
