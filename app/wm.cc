@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "app/memo_lookup.h"
 #include "config/actions.h"
 #include "dataservice/actions.h"
 #include "pages/actions.h"
@@ -149,7 +150,7 @@ KVO_HANDLER_DEF(WMversaokvocdupdateAction) {
   config::VersionAction(request, response, config::VersionSource::CdUpdate);
 }
 KVO_HANDLER_DEF(WMmemoAction) {
-  config::MemoAction(request, response, DBKVO);
+  config::MemoAction(request, response, DBKVO, LookupThroughWebServer);
 }
 KVO_HANDLER_DEF(WMrdpAction) {
   response.SetBrowserPage();

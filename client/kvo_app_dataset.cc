@@ -274,6 +274,30 @@ std::string TKVOAppDataSet::ExpandParams(std::string_view sql) const {
   return out;
 }
 
+std::string TKVOAppDataSet::TooLongMessage(std::string_view sql, std::string_view refusal) const {
+  // The statement's own text too long: the server's message says it all.
+  if (sql.size() > fb::kMaxStatementBytes) return std::string(refusal);
+  // Otherwise the values made it so: the one that takes the most room is named.
+  const TParam* longest = nullptr;
+  size_t longestBytes = 0;
+  for (const sqltext::Marker& m : sqltext::FindMarkers(sql)) {
+    for (const TParam& param : Params) {
+      if (!platform::SameTextAscii(param.Name, m.name)) continue;
+      const size_t bytes = ParamLiteral(param).size();
+      if (bytes > longestBytes) {
+        longest = &param;
+        longestBytes = bytes;
+      }
+      break;
+    }
+  }
+  if (!longest) return std::string(refusal);
+  return NamePrefix() + "Parameter '" + longest->Name +
+         "' is too long: written into the statement its value takes " +
+         std::to_string(longestBytes) + " bytes, and a statement may hold at most " +
+         std::to_string(fb::kMaxStatementBytes) + " bytes; nothing was sent";
+}
+
 std::string TKVOAppDataSet::ExtractServerMessage(std::string_view answer) {
   return platform::ErrorPageMessage(answer);
 }
@@ -308,7 +332,7 @@ void TKVOAppDataSet::RunRemote(const std::string& sql, bool showWait) {
     throw Error(message);
   };
   // The server would refuse it only after the whole text had travelled, with this message.
-  if (auto refusal = fb::StatementTooLong(q)) fail(refusal->what());
+  if (auto refusal = fb::StatementTooLong(q)) fail(TooLongMessage(sql, refusal->what()));
   TFormFields fields = {{"db", DataBaseName}, {"u", User}, {"p", Password}, {"q", q}};
   std::string url = URL + "/" + WebServer + "/sql";
 

@@ -3,6 +3,7 @@
 
 #include "cgi/request.h"
 #include "cgi/response.h"
+#include "config/memo_service.h"
 #include "helpers/database.h"
 
 namespace kvo::config {
@@ -15,6 +16,8 @@ void VersionAction(cgi::TWebRequest& request, cgi::TWebResponse& response, Versi
 void ListaModulosAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
 void RdpAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
 void RdpToolsAction(cgi::TWebRequest& request, cgi::TWebResponse& response);
-void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, helpers::Database& dbkvo);
+// The memo directory is looked up through `remote` when it takes the lookup, directly otherwise.
+void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, helpers::Database& dbkvo,
+                const RemoteLookup& remote);
 
 }  // namespace kvo::config

@@ -5,9 +5,8 @@
 
 #include "config/actions.h"
 #include "configfiles/text_lines.h"
+#include "fb/work.h"
 #include "helpers/helpers.h"
-#include "kvo/client/tarvo.h"
-#include "kvo/client/tarvo_query.h"
 #include "platform/error.h"
 #include "platform/file_errors.h"
 #include "platform/files.h"
@@ -16,43 +15,24 @@
 namespace kvo::config {
 
 std::string FetchFirstValue(std::string_view databaseName, const std::vector<std::string>& params,
-                            std::string_view statement) {
-  std::string result;
-  // Declared so that they go in the order database, transaction, query; the query and the
-  // transaction only refer to the database, which therefore must not be used after it goes.
-  client::TTarvoIBQuery query;
-  client::TTarvoIBTransaction transaction;
-  client::TTarvoIBDatabase database;
-  database.LoginPrompt = false;
+                            std::string_view statement, const RemoteLookup& remote) {
+  if (remote) {
+    if (std::optional<std::string> value = remote(databaseName, params, statement)) return *value;
+  }
   // The login is the caller's: never the embedded engine, which takes any password.
-  database.ServerOnly = true;
-  database.DatabaseName = std::string(databaseName);
-  for (const std::string& line : params) database.Params.Add(line);
-  database.SetConnected(true);
-
-  transaction.DefaultDatabase = &database;
-  query.Database = &database;
-  query.Transaction = &transaction;
-  // A transaction of its own, whatever an earlier activation left behind.
-  transaction.SetActive(false);
-  transaction.SetActive(true);
-
-  query.Close();
-  query.Limits.TimeoutSeconds = kLookupSeconds;
-  query.SQL().SetText(statement);
-  query.OpenQuery();
-  if (!query.IsEmpty() && query.FieldCount() > 0) result = query.Fields(0).AsString();
-
-  database.SetConnected(false);
+  fb::Work work(databaseName, params, /*serverOnly=*/true, fb::PlainText::Cp1252);
+  std::string result;
+  {
+    fb::ResultSet rows = work.Prepare(statement).Open();
+    if (!rows.Columns().empty() && rows.Fetch()) result = rows.GetAsText(0);
+  }
+  work.Commit();
   return result;
 }
 
-std::string FetchFirstValue(const helpers::Database& database, std::string_view statement) {
-  return FetchFirstValue(database.DatabaseName, database.Params, statement);
-}
-
-std::string FetchFirstValue(const client::TIBDatabase& database, std::string_view statement) {
-  return FetchFirstValue(database.DatabaseName, database.Params.Lines(), statement);
+std::string FetchFirstValue(const helpers::Database& database, std::string_view statement,
+                            const RemoteLookup& remote) {
+  return FetchFirstValue(database.DatabaseName, database.Params, statement, remote);
 }
 
 std::string MemoPath(std::string_view directory, std::string_view cnpj) {
@@ -68,9 +48,10 @@ bool IsMemoName(std::string_view cnpj) {
   return cnpj.find(':') == std::string_view::npos && platform::StaysInsideFolder(cnpj);
 }
 
-void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, helpers::Database& dbkvo) {
+void MemoAction(cgi::TWebRequest& request, cgi::TWebResponse& response, helpers::Database& dbkvo,
+                const RemoteLookup& remote) {
   helpers::ConnectModuleDatabase(dbkvo, request);
-  const std::string directory = FetchFirstValue(dbkvo, "select caminho from config_memo");
+  const std::string directory = FetchFirstValue(dbkvo, "select caminho from config_memo", remote);
   const std::string cnpj = request.ContentFields().Value("cnpj");
   const std::string path = MemoPath(directory, cnpj);
   dbkvo.Disconnect();

@@ -1,14 +1,14 @@
-// The memo service's building blocks: the one-value lookup that runs on the client library's own
-// components (so the server machine's client settings file can send it through a web server), and
-// the path of a company's memo file.
+// The memo service's building blocks: the one-value lookup of the memo directory, and the path
+// of a company's memo file.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "helpers/database.h"
-#include "kvo/client/ib.h"
 
 namespace kvo::config {
 
@@ -18,18 +18,27 @@ namespace kvo::config {
 // the web server gives up on the caller.
 inline constexpr double kLookupSeconds = 10;
 
-// Runs `statement` on a fresh TTarvoIBDatabase that copies `databaseName` and the parameter
-// lines, with its own transaction and query, and returns the first column of the first row as
-// text ("" when there are no rows). The database component reads "C:\KVO\Bin\KVO.ini" when it
-// connects, so the statement runs directly or through the web server that file names (for at most
-// kLookupSeconds: then it throws "No answer from <URL> within 10 seconds, ..."). Everything
-// it creates is released before it returns. Throws what the connection or the query throws
+// The lookup through a web server, which the server machine's client settings file
+// ("C:\KVO\Bin\KVO.ini") may choose: given the database name, the parameter lines and the
+// statement, it answers the first column of the first row as text ("" when there are no rows),
+// or nullopt when the settings choose the direct route. It throws what the request throws
+// (kvo::Error, message unchanged); it must give up after kLookupSeconds. The program provides
+// it; the service knows nothing of how it travels.
+using RemoteLookup = std::function<std::optional<std::string>(
+    std::string_view databaseName, const std::vector<std::string>& params,
+    std::string_view statement)>;
+
+// Runs `statement` and returns the first column of the first row as text ("" when there are no
+// rows, or for NULL): through `remote` when it takes the lookup, otherwise directly, as one unit
+// of work (fb::Work) on the database server with the parameter lines, committed before the value
+// is returned, so a commit the server refuses is the lookup's failure. Everything it opens is
+// closed before it returns. Throws what the connection, the query or the commit throws
 // (kvo::Error, message unchanged).
 std::string FetchFirstValue(std::string_view databaseName, const std::vector<std::string>& params,
-                            std::string_view statement);
-// The same with the database name and parameter lines of a component.
-std::string FetchFirstValue(const helpers::Database& database, std::string_view statement);
-std::string FetchFirstValue(const client::TIBDatabase& database, std::string_view statement);
+                            std::string_view statement, const RemoteLookup& remote = {});
+// The same with the database name and parameter lines of the component.
+std::string FetchFirstValue(const helpers::Database& database, std::string_view statement,
+                            const RemoteLookup& remote = {});
 
 // The memo file of a company: `directory` + "\" + `cnpj` + ".rtf", unchanged.
 std::string MemoPath(std::string_view directory, std::string_view cnpj);

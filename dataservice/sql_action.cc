@@ -69,7 +69,7 @@ Answer RunStatement(const cgi::FieldList& fields, StatementLog& log) {
   // character outside the code page can never make a read fail.
   if (!select) params.push_back("lc_ctype=WIN1252");
   fb::Work work(database, params);
-  log.Add(q);
+  log.AddStatement(q);
   std::optional<packet::Packet> result;
   helpers::WithinStatementLimit(work, [&] {
     fb::Statement statement = work.Prepare(q);

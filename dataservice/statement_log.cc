@@ -17,6 +17,7 @@
 #include "platform/replace_file.h"
 #include "platform/unique_fd.h"
 #include "platform/winpath.h"
+#include "sqltext/user_password.h"
 
 namespace kvo::dataservice {
 
@@ -174,6 +175,10 @@ void StatementLog::Add(std::string_view text) {
     entry += " [... " + std::to_string(text.size()) + " bytes in all]";
   }
   entries_.push_back(std::move(entry));
+}
+
+void StatementLog::AddStatement(std::string_view sql) {
+  Add(sqltext::HidePasswords(sql, kPasswordMark));
 }
 
 void StatementLog::Save() noexcept {

@@ -1,7 +1,8 @@
 // The statement log of /sql: "C:\KVO\KVO.Net\Logs\Log.txt", one entry per line, CR LF after
 // each, rotated to "Log_yyyy_mm_dd_hh_nn_ss.txt" when it holds 5000 lines or more. An entry holds
 // at most kMaxStatementBytes of its text; the rotated copies beyond a given number are deleted,
-// oldest first. The log and its lock file are created readable by their owner and group only.
+// oldest first. The log and its lock file are created readable by their owner and group only,
+// and the passwords of statements that create or change logins are not written.
 //
 // Requests run in separate processes and overlap. A request keeps its own entries while it
 // works and, at its end, appends them under an exclusive lock (flock on "Log.lck" beside the
@@ -33,10 +34,15 @@ class StatementLog {
   // a rotation deletes all but that many rotated copies (the newest by their names' time).
   explicit StatementLog(std::string logPath, std::optional<int32_t> keepCopies = std::nullopt);
 
-  // Appends "dd/mm/yyyy hh:nn:ss - " and `text` (a statement exactly as received, or a
-  // message); of a text longer than kMaxStatementBytes, its first kMaxStatementBytes bytes and
-  // " [... N bytes in all]".
+  // What stands in the log for the password of a statement that creates or changes a login.
+  static constexpr std::string_view kPasswordMark = "'********'";
+
+  // Appends "dd/mm/yyyy hh:nn:ss - " and `text` (a message); of a text longer than
+  // kMaxStatementBytes, its first kMaxStatementBytes bytes and " [... N bytes in all]".
   void Add(std::string_view text);
+  // Adds a statement as Add() does, exactly as received but for the password of CREATE USER,
+  // ALTER USER and CREATE OR ALTER USER, which becomes kPasswordMark.
+  void AddStatement(std::string_view sql);
 
   // Appends the entries kept so far to the file as the header says, and forgets them, so that
   // a later call appends only what was added since. Never throws.

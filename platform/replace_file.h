@@ -3,6 +3,11 @@
 // rename. A crash, a full disk or an overlapping writer leaves either the old file or the new
 // one, never a torn or empty one; of overlapping writers the last to rename wins. A killed
 // process may leave a stray "<name>.tmp<pid>" beside the target.
+// A folder the writer may not change cannot take the temporary file: when it already holds the
+// target as a regular file the writer may write, that file is rewritten in place instead
+// (truncated, written and flushed under an exclusive flock). That way an administrator can let
+// the program write one file of a folder and nothing else there; the price is that a crash or
+// a full disk in the middle of that write leaves the file torn or short.
 #pragma once
 
 #include <sys/types.h>
@@ -21,7 +26,9 @@ int WriteSyncedFile(const std::string& hostPath, std::string_view bytes, mode_t 
 void SyncFolderOf(const std::string& hostPath) noexcept;
 
 // Replaces `hostPath` as the header says. Returns 0 or the errno value; on failure the target
-// is unchanged and the temporary file removed.
+// is unchanged (but after a failed write in place) and the temporary file removed. When the
+// folder refuses the temporary file and the target is missing or not writable, the folder's
+// refusal is returned (EACCES "Permission denied" as a rule).
 int ReplaceFileDurably(const std::string& hostPath, std::string_view bytes,
                        mode_t mode = 0666) noexcept;
 

@@ -75,30 +75,38 @@ TEST_F(RemoteDataSetTest, TheRequestOnTheWire) {
 }
 
 // A statement longer than Firebird takes, counted after the parameters are written in, is
-// refused with the server's own message without being posted.
+// refused without being posted: with the server's own message when its text is too long, with
+// one naming the parameter and the limit when a value made it so.
 TEST_F(RemoteDataSetTest, StatementTooLongIsNeverPosted) {
-  const std::string message =
+  const std::string server =
       "Dynamic SQL Error\n-SQL error code = -902\n-Implementation limit exceeded\n"
       "-SQL statement is too long. Maximum size is 10485760 bytes.";
+  const std::string named =
+      "Parameter 'v' is too long: written into the statement its value takes 10487760 bytes, "
+      "and a statement may hold at most 10485760 bytes; nothing was sent";
   std::string atLimit = "update t set a = 1";
   atLimit.resize(10485760, ' ');
   struct Case {
     std::string sql;
-    std::string param;  // the value of :v when not empty
-    bool posted;
+    std::string param;    // the value of :v when not empty
+    std::string message;  // empty when posted
   } cases[] = {
-      {atLimit, "", true},
-      {atLimit + ";", "", true},
-      {atLimit + "x", "", false},
-      {"update t set a = :v", std::string(10485760, 'a'), false},
+      {atLimit, "", ""},
+      {atLimit + ";", "", ""},
+      {atLimit + "x", "", server},
+      {"update t set a = :v", std::string(10485760, 'a'), named},
+      {"update t set a = :w, b = :v", std::string(10485760, 'a'), named},
+      {"update t set a = :v where id = 1", std::string(10400000, 'a'), ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sql.size());
-    LocalHttpServer server(Answer(""));
+    LocalHttpServer http(Answer(""));
     TKVOAppDataSet ds;
-    Configure(ds, server.url());
-    if (!c.param.empty())
+    Configure(ds, http.url());
+    if (!c.param.empty()) {
       ds.Params.CreateParam(TFieldType::ftString, "v", TParamType::ptInput).SetValue(c.param);
+      ds.Params.CreateParam(TFieldType::ftInteger, "w", TParamType::ptInput).SetValue(int64_t{1});
+    }
     ui.errors.clear();
     ui.events.clear();
     std::string thrown;
@@ -107,9 +115,10 @@ TEST_F(RemoteDataSetTest, StatementTooLongIsNeverPosted) {
     } catch (const Error& e) {
       thrown = e.what();
     }
-    EXPECT_EQ(thrown, c.posted ? "" : message);
-    EXPECT_EQ(server.requests().size(), c.posted ? 1u : 0u);
-    EXPECT_EQ(ui.errors, c.posted ? std::vector<std::string>{} : std::vector<std::string>{message});
+    const bool posted = c.message.empty();
+    EXPECT_EQ(thrown, c.message);
+    EXPECT_EQ(http.requests().size(), posted ? 1u : 0u);
+    EXPECT_EQ(ui.errors, posted ? std::vector<std::string>{} : std::vector<std::string>{c.message});
     EXPECT_EQ(ui.events, (std::vector<std::string>{"wait shown", "wait closed"}));
   }
 }

@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "config/memo_service.h"
-#include "kvo/client/tarvo.h"
 #include "tests/support/fb_testdb.h"
 #include "tests/support/form.h"
 
@@ -130,6 +129,34 @@ TEST_F(MemoTest, DirectoryFromTheTable) {
   }
 }
 
+// The lookup is one unit of work, committed before the memo is answered: a commit the server
+// refuses (a database trigger on transaction commit) is the request's failure, not a memo.
+TEST_F(MemoTest, ARefusedCommitIsAnsweredAsTheFailure) {
+  db_->Execute(std::vector<std::string>{
+      // The test's own attachment marks itself, so that only the program's commits are refused.
+      "execute block as begin rdb$set_context('USER_SESSION', 'KVO_TEST', '1'); end",
+      "insert into config_memo values ('C:\\Memos')", "create exception refused 'commit refused'",
+      "create trigger refuse on transaction commit as begin"
+      " if (rdb$get_context('USER_SESSION', 'KVO_TEST') is null) then exception refused; end"});
+  Put("C/Memos/55.rtf", "the memo");
+  testing::CgiResult r = Post("55");
+  EXPECT_EQ(r.output.rfind("Status: 500", 0), 0u) << r.output;
+  EXPECT_NE(r.Body().find("commit refused"), std::string::npos) << r.output;
+  EXPECT_EQ(r.Body().find("the memo"), std::string::npos) << r.output;
+}
+
+// The lookup reads the one row it answers: a later row that fails to compute (here a division
+// by zero) is never fetched, and a large table is never read whole.
+TEST_F(MemoTest, OnlyTheFirstRowIsRead) {
+  db_->Execute(std::vector<std::string>{
+      "drop table config_memo", "create table memo_rows (n integer)",
+      "insert into memo_rows values (1)", "insert into memo_rows values (2)",
+      "create view config_memo (caminho) as select iif(n = 1, 'C:\\Memos',"
+      " cast(1 / (n - 2) as varchar(255))) from memo_rows order by n"});
+  Put("C/Memos/55.rtf", "the memo");
+  EXPECT_EQ(Post("55").output, Answer("the memo\r\n"));
+}
+
 TEST_F(MemoTest, AWrittenCnpjNamesAFileInASubFolder) {
   db_->Execute("insert into config_memo values ('C:\\Memos')");
   Put("C/Memos/12.345.678/0001-90.rtf", "written\n");
@@ -216,15 +243,12 @@ TEST_F(MemoTest, FetchFirstValue) {
   helpers::Database plain;
   plain.DatabaseName = db_->connection();
   plain.Params = db_->params();
-  client::TTarvoIBDatabase tarvo;
-  tarvo.DatabaseName = db_->connection();
-  for (const auto& p : db_->params()) tarvo.Params.Add(p);
   EXPECT_EQ(FetchFirstValue(plain, "select s from t order by n nulls last"), "y");
-  EXPECT_EQ(FetchFirstValue(tarvo, "select d, n from t where s = 'x'"), "2024-02-29");
+  EXPECT_EQ(FetchFirstValue(db_->connection(), db_->params(), "select d, n from t where s = 'x'"),
+            "2024-02-29");
   EXPECT_EQ(FetchFirstValue(plain, "select n from t where s = 'x'"), "") << "NULL";
-  EXPECT_EQ(FetchFirstValue(tarvo, "select s from t where n = 99"), "") << "no rows";
+  EXPECT_EQ(FetchFirstValue(plain, "select s from t where n = 99"), "") << "no rows";
   EXPECT_FALSE(plain.Connected()) << "only the name and the parameter lines are used";
-  EXPECT_FALSE(tarvo.Connected());
   try {
     FetchFirstValue(plain, "select nope from t");
     ADD_FAILURE() << "a failing statement throws";

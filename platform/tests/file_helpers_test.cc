@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/file_errors.h"
@@ -135,6 +136,65 @@ TEST_F(ReplaceFile, FailureLeavesTheTargetAndNoTemporary) {
     }
   }
   EXPECT_EQ(Names(folder), std::vector<std::string>{"taken"});
+}
+
+// A folder the writer may not change, holding one file the writer may write (an export file
+// made for the web server's user): that file is rewritten in place, keeping its owner, mode and
+// inode; any other name in the folder is still refused, and nothing is left beside.
+TEST_F(ReplaceFile, AFolderOfOthersTakesTheOneFileGivenToTheWriter) {
+  const std::string folder = dir.path() + "/C";
+  testing::WriteFile(folder + "/given.txt", "old content that is longer than the new");
+  testing::WriteFile(folder + "/others.txt", "kept");
+  ::chmod((folder + "/others.txt").c_str(), 0444);
+  std::filesystem::create_directory(folder + "/sub");
+  ::symlink("given.txt", (folder + "/link.txt").c_str());
+  // Root ignores permission bits: the writer is then "nobody", who owns only the given file.
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown((folder + "/given.txt").c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+  struct stat before {};
+  ASSERT_EQ(::stat((folder + "/given.txt").c_str(), &before), 0);
+
+  struct Case {
+    std::string name;
+    int err;
+  } cases[] = {{"given.txt", 0},
+               {"others.txt", EACCES},
+               {"missing.txt", EACCES},
+               {"link.txt", EACCES},
+               {"sub", EISDIR}};
+  for (const Case& c : cases) {
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) _exit(126);
+      if (!root) ::chmod(folder.c_str(), 0555);
+      int err = ReplaceFileDurably(folder + "/" + c.name, "new");
+      (void)!::write(pipeEnds[1], &err, sizeof err);
+      _exit(0);
+    }
+    ::close(pipeEnds[1]);
+    int err = -1;
+    EXPECT_EQ(::read(pipeEnds[0], &err, sizeof err), static_cast<ssize_t>(sizeof err));
+    ::close(pipeEnds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(err, c.err) << c.name << ": " << std::strerror(err);
+  }
+  EXPECT_EQ(testing::ReadFile(folder + "/given.txt"), "new");
+  EXPECT_EQ(testing::ReadFile(folder + "/others.txt"), "kept");
+  struct stat after {};
+  ASSERT_EQ(::stat((folder + "/given.txt").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_mode, before.st_mode);
+  EXPECT_EQ(Names(folder),
+            (std::vector<std::string>{"given.txt", "link.txt", "others.txt", "sub"}));
 }
 
 TEST_F(ReplaceFile, FailureTextsNameTheFullWindowsPath) {

@@ -120,7 +120,7 @@ pkg_sql() {
 }
 
 kvo_package_check() {
-  local build dir=$2/package failed=0 mode debs=() older=() root="" conf keep_log=0 version
+  local build dir=$2/package failed=0 mode debs=() older=() root="" conf keep_log=0 version out
   build=$(cd "$1" && pwd) || return 1
   mkdir -p "$dir" && chmod 755 "$dir" "$2"
   rm -rf "$build/packages"
@@ -205,6 +205,19 @@ SQL
         "$(sha256sum "$settings" "$lighttpd_conf")" || failed=1
     fi
     pkg_requests "$PKG_URL" "$dsn" || failed=1
+    if [[ $mode == install ]]; then
+      # /criarib exports into the file the package made for the web server's user, in a drive
+      # folder that stays root's.
+      out=$(curl -s --data-urlencode "db=$dsn" \
+        --data-urlencode "p=user_name=$KVO_FB_USER"$'\n'"password=$KVO_FB_PASSWORD" \
+        --data-urlencode "q=select nome from pacote order by id" "$PKG_URL/kvowebserver.exe/criarib")
+      pkg_expect "/criarib export answer" "" "$out" || failed=1
+      pkg_expect "/criarib export file" "primeiro"$'\r\n'"segundo"$'\r\n'. \
+        "$(cat /var/lib/kvo/drives/C/tabela.txt; echo .)" || failed=1
+      pkg_expect "the drive folder and the export file" "root 755 www-data 644" \
+        "$(stat -c '%U %a' /var/lib/kvo/drives/C) $(stat -c '%U %a' /var/lib/kvo/drives/C/tabela.txt)" ||
+        failed=1
+    fi
     if [[ $mode == install ]] &&
       ! grep -q "select nome from pacote" $base/Logs/Log.txt 2>/dev/null; then
       pkg_log "the installed program wrote no statement log"
@@ -234,7 +247,8 @@ SQL
     [[ -f $base/Logs/Log.txt ]] || { pkg_log "purge removed the statement log"; failed=1; }
     [[ -f $base/Config/KVO.LM ]] || { pkg_log "purge removed the module list"; failed=1; }
     if [[ $keep_log == 0 ]]; then
-      rm -f "$base/Logs/Log.txt" "$base/Logs/Log.lck" "$base/Config/KVO.LM"
+      rm -f "$base/Logs/Log.txt" "$base/Logs/Log.lck" "$base/Config/KVO.LM" \
+        /var/lib/kvo/drives/C/tabela.txt
       rmdir -p "$base/Logs" "$base/Config" 2>/dev/null
     fi
   fi

@@ -45,13 +45,15 @@ serve_modes() {
 1775 root:$group $drives/C/KVO/KVO.Net/Config
 750 kvoweb:$group $drives/C/KVO/KVO.Net/Logs
 750 firebird:firebird $1/fb/data
+755 root:root $drives/C
+644 kvoweb:$group $drives/C/tabela.txt
 LIST
   return $failed
 }
 
-# serve_requests URL PORT BUILD_DIR: the README's example requests and what they answer.
+# serve_requests URL PORT BUILD_DIR STATE: the README's example requests and what they answer.
 serve_requests() {
-  local url=$1/ikvowebserver.dll port=$2 build=$3 failed=0 out
+  local url=$1/ikvowebserver.dll port=$2 build=$3 drives=$4/drives failed=0 out
   # /script answers 200 with an empty body.
   out=$(curl -s -i "$url/script" | tr -d '\r'; echo .)
   [[ $out == 'HTTP/1.1 200 OK'$'\n'* && ${out#*$'\n\n'} == . ]]
@@ -67,6 +69,12 @@ serve_requests() {
     $(grep -o '<ROW ' <<<"$out" | wc -l) == 5 ]]
   serve_expect "/sql: expected 5 rows, Cliente 1 to 5 without trailing blanks" $? "$out" ||
     failed=1
+  # /criarib exports into C:\tabela.txt, the one file of the drive folder that is the program's.
+  out=$(curl -s --data-urlencode 'db=kvodemo' --data-urlencode 'p=user_name=DEMO'$'\n''password=demo' \
+    --data-urlencode 'q=select nome from clientes where id <= 2 order by id' "$url/criarib")
+  [[ -z $out && $(<"$drives/C/tabela.txt") == 'Cliente 1'$'\r\n''Cliente 2'$'\r' ]]
+  serve_expect "/criarib export: expected an empty answer and two names in C:\tabela.txt" $? \
+    "$out / $(od -c "$drives/C/tabela.txt" | head -3)" || failed=1
   local client=$build/tools/kvoclient/kvoclient
   if [[ -x $client ]]; then
     # What clients are told to use names this run's port.
@@ -108,7 +116,7 @@ serve_run() {
     # Firebird, lighttpd and the program's FastCGI processes at least.
     [[ $(serve_processes "$state" | wc -l) -ge 4 ]]
     serve_expect "the demo's processes are not found" $? "$(serve_processes "$state")" || failed=1
-    serve_requests "http://127.0.0.1:$port/kvo" "$port" "$build" || failed=1
+    serve_requests "http://127.0.0.1:$port/kvo" "$port" "$build" "$state" || failed=1
     serve_modes "$state" || failed=1
   elif svc_alive "$pid"; then
     serve_log "no banner within 120 s"

@@ -22,6 +22,7 @@
 #include "tools/kvoclient/http.h"
 #include "tools/kvoclient/output.h"
 #include "tools/kvoclient/progress.h"
+#include "tools/kvoclient/terminal_text.h"
 
 namespace kvo::kvoclient {
 
@@ -210,16 +211,17 @@ std::string PromptSecret(const std::string& prompt, const char* envName) {
       if (active) tcsetattr(fd, TCSAFLUSH, &saved);
     }
   } restore{fd, isTerminal, saved};
-  if (::write(fd, prompt.data(), prompt.size()) < 0) throw Error("cannot ask for the password");
+  const std::string shown = ToTerminal(prompt);
+  if (::write(fd, shown.data(), shown.size()) < 0) throw Error("cannot ask for the password");
   std::string line;
   char c;
   while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
+  return FromTerminal(line, "the password typed");
 }
 
 std::string Secret(const char* envName, const std::string& prompt) {
-  if (const char* value = std::getenv(envName)) return value;
+  if (const char* value = std::getenv(envName)) return FromTerminal(value, envName);
   return PromptSecret(prompt, envName);
 }
 
@@ -247,10 +249,18 @@ struct Credentials {
 
 Credentials NeedCredentials(const Options& o) {
   if (o.database.empty()) throw UsageError("this command needs --db");
-  std::string user = o.user ? *o.user : (std::getenv("KVO_USER") ? std::getenv("KVO_USER") : "");
+  std::string user = o.user                    ? *o.user
+                     : std::getenv("KVO_USER") ? FromTerminal(std::getenv("KVO_USER"), "KVO_USER")
+                                               : "";
   if (user.empty()) throw UsageError("this command needs --user (or KVO_USER)");
   std::string password = Secret("KVO_PASSWORD", "Password for " + user + ": ");
-  return {ToWire(o.database), ToWire(user), ToWire(password)};
+  // Refused rather than sent with "?": a login with a changed name would only be refused.
+  std::string wirePassword = ToWire(password);
+  // Named without the character, which would show a piece of the password.
+  if (client::Windows1252ToUtf8(wirePassword) != password)
+    throw Error("the password holds a character that Windows-1252 cannot hold; nothing was sent");
+  return {ToWireExactly(o.database, "the database name"), ToWireExactly(user, "the user name"),
+          std::move(wirePassword)};
 }
 
 client::THttpProxySettings Proxy(const Options& o) {
@@ -349,7 +359,9 @@ int RunSql(const Options& o, std::ostream& out, std::ostream& err) {
   std::string statement;
   if (o.arguments.size() > 2) throw UsageError("sql takes one statement (quote it)");
   if (o.arguments.size() < 2 || o.arguments[1] == "-") {
-    statement.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    statement = FromTerminal(
+        std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()),
+        "the statement read from standard input");
   } else {
     statement = o.arguments[1];
   }
@@ -484,8 +496,10 @@ int RunScrambled(const Options& o, std::ostream& out, const std::string& action)
   std::string query;
   if (action == "/config") {
     if (o.arguments.size() > 3) throw UsageError("config takes at most APP and VARIANT");
-    if (o.arguments.size() > 1) query = "?app=" + client::EncodeFormValue(ToWire(o.arguments[1]));
-    if (o.arguments.size() > 2) query += "&l=" + client::EncodeFormValue(ToWire(o.arguments[2]));
+    if (o.arguments.size() > 1)
+      query = "?app=" + client::EncodeFormValue(ToWireExactly(o.arguments[1], "APP"));
+    if (o.arguments.size() > 2)
+      query += "&l=" + client::EncodeFormValue(ToWireExactly(o.arguments[2], "VARIANT"));
   } else if (o.arguments.size() > 1) {
     throw UsageError("modules takes no arguments");
   }
@@ -504,7 +518,7 @@ int RunVersion(const Options& o, std::ostream& out) {
   std::string action;
   if (o.arguments.size() >= 2 && o.arguments[1] == "file") {
     if (o.arguments.size() != 3) throw UsageError("version file takes one PATH");
-    action = "/versaoarquivo?f=" + client::EncodeFormValue(ToWire(o.arguments[2]));
+    action = "/versaoarquivo?f=" + client::EncodeFormValue(ToWireExactly(o.arguments[2], "PATH"));
   } else {
     if (o.arguments.size() > 2)
       throw UsageError(
@@ -526,7 +540,13 @@ int RunVersion(const Options& o, std::ostream& out) {
 
 int RunKvoClient(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   try {
-    Options o = ParseOptions(argc, argv);
+    // The arguments in UTF-8, as everything inside.
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i)
+      args.push_back(FromTerminal(argv[i], "argument " + std::to_string(i)));
+    std::vector<const char*> utf8Argv;
+    for (const std::string& a : args) utf8Argv.push_back(a.c_str());
+    Options o = ParseOptions(argc, utf8Argv.data());
     if (o.help || (!o.arguments.empty() && o.arguments[0] == "help")) {
       out << kUsage;
       return 0;

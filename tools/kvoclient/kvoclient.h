@@ -7,8 +7,9 @@
 
 namespace kvo::kvoclient {
 
-// Runs one command line (argv[0] is the program name). Writes results to `out`, failures and
-// the progress indicator to `err`. Returns the exit status: 0 success, 1 failure (a refused
+// Runs one command line (argv[0] is the program name), its arguments in the terminal's encoding
+// (terminal_text.h). Writes results to `out`, failures and the progress indicator to `err`, both
+// in UTF-8. Returns the exit status: 0 success, 1 failure (a refused
 // login included), 2 a command line that cannot be understood.
 int RunKvoClient(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 

@@ -2,9 +2,17 @@
 #include <iostream>
 
 #include "tools/kvoclient/kvoclient.h"
+#include "tools/kvoclient/terminal_text.h"
 
 int main(int argc, char** argv) {
-  const int status = kvo::kvoclient::RunKvoClient(argc, argv, std::cout, std::cerr);
+  kvo::kvoclient::UseLocaleEncoding();
+  int status = 0;
+  {
+    kvo::kvoclient::TerminalStream out(std::cout);
+    kvo::kvoclient::TerminalStream err(std::cerr);
+    err << std::unitbuf;
+    status = kvo::kvoclient::RunKvoClient(argc, argv, out, err);
+  }
   std::cout.flush();
   return status;
 }

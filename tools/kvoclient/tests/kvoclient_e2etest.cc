@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -523,6 +524,91 @@ TEST_F(KvoclientTest, RequestsFailAlikeAndInTime) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
   close(silent);
+}
+
+// Text typed, given as an argument or read from a statement file is taken in the locale's
+// encoding and stored as Windows-1252; rows come back in the locale's encoding. The C locale
+// takes and shows UTF-8, as scripts rely on.
+TEST_F(KvoclientTest, TerminalTextInTheLocalesEncoding) {
+  TempDir locales;
+  for (const char* made : {"pt_BR.ISO-8859-1", "pl_PL.ISO-8859-2"}) {
+    const std::string name = made;
+    const std::string command = "localedef -i " + name.substr(0, 5) + " -f " + name.substr(6) +
+                                " " + locales.path() + "/" + name + " >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "cannot make the locale " << name;
+  }
+  const std::string utf8 = "a\xC3\xA7\xC3\xA3o", latin1 = "a\xE7\xE3o";
+  struct Case {
+    const char* locale;
+    const char* how;  // "argument", "file" or "param"
+    std::string text;
+  } cases[] = {
+      {"C.UTF-8", "argument", utf8},
+      {"C.UTF-8", "file", utf8},
+      {"C.UTF-8", "param", utf8},
+      {"pt_BR.ISO-8859-1", "argument", latin1},
+      {"pt_BR.ISO-8859-1", "file", latin1},
+      {"pt_BR.ISO-8859-1", "param", latin1},
+      {"C", "argument", utf8},
+      {"POSIX", "file", utf8},
+  };
+  int id = 10;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.locale) + ", " + c.how);
+    std::map<std::string, std::string> env = env_;
+    // The locales made here; the system's own (C.UTF-8) are found without it.
+    if (std::string(c.locale).find('_') != std::string::npos) env["LOCPATH"] = locales.path();
+    env["LC_ALL"] = c.locale;
+    const std::string row = std::to_string(++id);
+    const std::string how = c.how;
+    const std::string insert = "insert into clientes (id, nome) values (" + row + ", " +
+                               (how == "param" ? std::string(":n") : "'" + c.text + "'") + ")";
+    Outcome r =
+        how == "file"
+            ? Kvoclient(Args({"sql"}, false), env, insert)
+            : Kvoclient(how == "param" ? Args({"sql", insert, "--param", "n=" + c.text}, false)
+                                       : Args({"sql", insert}, false),
+                        env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Stored as the four Windows-1252 bytes 61 E7 E3 6F, checked in ASCII.
+    Outcome stored =
+        Kvoclient(Args({"sql",
+                        "select id from clientes where id = " + row +
+                            " and nome = 'a' || ascii_char(231) || ascii_char(227) || 'o'",
+                        "--format", "csv"},
+                       false),
+                  env);
+    EXPECT_EQ(stored.out, "ID\r\n" + row + "\r\n") << stored.err;
+    Outcome read = Kvoclient(
+        Args({"sql", "select nome from clientes where id = " + row, "--format", "csv"}), env);
+    EXPECT_EQ(read.out, "NOME\r\n" + c.text + "\r\n") << read.err;
+  }
+
+  // A character Windows-1252 lacks is refused, named in the terminal's own encoding.
+  std::map<std::string, std::string> env = env_;
+  env["LOCPATH"] = locales.path();
+  env["LC_ALL"] = "pl_PL.ISO-8859-2";
+  Outcome r =
+      Kvoclient(Args({"sql", "insert into clientes (id, nome) values (99, 'z\xB3y')"}), env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the statement holds \"\xB3\", which Windows-1252 cannot hold"),
+            std::string::npos)
+      << r.err;
+  Outcome count = Kvoclient(
+      Args({"sql", "select count(*) from clientes where id = 99", "--format", "csv"}), env_);
+  EXPECT_EQ(count.out, "COUNT\r\n0\r\n");
+  // Names and passwords too, the password without showing its character.
+  std::vector<std::string> login = {"--db", db_->connection(), "--user", "z\xB3y", "--url", url_,
+                                    "login"};
+  r = Kvoclient(login, env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the user name holds \"\xB3\""), std::string::npos) << r.err;
+  env["KVO_PASSWORD"] = "p\xB3";
+  r = Kvoclient(Args({"login"}), env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the password holds a character that Windows-1252 cannot hold"),
+            std::string::npos)
+      << r.err;
 }
 
 }  // namespace

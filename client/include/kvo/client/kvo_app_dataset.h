@@ -96,7 +96,8 @@ class KVO_CLIENT_API TKVOAppDataSet : public TClientDataSet {
   // One exchange with URL + "/" + WebServer + "/sql". Returns after a loaded answer, and after
   // a statement that returns no rows (the data set then stays closed, keeping its previous
   // packet). Throws kvo::Error, before anything is sent, for a parameter value that cannot be
-  // converted, for a statement longer than the server takes, and for a statement that returns
+  // converted, for a statement longer than the server takes (naming the parameter whose value
+  // made it so, and the limit), and for a statement that returns
   // rows without beginning with "select " (RETURNING, WITH, EXECUTE BLOCK ... RETURNS: the
   // server would run it and its rows would be lost). Throws after the exchange when the request
   // fails (the HTTP client's message, or the status line of a non-2xx answer), when a
@@ -126,6 +127,10 @@ class KVO_CLIENT_API TKVOAppDataSet : public TClientDataSet {
   const std::string& LastAnswer() const { return lastAnswer_; }
 
  private:
+  // The refusal of a statement that, its values written in, is longer than the server takes:
+  // the server's `refusal` when the statement's own text is too long, otherwise a message that
+  // names the parameter whose value takes the most room, and the limit.
+  std::string TooLongMessage(std::string_view sql, std::string_view refusal) const;
   std::unique_ptr<detail::HttpClient> http_;
   std::string lastAnswer_;
   std::string lastStatement_;
