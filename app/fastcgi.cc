@@ -17,6 +17,7 @@
 
 #include "app/kept_attachments.h"
 #include "app/serve_request.h"
+#include "cgi/caller_waits.h"
 #include "configfiles/server_settings.h"
 #include "fb/keeper.h"
 #include "platform/unique_fd.h"
@@ -84,6 +85,9 @@ cgi::CgiInput RequestInput(FCGX_Request& request) {
     const int want = count > (1u << 30) ? (1 << 30) : static_cast<int>(count);
     return FCGX_GetStr(buffer, want, in);
   };
+  const int connection = request.ipcFd;
+  const int id = request.requestId;
+  input.stillWanted = [connection, id] { return cgi::FastCgiRequestWanted(connection, id); };
   return input;
 }
 
