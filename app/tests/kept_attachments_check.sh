@@ -12,15 +12,9 @@ KVO_REPO_ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 . "$KVO_REPO_ROOT/scripts/lib/services.sh"
 binary=$1
 
-skip() {
-  echo "skipped: $*"
-  [[ -n ${KVO_REQUIRE_SERVICES:-} ]] && exit 1
-  exit 77
-}
-for v in KVO_FB_PORT KVO_FB_USER KVO_FB_PASSWORD KVO_FB_DATADIR FIREBIRD; do
-  [[ -n ${!v:-} ]] || skip "$v is not set"
-done
-command -v lighttpd >/dev/null || skip "lighttpd is missing"
+. "$KVO_REPO_ROOT/scripts/lib/checks.sh"
+check_needs_firebird
+command -v lighttpd >/dev/null || check_skip "lighttpd is missing"
 
 work=$(mktemp -d /tmp/kvo-kept.XXXXXX)
 chmod 755 "$work"
@@ -39,13 +33,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() {
-  if [[ $2 == 1 ]]; then echo "ok: $1"; else
-    echo "FAILED: $1"
-    failures=$((failures + 1))
-  fi
-}
 
 sql <<SQL
 create database 'localhost/$KVO_FB_PORT:$db';
