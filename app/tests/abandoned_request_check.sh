@@ -80,24 +80,8 @@ start_lighttpd() {
   fi
   grep -q '"read-timeout" => 300' "$work/kvo.conf" || { echo "no read timeout of 300 s to shorten"; return 1; }
   sed -i 's/"read-timeout" => 300/"read-timeout" => 2/' "$work/kvo.conf"
-  port=$(svc_free_port)
-  cat >"$work/lighttpd.conf" <<CONF
-server.document-root = "$work/www"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$work/log/error.log"
-server.breakagelog = "$work/log/cgi-stderr.log"
-server.upload-dirs = ( "$work/upload" )
-include "$work/kvo.conf"
-CONF
-  svc_spawn "$work/lighttpd.pid" "$work/log/stdout.log" lighttpd -D -f "$work/lighttpd.conf"
+  http_serve_fragment "$work" "$work/kvo.conf" || return 1
   url=http://127.0.0.1:$port/kvo/kvowebserver.exe
-  local i
-  for ((i = 0; i < 50; i++)); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 # A second connection holds the lock of row 2 until release_lock.

@@ -55,21 +55,8 @@ http_link_binary "$work/cgi" "$binary"
 cp "$KVO_REPO_ROOT/deploy/lighttpd/remote-host.lua" "$work/remote-host.lua"
 http_write_fastcgi_fragment "$work/kvo.conf" /kvo "$work/cgi" "$work/fcgi" "$drives" \
   "$FIREBIRD" "$work/remote-host.lua" 4
-port=$(svc_free_port)
-cat >"$work/lighttpd.conf" <<CONF
-server.document-root = "$work/www"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$work/log/error.log"
-server.upload-dirs = ( "$work/upload" )
-include "$work/kvo.conf"
-CONF
-svc_spawn "$work/lighttpd.pid" "$work/log/stdout.log" lighttpd -D -f "$work/lighttpd.conf"
+http_serve_fragment "$work" "$work/kvo.conf"
 url=http://127.0.0.1:$port/kvo/kvowebserver.exe
-for ((i = 0; i < 50; i++)); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.1
-done
 
 # query PASSWORD: one /sql of the user; prints "row", "refused" (login), "denied" (no
 # permission) or what else came.
