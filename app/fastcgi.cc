@@ -3,6 +3,7 @@
 
 #include <fcgiapp.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -17,6 +18,7 @@
 
 #include "app/kept_attachments.h"
 #include "app/serve_request.h"
+#include "cgi/caller_waits.h"
 #include "configfiles/server_settings.h"
 #include "fb/keeper.h"
 #include "platform/metrics.h"
@@ -85,6 +87,9 @@ cgi::CgiInput RequestInput(FCGX_Request& request) {
     const int want = count > (1u << 30) ? (1 << 30) : static_cast<int>(count);
     return FCGX_GetStr(buffer, want, in);
   };
+  const int connection = request.ipcFd;
+  const int id = request.requestId;
+  input.stillWanted = [connection, id] { return cgi::FastCgiRequestWanted(connection, id); };
   return input;
 }
 
@@ -112,6 +117,11 @@ void ServeOne(FCGX_Request& request, int startFolder) {
   EnterScriptFolder(FCGX_GetParam("SCRIPT_FILENAME", request.envp), startFolder);
   ServeRequest(RequestInput(request), RequestOutput(request));
   FCGX_Finish_r(&request);
+  // A large answer leaves its packet's memory free but held by the allocator for the process's
+  // life (tens of megabytes per process): it goes back to the system once more than this lies
+  // free. Reading the figure costs microseconds; the trim runs only after such requests.
+  constexpr size_t kTrimAbove = 4u << 20;
+  if (::mallinfo2().fordblks > kTrimAbove) ::malloc_trim(0);
   // Module children are reaped by their scan; anything left over must not pile up here.
   while (::waitpid(-1, nullptr, WNOHANG) > 0) {
   }

@@ -1,5 +1,6 @@
 #include "cgi/request.h"
 
+#include "cgi/caller_waits.h"
 #include "platform/ascii.h"
 #include "platform/numbers.h"
 
@@ -59,6 +60,7 @@ CgiInput CgiInput::Process() {
       return static_cast<long>(n);
     }
   };
+  in.stillWanted = [] { return AnswerPipeConnected(1); };
   return in;
 }
 
@@ -74,6 +76,10 @@ TWebRequest::TWebRequest(CgiInput input) : input_(std::move(input)) {
     method_ = TMethodType::mtHead;
   const int32_t length = IntegerVariable(rvContentLength);
   if (length > 0) body_ = ReadString(static_cast<size_t>(length));
+}
+
+bool TWebRequest::StillWanted() const {
+  return !input_.stillWanted || input_.stillWanted();
 }
 
 std::string TWebRequest::FieldByName(const std::string& name) const {

@@ -53,7 +53,12 @@ inline constexpr int kRequestVariableCount = 29;
 struct CgiInput {
   std::function<std::optional<std::string>(const std::string& name)> getenv;
   std::function<long(char* buffer, size_t count)> read;
-  // The process's real environment and standard input.
+  // Whether the web server still waits for the answer (empty: always). Asked just before a
+  // request's work commits: work whose answer can no longer be delivered is rolled back, as the
+  // caller was told it failed. Never consumes request data.
+  std::function<bool()> stillWanted;
+  // The process's real environment and standard input; the answer is wanted while standard
+  // output is still connected.
   static CgiInput Process();
 };
 
@@ -70,6 +75,8 @@ class TWebRequest {
   const std::string& RequestBody() const { return body_; }
   // Reads up to `count` more bytes from standard input.
   std::string ReadString(size_t count);
+  // Whether the web server still waits for the answer (CgiInput::stillWanted).
+  bool StillWanted() const;
 
   // Built on first use and kept; a decoding failure throws and leaves the partial list. The
   // content list refers to the body (RequestBody), which is not changed afterwards.

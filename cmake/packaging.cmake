@@ -29,6 +29,10 @@ set(CPACK_COMPONENT_KVOWEBSERVER_DESCRIPTION
 # the memo service's remote route), and the web server that runs it.
 set(CPACK_DEBIAN_KVOWEBSERVER_PACKAGE_DEPENDS
     "libcurl4, lighttpd (>= 1.4.56), lighttpd-modules-lua")
+# The FastCGI spawner among the templates (nginx/spawn-kvowebserver, for nginx and Apache)
+# starts the processes with spawn-fcgi and restarts them with multiwatch. Recommended rather than
+# required: the installed lighttpd configuration starts its own processes and needs neither.
+set(CPACK_DEBIAN_KVOWEBSERVER_PACKAGE_RECOMMENDS "spawn-fcgi, multiwatch")
 # The administrator's edits of these survive upgrades; purging removes them.
 include(${PROJECT_SOURCE_DIR}/deploy/server_paths.cmake)
 kvo_server_paths("${CMAKE_INSTALL_PREFIX}" "${KVO_INSTALL_SYSTEM_PATHS}")

@@ -31,8 +31,8 @@ size_t NomeColumn(const fb::ResultSet& rows) {
   throw Error("Field 'NOME' not found");
 }
 
-void RunStatement(const std::string& database, const std::string& params,
-                  const std::string& statement) {
+void RunStatement(const cgi::TWebRequest& request, const std::string& database,
+                  const std::string& params, const std::string& statement) {
   const config::TextLines paramLines = config::SplitLines(params);
   // The caller writes the whole parameter text: a line that would be skipped is refused, so a
   // mistyped name is reported instead of ending in a login refused without a reason. Checked
@@ -49,7 +49,7 @@ void RunStatement(const std::string& database, const std::string& params,
   fb::Work work(database, attachLines);
   if (write) {
     helpers::WithinStatementLimit(work, [&] { work.Prepare(statement).Execute(); });
-    work.Commit();
+    helpers::CommitForCaller(work, request);
     return;
   }
   config::TextLines names;
@@ -60,7 +60,7 @@ void RunStatement(const std::string& database, const std::string& params,
     while (rows.Fetch()) names.push_back(rows.GetAsText(nome));
   });
   // Committed before the file is written: an export is written only for work that stands.
-  work.Commit();
+  helpers::CommitForCaller(work, request);
   // Whole or not at all: an export that fails or overlaps another never leaves a torn file.
   platform::ReplaceWholeFile(kExportFile, config::JoinLines(names));
 }
@@ -72,7 +72,7 @@ void CriaribAction(cgi::TWebRequest& request, cgi::TWebResponse&) {
   std::string statement = fields.Value("q");
   std::string params = fields.Value("p");
   std::string database = fields.Value("db");
-  RunStatement(database, params, statement);
+  RunStatement(request, database, params, statement);
 }
 
 }  // namespace kvo::dataservice

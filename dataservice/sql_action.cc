@@ -55,8 +55,10 @@ Answer PacketAnswer(packet::Packet result, bool compressed) {
 }
 
 // Runs the posted statement as one unit of work, committed before anything is answered: a
-// commit the server refuses is the request's failure, like any other.
-Answer RunStatement(const cgi::FieldList& fields, StatementLog& log) {
+// commit the server refuses, or a caller nobody waits for any more, is the request's failure,
+// like any other.
+Answer RunStatement(cgi::TWebRequest& request, StatementLog& log) {
+  const cgi::FieldList& fields = request.ContentFields();
   const std::string q = fields.Value("q");
   // One value, checked and attached: the list sees exactly the text the client is given.
   const std::string database = fields.Value("db");
@@ -89,7 +91,7 @@ Answer RunStatement(const cgi::FieldList& fields, StatementLog& log) {
   Answer answer;
   if (result)
     answer = PacketAnswer(std::move(*result), platform::SameTextAscii(fields.Value("z"), "true"));
-  work.Commit();
+  helpers::CommitForCaller(work, request);
   return answer;
 }
 
@@ -98,7 +100,7 @@ Answer RunStatement(const cgi::FieldList& fields, StatementLog& log) {
 void SqlAction(cgi::TWebRequest& request, cgi::TWebResponse& response) {
   StatementLog log(config::kStatementLog, config::ServerSettings::Read().LogCopies);
   try {
-    Answer answer = RunStatement(request.ContentFields(), log);
+    Answer answer = RunStatement(request, log);
     if (answer.compressed) {
       response.SetContentType("application/octet-stream");
       response.SendResponse();

@@ -33,7 +33,7 @@ void TabelasAction(cgi::TWebRequest& request, cgi::TWebResponse& response,
       fb::ResultSet rows = work.Prepare(kTablesStatement).Open();
       while (rows.Fetch()) lines.push_back(TrimRightBlanks(rows.GetText(0)));
     });
-    work.Commit();
+    helpers::CommitForCaller(work, request);
     response.SetContent(config::JoinLines(lines));
     dbkvo.Disconnect();
   } catch (const std::exception& e) {

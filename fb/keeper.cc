@@ -7,7 +7,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fb/fb_impl.h"
@@ -60,16 +64,57 @@ std::string StampOf(const std::string& file) {
 }
 
 // Detaches without a word: a kept attachment has no transaction left and no caller to tell.
-void Detach(Kept& entry) noexcept {
-  entry.own.Clear();
-  api::Ref<api::IAttachment>& handle = entry.handle;
+// A server that does not answer (stopped, or cut off by the network) would hold the process
+// for as long as the connection lives, and with it every request, those that need no
+// database too. Each handle is therefore detached on a thread of its own, and the process
+// waits for them all together at most kDetachWait: a hung server costs that much once, and its
+// handles are left to their threads, which end when the server answers or the connection
+// breaks.
+constexpr std::chrono::milliseconds kDetachWait(1000);
+
+void DetachAll(std::vector<Kept> going) noexcept {
+  if (going.empty()) return;
+  struct Pending {
+    std::mutex mutex;
+    std::condition_variable done;
+    size_t left = 0;
+  };
+  std::shared_ptr<Pending> pending;
   try {
-    api::Status status;
-    handle->detach(&status);
-    (void)handle.release();
+    pending = std::make_shared<Pending>();
   } catch (...) {
-    handle.reset();
+    return;  // no memory for the wait: the handles are abandoned, their connections stay
   }
+  for (Kept& entry : going) {
+    auto detach = [pending, handle = std::move(entry.handle),
+                   own = std::move(entry.own)]() mutable {
+      own.Clear();
+      try {
+        api::Status status;
+        handle->detach(&status);
+        (void)handle.release();
+      } catch (...) {
+        handle.reset();
+      }
+      const std::lock_guard<std::mutex> lock(pending->mutex);
+      --pending->left;
+      pending->done.notify_all();
+    };
+    try {
+      {
+        const std::lock_guard<std::mutex> lock(pending->mutex);
+        ++pending->left;
+      }
+      std::thread(std::move(detach)).detach();
+    } catch (...) {
+      // No thread to be had: the handle goes with the lambda, released without a detach (the
+      // server ends the connection when the process does).
+      const std::lock_guard<std::mutex> lock(pending->mutex);
+      --pending->left;
+    }
+  }
+  std::unique_lock<std::mutex> lock(pending->mutex);
+  pending->done.wait_for(lock, kDetachWait, [&pending] { return pending->left == 0; });
 }
 
 std::chrono::milliseconds::rep MillisecondsUntil(Clock::time_point due, Clock::time_point now) {
@@ -109,11 +154,18 @@ long DropIdleAttachments() noexcept {
     return -1;
   }
   long next = -1;
+  std::vector<Kept> going;
+  try {
+    going.reserve(k.kept.size());
+  } catch (...) {
+    DropKeptAttachments();
+    return -1;
+  }
   for (auto it = k.kept.begin(); it != k.kept.end();) {
     const Clock::time_point idleEnd = it->since + k.idle;
     const Clock::time_point lifeEnd = it->origin.attached + k.lifetime;
     if (now >= idleEnd || now >= lifeEnd || it->origin.stamp != stamp) {
-      Detach(*it);
+      going.push_back(std::move(*it));  // within the reserved room: cannot throw
       it = k.kept.erase(it);
       continue;
     }
@@ -121,12 +173,13 @@ long DropIdleAttachments() noexcept {
     if (next < 0 || ms < next) next = ms;
     ++it;
   }
+  DetachAll(std::move(going));
   return next;
 }
 
 void DropKeptAttachments() noexcept {
   Keeper& k = TheKeeper();
-  for (Kept& entry : k.kept) Detach(entry);
+  DetachAll(std::move(k.kept));
   k.kept.clear();
   // A login may have changed: its old password takes a login slot again.
   k.known.clear();
@@ -240,8 +293,10 @@ bool Give(const std::string& key, api::Ref<api::IAttachment>& handle, OwnStateme
     return false;
   try {
     if (k.kept.size() >= kMaxKept) {
-      Detach(k.kept.front());
+      std::vector<Kept> oldest;
+      oldest.push_back(std::move(k.kept.front()));
       k.kept.erase(k.kept.begin());
+      DetachAll(std::move(oldest));
     }
     k.kept.reserve(kMaxKept);
     Kept entry{key, nullptr, {}, std::move(origin), Clock::now()};

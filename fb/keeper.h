@@ -35,7 +35,8 @@ bool KeepAttachmentsEnabled() noexcept;
 
 // Detaches the kept attachments that may no longer serve (idle, too old, or kept before the
 // drop file changed). Returns the milliseconds until the next one is due, or -1 when nothing
-// is kept. Never throws.
+// is kept. Never throws. Every function here that detaches waits at most a second for a server
+// that does not answer, and leaves the rest of that detach to a thread of its own.
 long DropIdleAttachments() noexcept;
 
 // Detaches every kept attachment of this process now.

@@ -43,4 +43,12 @@ void ConnectModuleDatabase(Database& database, cgi::TWebRequest& request) {
   database.Connect();
 }
 
+void CommitForCaller(fb::Work& work, const cgi::TWebRequest& request) {
+  if (!request.StillWanted()) {
+    std::fprintf(stderr, "kvowebserver: %s\n", kAnswerNotWanted);
+    throw Error(kAnswerNotWanted);
+  }
+  work.Commit();
+}
+
 }  // namespace kvo::helpers

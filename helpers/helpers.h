@@ -1,5 +1,6 @@
 // The request helpers that several actions share: the choice of the configuration file by the
-// caller's host, the check of the allowed databases and the login of the module's database.
+// caller's host, the check of the allowed databases, the login of the module's database and the
+// commit of a request's work.
 #pragma once
 
 #include <string>
@@ -22,5 +23,15 @@ void RequireAllowedDatabase(std::string_view database);
 // "user_name=<u>" and "password=<p>", and connects (RequireAllowedDatabase first). Throws the
 // client's failure unchanged.
 void ConnectModuleDatabase(Database& database, cgi::TWebRequest& request);
+
+// The message of work rolled back because nobody waits for its answer any more.
+inline constexpr const char* kAnswerNotWanted =
+    "The web server no longer waits for this request's answer (its time limit passed or the "
+    "connection closed); nothing was committed.";
+
+// Commits `work` (fb::Work::Commit) if the web server still waits for the request's answer;
+// otherwise throws kvo::Error(kAnswerNotWanted) and leaves the work to roll back, so that a
+// request its caller was told had failed never commits.
+void CommitForCaller(fb::Work& work, const cgi::TWebRequest& request);
 
 }  // namespace kvo::helpers

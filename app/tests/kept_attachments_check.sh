@@ -12,15 +12,9 @@ KVO_REPO_ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 . "$KVO_REPO_ROOT/scripts/lib/services.sh"
 binary=$1
 
-skip() {
-  echo "skipped: $*"
-  [[ -n ${KVO_REQUIRE_SERVICES:-} ]] && exit 1
-  exit 77
-}
-for v in KVO_FB_PORT KVO_FB_USER KVO_FB_PASSWORD KVO_FB_DATADIR FIREBIRD; do
-  [[ -n ${!v:-} ]] || skip "$v is not set"
-done
-command -v lighttpd >/dev/null || skip "lighttpd is missing"
+. "$KVO_REPO_ROOT/scripts/lib/checks.sh"
+check_needs_firebird
+command -v lighttpd >/dev/null || check_skip "lighttpd is missing"
 
 work=$(mktemp -d /tmp/kvo-kept.XXXXXX)
 chmod 755 "$work"
@@ -39,13 +33,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() {
-  if [[ $2 == 1 ]]; then echo "ok: $1"; else
-    echo "FAILED: $1"
-    failures=$((failures + 1))
-  fi
-}
 
 sql <<SQL
 create database 'localhost/$KVO_FB_PORT:$db';
@@ -68,21 +55,8 @@ http_link_binary "$work/cgi" "$binary"
 cp "$KVO_REPO_ROOT/deploy/lighttpd/remote-host.lua" "$work/remote-host.lua"
 http_write_fastcgi_fragment "$work/kvo.conf" /kvo "$work/cgi" "$work/fcgi" "$drives" \
   "$FIREBIRD" "$work/remote-host.lua" 4
-port=$(svc_free_port)
-cat >"$work/lighttpd.conf" <<CONF
-server.document-root = "$work/www"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$work/log/error.log"
-server.upload-dirs = ( "$work/upload" )
-include "$work/kvo.conf"
-CONF
-svc_spawn "$work/lighttpd.pid" "$work/log/stdout.log" lighttpd -D -f "$work/lighttpd.conf"
+http_serve_fragment "$work" "$work/kvo.conf"
 url=http://127.0.0.1:$port/kvo/kvowebserver.exe
-for ((i = 0; i < 50; i++)); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.1
-done
 
 # query PASSWORD: one /sql of the user; prints "row", "refused" (login), "denied" (no
 # permission) or what else came.

@@ -139,6 +139,9 @@ kvo_package_check() {
     [[ " ${debs[*]##*/} " == *" ${name}_"* ]] || { pkg_log "no package $name"; failed=1; }
   done
   version=$(dpkg-deb -f "$build/packages/kvowebserver_"*.deb Version)
+  # What the shipped FastCGI spawner runs (deploy/nginx/spawn-kvowebserver).
+  pkg_expect "kvowebserver recommends" "spawn-fcgi, multiwatch" \
+    "$(dpkg-deb -f "$build/packages/kvowebserver_"*.deb Recommends)" || failed=1
 
   local base=/var/lib/kvo/drives/C/KVO/KVO.Net settings=/etc/kvowebserver/KVO.Server.Config
   local lighttpd_conf=/etc/lighttpd/conf-available/50-kvowebserver.conf

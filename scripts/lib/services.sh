@@ -235,6 +235,29 @@ http_write_fastcgi_fragment() {
       -e "s|@PROCESSES@|$procs|g" >"$out"
 }
 
+# http_serve_fragment DIR FRAGMENT: lighttpd alone on a free loopback port (set in `port`) with
+# FRAGMENT included, its folders under DIR (www, log, upload), its pid in DIR/lighttpd.pid; true
+# once it listens (within 5 s).
+http_serve_fragment() {
+  local dir=$1 fragment=$2 i
+  port=$(svc_free_port) || return 1
+  cat >"$dir/lighttpd.conf" <<CONF
+server.document-root = "$dir/www"
+server.bind = "127.0.0.1"
+server.port = $port
+server.errorlog = "$dir/log/error.log"
+server.breakagelog = "$dir/log/cgi-stderr.log"
+server.upload-dirs = ( "$dir/upload" )
+include "$fragment"
+CONF
+  svc_spawn "$dir/lighttpd.pid" "$dir/log/stdout.log" lighttpd -D -f "$dir/lighttpd.conf"
+  for ((i = 0; i < 50; i++)); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 # http_link_binary CGIDIR BINARY: the program under both of its script names.
 http_link_binary() {
   [[ -d $1 ]] && ln -sfn "$2" "$1/ikvowebserver.dll" && ln -sfn "$2" "$1/kvowebserver.exe"

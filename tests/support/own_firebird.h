@@ -29,6 +29,8 @@ class OwnFirebird {
   // "localhost/<port>:<path>" of a database file under the server's data folder.
   std::string Database(const std::string& file) const;
 
+  // The server process (tests stop and continue it).
+  pid_t pid() const { return pid_; }
   // True while the server process runs (a zombie does not count).
   bool Running() const;
   // Waits up to `seconds` for the server process to end; true when it did.

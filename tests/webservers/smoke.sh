@@ -13,14 +13,8 @@ set -uo pipefail
 repo=$1 binary=$2
 . "$repo/scripts/lib/services.sh"
 
-skip() {
-  echo "skipped: $*"
-  [[ -n ${KVO_REQUIRE_SERVICES:-} ]] && exit 1
-  exit 77
-}
-for v in KVO_FB_PORT KVO_FB_USER KVO_FB_PASSWORD KVO_FB_DATADIR FIREBIRD; do
-  [[ -n ${!v:-} ]] || skip "$v is not set"
-done
+. "$repo/scripts/lib/checks.sh"
+check_needs_firebird
 # As root: the web servers' user and group, and the processes' user; otherwise nobody changes.
 as_root=
 run_as=
@@ -29,7 +23,7 @@ if [[ $(id -u) == 0 ]]; then
   run_as=www-data
 fi
 for p in nginx apache2 lighttpd spawn-fcgi multiwatch; do
-  command -v "$p" >/dev/null || [[ -x /usr/sbin/$p ]] || skip "$p is missing"
+  command -v "$p" >/dev/null || [[ -x /usr/sbin/$p ]] || check_skip "$p is missing"
 done
 
 work=$(mktemp -d /tmp/kvo-webservers.XXXXXX)
@@ -45,16 +39,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() {
-  local name=$1 ok=$2
-  if [[ $ok == 1 ]]; then
-    echo "ok: $name"
-  else
-    echo "FAILED: $name"
-    failures=$((failures + 1))
-  fi
-}
 
 mkdir -p "$work/cgi" "$work/drives" "$work/log" "$work/www"
 http_link_binary "$work/cgi" "$binary"
