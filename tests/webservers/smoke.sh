@@ -91,8 +91,10 @@ owner="$(id -un) $(id -gn)"
 check "the processes' socket is 0660 ($owner)" \
   $([[ $(stat -c '%a %U %G' "$socket") == "660 $owner" ]] && echo 1 || echo 0)
 
+# fill TEMPLATE [FASTCGI_PASS]: the template with the test's places.
 fill() {
-  sed -e "s|@URL_PREFIX@|/kvo|g" -e "s|@CGI_DIR@|$work/cgi|g" -e "s|@SOCKET@|$socket|g" "$1"
+  sed -e "s|@URL_PREFIX@|/kvo|g" -e "s|@CGI_DIR@|$work/cgi|g" -e "s|@SOCKET@|$socket|g" \
+    -e "s|@FASTCGI_PASS@|${2:-unix:$socket}|g" "$1"
 }
 
 # nginx
@@ -258,6 +260,123 @@ pkill -KILL -P "$supervisor"
 sleep 1
 status=$(curl -s -o /dev/null -m 5 -w '%{http_code}' "http://127.0.0.1:$nginx_port/kvo/kvowebserver.exe/teste")
 check "processes that die are replaced" $([[ $status == 200 ]] && echo 1 || echo 0)
+
+# Two hosts behind one balancer: FastCGI pools on 127.0.0.2 and 127.0.0.3, started by the
+# shipped spawner on TCP and taking connections from the balancer's address (127.0.0.1) only,
+# each with its own drives folder and so its own statement log, behind one nginx built from
+# kvowebserver-balancer.conf and kvowebserver.conf.
+pool_port=$(svc_free_port)
+listens() { (exec 3<>"/dev/tcp/$1/$pool_port") 2>/dev/null; }
+for args in "127.0.0.2:$pool_port" "--allow 127.0.0.1 0.0.0.0:$pool_port" \
+  "--allow 127.0.0.1,localhost 127.0.0.2:$pool_port" "--allow 127.0.0.1 [::1]:$pool_port" \
+  "--allow 127.0.0.1 $socket.other"; do
+  # shellcheck disable=SC2086 # the options are words
+  "$repo/deploy/nginx/spawn-kvowebserver" $args "$work/cgi" "$work/drives" "$FIREBIRD" 2 \
+    $run_as >"$work/log/refused.out" 2>&1
+  rc=$?
+  check "spawn-kvowebserver refuses $args: $(head -c 90 "$work/log/refused.out")" \
+    $([[ $rc == 2 ]] && ! listens 127.0.0.2 && ! listens 0.0.0.0 && echo 1 || echo 0)
+done
+for host in 2 3; do
+  mkdir -p "$work/drives$host/C/KVO/KVO.Net/Logs"
+  [[ -n $as_root ]] && chown www-data: "$work/drives$host/C/KVO/KVO.Net/Logs"
+  "$repo/deploy/nginx/spawn-kvowebserver" --allow 127.0.0.1 "127.0.0.$host:$pool_port" \
+    "$work/cgi" "$work/drives$host" "$FIREBIRD" 2 $run_as 2>&1 |
+    sed -n 's/.*PID: \([0-9]*\).*/\1/p' >"$work/pool$host.pid"
+  cat "$work/pool$host.pid" >>"$work/fcgi.pids"
+done
+check "each pool listens on its own address only" \
+  $(listens 127.0.0.2 && listens 127.0.0.3 && ! listens 127.0.0.4 && echo 1 || echo 0)
+
+balancer_port=$(svc_free_port)
+sed -e "s|@HOST1@|127.0.0.2|g" -e "s|@HOST2@|127.0.0.3|g" -e "s|@PORT@|$pool_port|g" \
+  -e "s|@BALANCER@|127.0.0.1|g" "$repo/deploy/nginx/kvowebserver-balancer.conf" \
+  >"$work/balancer-upstream.conf"
+fill "$repo/deploy/nginx/kvowebserver.conf" kvowebserver_hosts >"$work/balancer-kvo.conf"
+# /from/ADDRESS/ asks the pool on 127.0.0.2 for /script directly, connecting from ADDRESS.
+mkdir -p "$work/balancer"
+cat >"$work/balancer.conf" <<CONF
+daemon off;
+${as_root:+user www-data www-data;}
+worker_processes 1;
+pid $work/balancer.pid;
+error_log $work/log/balancer-error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $work/balancer/body;
+  fastcgi_temp_path $work/balancer/fastcgi;
+  include $work/balancer-upstream.conf;
+  server {
+    listen 127.0.0.1:$balancer_port;
+    root $work/www;
+    include $work/balancer-kvo.conf;
+    location ~ ^/from/([0-9.]+)/$ {
+      include $work/fastcgi_params;
+      fastcgi_param SCRIPT_FILENAME $work/cgi/kvowebserver.exe;
+      fastcgi_param PATH_INFO /script;
+      fastcgi_bind \$1;
+      fastcgi_pass 127.0.0.2:$pool_port;
+    }
+  }
+}
+CONF
+svc_spawn "$work/balancer.run.pid" "$work/log/balancer.out" nginx -c "$work/balancer.conf" \
+  -p "$work" -e "$work/log/balancer-error.log"
+pids+=("$work/balancer.run.pid")
+if ! wait_port "$balancer_port"; then
+  check "the balancer listens" 0
+  cat "$work/log/balancer"* >&2
+else
+  from_balancer=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$balancer_port/from/127.0.0.1/")
+  from_other=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$balancer_port/from/127.0.0.5/")
+  check "a pool answers the balancer's address ($from_balancer) and drops another ($from_other)" \
+    $([[ $from_balancer == 200 && $from_other == 502 ]] && echo 1 || echo 0)
+
+  isql-fb -q -user "$KVO_FB_USER" -password "$KVO_FB_PASSWORD" "localhost/$KVO_FB_PORT:$db" \
+    >/dev/null 2>&1 <<<"create table hits (id integer); commit;"
+  # 300 inserts from 4 callers; pool 2 (its supervisor and processes) dies after 100 answers.
+  victims=$(head -n1 "$work/pool2.pid")
+  victims+=$(pgrep -P "$victims" | sed 's/^/,/' | tr -d '\n')
+  url=http://127.0.0.1:$balancer_port/kvo/kvowebserver.exe/sql
+  python3 "$repo/tests/webservers/balanced_load.py" "$url" \
+    "db=$db&u=$KVO_FB_USER&p=$KVO_FB_PASSWORD&z=false&q=insert into hits (id) values ({id})" \
+    300 4 100 "$victims" >"$work/load.out"
+  isql-fb -q -user "$KVO_FB_USER" -password "$KVO_FB_PASSWORD" "localhost/$KVO_FB_PORT:$db" \
+    <<<"set heading off; select id, count(*) from hits group by id;" |
+    awk 'NF == 2 { print $1, $2 }' >"$work/rows.out"
+  # Each pool's statement log names the requests it served.
+  log2=$work/drives2/C/KVO/KVO.Net/Logs/Log.txt
+  log3=$work/drives3/C/KVO/KVO.Net/Logs/Log.txt
+  served() { grep -ao 'values ([0-9]*)' "$1" 2>/dev/null | tr -dc '0-9\n' | sort -n; }
+  served "$log2" >"$work/served2"
+  served "$log3" >"$work/served3"
+  before=$(awk '$4 == "before"' "$work/load.out")
+  after=$(awk '$4 == "after"' "$work/load.out")
+  failed=$(awk '$3 != "ok"' "$work/load.out")
+  echo "balancer: $(wc -l <"$work/served2") requests served by 127.0.0.2," \
+    "$(wc -l <"$work/served3") by 127.0.0.3, $(grep -c . <<<"$failed") answered as failures" \
+    "($(awk '$3 != "ok" { printf "%s:%s ", $1, $2 }' "$work/load.out"))"
+  check "every request was answered" $([[ $(wc -l <"$work/load.out") == 300 ]] && echo 1 || echo 0)
+  check "requests spread over both pools before one died" \
+    $([[ -s $work/served2 && $(grep -c . <<<"$before") -gt 0 ]] &&
+      grep -qxFf <(awk '{ print $1 }' <<<"$before") "$work/served3" && echo 1 || echo 0)
+  # A request in a pool's hands when it died is answered as a failure (502), never resent:
+  # at most one per caller, and none ran twice.
+  lost=$(awk '$3 == "ok" { print $1 }' "$work/load.out" | while read -r id; do
+    grep -qx "$id 1" "$work/rows.out" || echo "$id"
+  done)
+  check "every request answered as done has its row, once${lost:+ (missing: $lost)}" \
+    $([[ -z $lost ]] && echo 1 || echo 0)
+  check "no statement ran twice" $(awk '$2 != 1' "$work/rows.out" | grep -q . && echo 0 || echo 1)
+  check "at most one failure per caller, all before the pool died" \
+    $([[ $(grep -c . <<<"$failed") -le 4 ]] && ! awk '$4 == "after" && $3 != "ok"' \
+      "$work/load.out" | grep -q . && echo 1 || echo 0)
+  check "the remaining pool took every later request" \
+    $([[ -n $after ]] && ! grep -qxFf <(awk '{ print $1 }' <<<"$after") "$work/served2" &&
+      [[ -z $(comm -23 <(awk '{ print $1 }' <<<"$after" | sort) <(sort "$work/served3")) ]] &&
+      echo 1 || echo 0)
+fi
 
 echo "alter database set linger to 0; commit;" | isql-fb -q -user "$KVO_FB_USER" \
   -password "$KVO_FB_PASSWORD" "localhost/$KVO_FB_PORT:$db" >/dev/null 2>&1
