@@ -17,6 +17,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/unique_fd.h"
@@ -67,18 +68,13 @@ class Program {
  public:
   Program(int listener, std::map<std::string, std::string> env)
       : errors_(::memfd_create("kvo-listener-stderr", MFD_CLOEXEC)) {
-    InheritEnvironment(env);
-    std::vector<std::string> storage;
-    for (const auto& [k, v] : env) storage.push_back(k + "=" + v);
-    std::vector<char*> envp;
-    for (auto& s : storage) envp.push_back(s.data());
-    envp.push_back(nullptr);
+    const ProgramEnvironment environment(std::move(env));
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(listener, 0);
       ::dup2(errors_.Get(), 2);
       char* argv[] = {const_cast<char*>(KVO_SERVER_BINARY), nullptr};
-      ::execve(KVO_SERVER_BINARY, argv, envp.data());
+      ::execve(KVO_SERVER_BINARY, argv, environment.envp());
       _exit(127);
     }
   }

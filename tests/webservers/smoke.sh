@@ -102,17 +102,25 @@ nginx_port=$(svc_free_port)
 fill "$repo/deploy/nginx/kvowebserver.conf" >"$work/nginx-kvo.conf"
 # The configuration includes Debian's parameter list by its relative name.
 cp /etc/nginx/fastcgi_params "$work/fastcgi_params"
-cat >"$work/nginx.conf" <<CONF
+# nginx_conf NAME: the start of an nginx configuration of its own under $work (its pid file,
+# error log and temporary folders named after NAME), open inside its http { } block.
+nginx_conf() {
+  cat <<CONF
 daemon off;
 ${as_root:+user www-data www-data;}
 worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/log/nginx-error.log;
+pid $work/$1.pid;
+error_log $work/log/$1-error.log;
 events { worker_connections 64; }
 http {
   access_log off;
-  client_body_temp_path $work/nginx-body;
-  fastcgi_temp_path $work/nginx-fastcgi;
+  client_body_temp_path $work/$1-body;
+  fastcgi_temp_path $work/$1-fastcgi;
+CONF
+}
+{
+  nginx_conf nginx
+  cat <<CONF
   server {
     listen 127.0.0.1:$nginx_port;
     root $work/www;
@@ -120,6 +128,7 @@ http {
   }
 }
 CONF
+} >"$work/nginx.conf"
 svc_spawn "$work/nginx.run.pid" "$work/log/nginx.out" nginx -c "$work/nginx.conf" -p "$work" -e "$work/log/nginx-error.log"
 pids+=("$work/nginx.run.pid")
 
@@ -296,18 +305,9 @@ sed -e "s|@HOST1@|127.0.0.2|g" -e "s|@HOST2@|127.0.0.3|g" -e "s|@PORT@|$pool_por
   "$repo/deploy/nginx/kvowebserver-balancer.conf" >"$work/balancer-upstream.conf"
 fill "$repo/deploy/nginx/kvowebserver.conf" kvowebserver_hosts >"$work/balancer-kvo.conf"
 # /from/ADDRESS/ asks the pool on 127.0.0.2 for /script directly, connecting from ADDRESS.
-mkdir -p "$work/balancer"
-cat >"$work/balancer.conf" <<CONF
-daemon off;
-${as_root:+user www-data www-data;}
-worker_processes 1;
-pid $work/balancer.pid;
-error_log $work/log/balancer-error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/balancer/body;
-  fastcgi_temp_path $work/balancer/fastcgi;
+{
+  nginx_conf balancer
+  cat <<CONF
   include $work/balancer-upstream.conf;
   server {
     listen 127.0.0.1:$balancer_port;
@@ -323,6 +323,7 @@ http {
   }
 }
 CONF
+} >"$work/balancer.conf"
 svc_spawn "$work/balancer.run.pid" "$work/log/balancer.out" nginx -c "$work/balancer.conf" \
   -p "$work" -e "$work/log/balancer-error.log"
 pids+=("$work/balancer.run.pid")
