@@ -1,14 +1,17 @@
 // kvowebserver: the CGI program. One process answers one request and exits with 0, whatever
 // the answer. Started with a listening socket as its standard input, it serves FastCGI requests
 // instead until it is told to stop, and exits with 0 then, or with 1 when the FastCGI library
-// cannot start or the listening socket fails (app/fastcgi.h).
+// cannot start or the listening socket fails (app/fastcgi.h), or at once when that socket is
+// open to callers nobody checks (app/fastcgi_listener.h).
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/fastcgi.h"
+#include "app/fastcgi_listener.h"
 #include "app/serve_request.h"
 #include "cgi/request.h"
 #include "cgi/response.h"
@@ -33,7 +36,14 @@ int main() {
   kvo::fb::RequireServerAttach(true);
   int status = 0;
   if (kvo::app::StartedForFastCgi()) {
-    status = kvo::app::ServeFastCgi();
+    const auto refusal = kvo::app::ListenerRefusal(
+        kvo::app::kListeningSocket, std::getenv(kvo::app::kWebServerAddressesVariable));
+    if (refusal) {
+      std::fprintf(stderr, "%s\n", refusal->c_str());
+      status = 1;
+    } else {
+      status = kvo::app::ServeFastCgi();
+    }
   } else {
     kvo::app::ServeRequest(kvo::cgi::CgiInput::Process(), kvo::cgi::ProcessOutput());
     // The answer is complete: the web server may send it while the host's metrics are written.

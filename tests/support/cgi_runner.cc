@@ -43,13 +43,7 @@ namespace {
 // standard input.
 CgiResult Run(const std::map<std::string, std::string>& env, const std::string& stdinBytes,
               int stdinFd) {
-  std::map<std::string, std::string> full = env;
-  InheritEnvironment(full);
-  std::vector<std::string> storage;
-  for (const auto& [k, v] : full) storage.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (auto& s : storage) envp.push_back(s.data());
-  envp.push_back(nullptr);
+  const ProgramEnvironment environment(env);
 
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -64,7 +58,7 @@ CgiResult Run(const std::map<std::string, std::string>& env, const std::string& 
     dup2(out[1], 1);
     dup2(err, 2);
     char* argv[] = {const_cast<char*>(KVO_SERVER_BINARY), nullptr};
-    execve(KVO_SERVER_BINARY, argv, envp.data());
+    execve(KVO_SERVER_BINARY, argv, environment.envp());
     _exit(127);
   }
   close(in[0]);
@@ -130,6 +124,13 @@ std::map<std::string, std::string> PostEnv(const std::string& path, size_t lengt
 }
 
 }  // namespace
+
+ProgramEnvironment::ProgramEnvironment(std::map<std::string, std::string> env) {
+  InheritEnvironment(env);
+  for (const auto& [k, v] : env) storage_.push_back(k + "=" + v);
+  for (auto& s : storage_) envp_.push_back(s.data());
+  envp_.push_back(nullptr);
+}
 
 void InheritEnvironment(std::map<std::string, std::string>& env) {
   for (const char* name : {"KVO_DRIVES", "FIREBIRD", "FIREBIRD_LOCK", "FIREBIRD_TMP"})

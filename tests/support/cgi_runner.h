@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kvo::testing {
 
@@ -61,6 +62,20 @@ CgiResult PostCgiFile(const std::string& path, const std::string& bodyFile,
 // needs and `env` does not set: the drives folder, the Firebird client's configuration, and
 // the sanitizers' options (the sanitizer build reads its leak suppressions from them).
 void InheritEnvironment(std::map<std::string, std::string>& env);
+// The environment execve gives the program: `env` plus InheritEnvironment's variables, as
+// "NAME=value" strings that live as long as this object.
+class ProgramEnvironment {
+ public:
+  explicit ProgramEnvironment(std::map<std::string, std::string> env);
+  ProgramEnvironment(const ProgramEnvironment&) = delete;
+  ProgramEnvironment& operator=(const ProgramEnvironment&) = delete;
+  // The list execve takes, ended by a null pointer.
+  char* const* envp() const { return envp_.data(); }
+
+ private:
+  std::vector<std::string> storage_;
+  std::vector<char*> envp_;
+};
 // The sanitizers' option variables, for tests that build the program's environment by hand.
 inline constexpr const char* kSanitizerOptions[] = {"ASAN_OPTIONS", "LSAN_OPTIONS",
                                                     "UBSAN_OPTIONS"};

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kvo::testing {
@@ -87,19 +88,14 @@ int FastCgiProcess::Listen() {
 
 FastCgiProcess::FastCgiProcess(Params env, const std::string& folder) {
   const int listener = Listen();
-  InheritEnvironment(env);
-  std::vector<std::string> storage;
-  for (const auto& [k, v] : env) storage.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (auto& s : storage) envp.push_back(s.data());
-  envp.push_back(nullptr);
+  const ProgramEnvironment environment(std::move(env));
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork");
   if (pid_ == 0) {
     ::dup2(listener, 0);
     if (!folder.empty() && ::chdir(folder.c_str()) != 0) _exit(126);
     char* argv[] = {const_cast<char*>(KVO_SERVER_BINARY), nullptr};
-    ::execve(KVO_SERVER_BINARY, argv, envp.data());
+    ::execve(KVO_SERVER_BINARY, argv, environment.envp());
     _exit(127);
   }
   ::close(listener);

@@ -75,8 +75,10 @@ owner="$(id -un) $(id -gn)"
 check "the processes' socket is 0660 ($owner)" \
   $([[ $(stat -c '%a %U %G' "$socket") == "660 $owner" ]] && echo 1 || echo 0)
 
+# fill TEMPLATE [FASTCGI_PASS]: the template with the test's places.
 fill() {
-  sed -e "s|@URL_PREFIX@|/kvo|g" -e "s|@CGI_DIR@|$work/cgi|g" -e "s|@SOCKET@|$socket|g" "$1"
+  sed -e "s|@URL_PREFIX@|/kvo|g" -e "s|@CGI_DIR@|$work/cgi|g" -e "s|@SOCKET@|$socket|g" \
+    -e "s|@FASTCGI_PASS@|${2:-unix:$socket}|g" "$1"
 }
 
 # nginx
@@ -84,17 +86,25 @@ nginx_port=$(svc_free_port)
 fill "$repo/deploy/nginx/kvowebserver.conf" >"$work/nginx-kvo.conf"
 # The configuration includes Debian's parameter list by its relative name.
 cp /etc/nginx/fastcgi_params "$work/fastcgi_params"
-cat >"$work/nginx.conf" <<CONF
+# nginx_conf NAME: the start of an nginx configuration of its own under $work (its pid file,
+# error log and temporary folders named after NAME), open inside its http { } block.
+nginx_conf() {
+  cat <<CONF
 daemon off;
 ${as_root:+user www-data www-data;}
 worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/log/nginx-error.log;
+pid $work/$1.pid;
+error_log $work/log/$1-error.log;
 events { worker_connections 64; }
 http {
   access_log off;
-  client_body_temp_path $work/nginx-body;
-  fastcgi_temp_path $work/nginx-fastcgi;
+  client_body_temp_path $work/$1-body;
+  fastcgi_temp_path $work/$1-fastcgi;
+CONF
+}
+{
+  nginx_conf nginx
+  cat <<CONF
   server {
     listen 127.0.0.1:$nginx_port;
     root $work/www;
@@ -102,6 +112,7 @@ http {
   }
 }
 CONF
+} >"$work/nginx.conf"
 svc_spawn "$work/nginx.run.pid" "$work/log/nginx.out" nginx -c "$work/nginx.conf" -p "$work" -e "$work/log/nginx-error.log"
 pids+=("$work/nginx.run.pid")
 
@@ -242,6 +253,123 @@ pkill -KILL -P "$supervisor"
 sleep 1
 status=$(curl -s -o /dev/null -m 5 -w '%{http_code}' "http://127.0.0.1:$nginx_port/kvo/kvowebserver.exe/teste")
 check "processes that die are replaced" $([[ $status == 200 ]] && echo 1 || echo 0)
+
+# Two hosts behind one balancer: FastCGI pools on 127.0.0.2 and 127.0.0.3, started by the
+# shipped spawner on TCP and taking connections from the balancer's address (127.0.0.1) only,
+# each with its own drives folder and so its own statement log, behind one nginx built from
+# kvowebserver-balancer.conf and kvowebserver.conf.
+pool_port=$(svc_free_port)
+listens() { (exec 3<>"/dev/tcp/$1/$pool_port") 2>/dev/null; }
+for args in "127.0.0.2:$pool_port" "--allow 127.0.0.1 0.0.0.0:$pool_port" \
+  "--allow 127.0.0.1,localhost 127.0.0.2:$pool_port" "--allow 127.0.0.1 [::1]:$pool_port" \
+  "--allow 127.0.0.1 $socket.other"; do
+  # shellcheck disable=SC2086 # the options are words
+  "$repo/deploy/nginx/spawn-kvowebserver" $args "$work/cgi" "$work/drives" "$FIREBIRD" 2 \
+    $run_as >"$work/log/refused.out" 2>&1
+  rc=$?
+  check "spawn-kvowebserver refuses $args: $(head -c 90 "$work/log/refused.out")" \
+    $([[ $rc == 2 ]] && ! listens 127.0.0.2 && ! listens 0.0.0.0 && echo 1 || echo 0)
+done
+for host in 2 3; do
+  mkdir -p "$work/drives$host/C/KVO/KVO.Net/Logs"
+  [[ -n $as_root ]] && chown www-data: "$work/drives$host/C/KVO/KVO.Net/Logs"
+  "$repo/deploy/nginx/spawn-kvowebserver" --allow 127.0.0.1 "127.0.0.$host:$pool_port" \
+    "$work/cgi" "$work/drives$host" "$FIREBIRD" 2 $run_as 2>&1 |
+    sed -n 's/.*PID: \([0-9]*\).*/\1/p' >"$work/pool$host.pid"
+  cat "$work/pool$host.pid" >>"$work/fcgi.pids"
+done
+check "each pool listens on its own address only" \
+  $(listens 127.0.0.2 && listens 127.0.0.3 && ! listens 127.0.0.4 && echo 1 || echo 0)
+
+balancer_port=$(svc_free_port)
+# nginx tries a failed host again after 1 s instead of 10, so that the run after the kill
+# finds the dead host's port closed again and again, and each such request must go elsewhere.
+sed -e "s|@HOST1@|127.0.0.2|g" -e "s|@HOST2@|127.0.0.3|g" -e "s|@PORT@|$pool_port|g" \
+  -e "s|@BALANCER@|127.0.0.1|g" -e "s|fail_timeout=10s|fail_timeout=1s|" \
+  "$repo/deploy/nginx/kvowebserver-balancer.conf" >"$work/balancer-upstream.conf"
+fill "$repo/deploy/nginx/kvowebserver.conf" kvowebserver_hosts >"$work/balancer-kvo.conf"
+# /from/ADDRESS/ asks the pool on 127.0.0.2 for /script directly, connecting from ADDRESS.
+{
+  nginx_conf balancer
+  cat <<CONF
+  include $work/balancer-upstream.conf;
+  server {
+    listen 127.0.0.1:$balancer_port;
+    root $work/www;
+    include $work/balancer-kvo.conf;
+    location ~ ^/from/([0-9.]+)/$ {
+      include $work/fastcgi_params;
+      fastcgi_param SCRIPT_FILENAME $work/cgi/kvowebserver.exe;
+      fastcgi_param PATH_INFO /script;
+      fastcgi_bind \$1;
+      fastcgi_pass 127.0.0.2:$pool_port;
+    }
+  }
+}
+CONF
+} >"$work/balancer.conf"
+svc_spawn "$work/balancer.run.pid" "$work/log/balancer.out" nginx -c "$work/balancer.conf" \
+  -p "$work" -e "$work/log/balancer-error.log"
+pids+=("$work/balancer.run.pid")
+if ! wait_port "$balancer_port"; then
+  check "the balancer listens" 0
+  cat "$work/log/balancer"* >&2
+else
+  from_balancer=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$balancer_port/from/127.0.0.1/")
+  from_other=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$balancer_port/from/127.0.0.5/")
+  check "a pool answers the balancer's address ($from_balancer) and drops another ($from_other)" \
+    $([[ $from_balancer == 200 && $from_other == 502 ]] && echo 1 || echo 0)
+
+  isql-fb -q -user "$KVO_FB_USER" -password "$KVO_FB_PASSWORD" "localhost/$KVO_FB_PORT:$db" \
+    >/dev/null 2>&1 <<<"create table hits (id integer); commit;"
+  # 300 inserts or more from 4 callers. After the first 100, each caller sends an insert that
+  # then runs for seconds, and pool 2 (its supervisor and processes) dies while they run, two
+  # of them in its hands; the callers go on for 3 s after it died.
+  victims=$(head -n1 "$work/pool2.pid")
+  victims+=$(pgrep -P "$victims" | sed 's/^/,/' | tr -d '\n')
+  url=http://127.0.0.1:$balancer_port/kvo/kvowebserver.exe/sql
+  login="db=$db&u=$KVO_FB_USER&p=$KVO_FB_PASSWORD&z=false"
+  python3 "$repo/tests/webservers/balanced_load.py" "$url" \
+    "$login&q=insert into hits (id) values ({id})" \
+    "$login&q=execute block as declare i int = 0; begin insert into hits (id) values ({id});
+      while (i < 4000000) do i = i + 1; end" 300 4 100 "$victims" 3 >"$work/load.out"
+  isql-fb -q -user "$KVO_FB_USER" -password "$KVO_FB_PASSWORD" "localhost/$KVO_FB_PORT:$db" \
+    <<<"set heading off; select id, count(*) from hits group by id;" |
+    awk 'NF == 2 { print $1, $2 }' >"$work/rows.out"
+  # Each pool's statement log names the requests it served.
+  log2=$work/drives2/C/KVO/KVO.Net/Logs/Log.txt
+  log3=$work/drives3/C/KVO/KVO.Net/Logs/Log.txt
+  served() { grep -ao 'values ([0-9]*)' "$1" 2>/dev/null | tr -dc '0-9\n' | sort -n; }
+  served "$log2" >"$work/served2"
+  served "$log3" >"$work/served3"
+  before=$(awk '$4 == "before"' "$work/load.out")
+  after=$(awk '$4 == "after"' "$work/load.out")
+  failed=$(awk '$3 != "ok"' "$work/load.out")
+  echo "balancer: $(wc -l <"$work/served2") requests served by 127.0.0.2," \
+    "$(wc -l <"$work/served3") by 127.0.0.3, $(grep -c . <<<"$failed") answered as failures" \
+    "($(awk '$3 != "ok" { printf "%s%s:%s", n++ ? " " : "", $1, $2 }' "$work/load.out"))"
+  check "every request got an HTTP answer" \
+    $([[ $(wc -l <"$work/load.out") -ge 300 ]] && ! awk '$2 == 0' "$work/load.out" | grep -q . &&
+      echo 1 || echo 0)
+  check "requests spread over both pools before one died" \
+    $([[ -s $work/served2 && $(grep -c . <<<"$before") -gt 0 ]] &&
+      grep -qxFf <(awk '{ print $1 }' <<<"$before") "$work/served3" && echo 1 || echo 0)
+  # A request in a pool's hands when it died is answered as a failure (502), never resent
+  # (nginx would resend it with "non_idempotent"), and no statement runs twice.
+  lost=$(awk '$3 == "ok" { print $1 }' "$work/load.out" | while read -r id; do
+    grep -qx "$id 1" "$work/rows.out" || echo "$id"
+  done)
+  check "every request answered as done has its row, once${lost:+ (missing: $lost)}" \
+    $([[ -z $lost ]] && echo 1 || echo 0)
+  check "no statement ran twice" $(awk '$2 != 1' "$work/rows.out" | grep -q . && echo 0 || echo 1)
+  check "the long requests in the dying pool's hands, and only they, were answered as failures" \
+    $([[ -n $failed ]] && ! awk '$1 < 101 || $1 > 104' <<<"$failed" | grep -q . && echo 1 || echo 0)
+  refused=$(grep -c "Connection refused.*fastcgi://127.0.0.2:" "$work/log/balancer-error.log")
+  after_ids=$(awk '{ print $1 }' <<<"$after" | sort)
+  check "the remaining pool took every later request ($refused found the dead pool closed)" \
+    $([[ -n $after && $refused -ge 1 ]] && ! grep -qxFf <(echo "$after_ids") "$work/served2" &&
+      [[ -z $(comm -23 <(echo "$after_ids") <(sort "$work/served3")) ]] && echo 1 || echo 0)
+fi
 
 echo "alter database set linger to 0; commit;" | isql-fb -q -user "$KVO_FB_USER" \
   -password "$KVO_FB_PASSWORD" "localhost/$KVO_FB_PORT:$db" >/dev/null 2>&1
