@@ -45,7 +45,7 @@ void RunStatement(const std::string& database, const std::string& params,
   if (write && fb::ConnectionCharSet(attachLines).empty())
     attachLines.push_back("lc_ctype=WIN1252");
   // A failure below rolls back what ran, as the work goes.
-  fb::Work work(database, attachLines);
+  fb::Work work(database, attachLines, false, fb::PlainText::Cp1252Statements);
   if (write) {
     work.Prepare(statement).Execute();
     work.Commit();

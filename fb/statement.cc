@@ -72,9 +72,12 @@ std::string BlobText(const Value& v) {
 // On a connection without a character set that takes Windows-1252 text, text bound to a
 // parameter of a real character set travels as WIN1252, which the server converts to it; NONE
 // and OCTETS take the bytes as they are.
+// A literal sent as a parameter (`literal`) travels so on every connection of the program's.
 void MarkCp1252Value(const TransactionCore& tx, unsigned index, unsigned& charSet,
-                     std::string_view text) {
-  if (!tx.attachment->marksCp1252 || charSet == kCharSetNone || charSet == kCharSetOctets) return;
+                     std::string_view text, bool literal) {
+  if (!(tx.attachment->marksCp1252 || literal) || charSet == kCharSetNone ||
+      charSet == kCharSetOctets)
+    return;
   RefuseUndefinedCp1252(text, "Parameter " + std::to_string(index + 1));
   charSet = kCharSetWin1252;
 }
@@ -102,7 +105,8 @@ std::string BytesOf(const T& value) {
 
 // The slot of value `v` for the declared parameter `c` (the `index`th). Throws Error for a text
 // too long for a VARCHAR parameter and for text Windows-1252 cannot send (MarkCp1252Value).
-Slot SlotFor(const Column& c, const Value& v, unsigned index, const TransactionCore& tx) {
+Slot SlotFor(const Column& c, const Value& v, unsigned index, const TransactionCore& tx,
+             bool literal) {
   Slot slot;
   slot.charSet = c.charSet;
   slot.null = std::holds_alternative<std::monostate>(v);
@@ -112,7 +116,7 @@ Slot SlotFor(const Column& c, const Value& v, unsigned index, const TransactionC
     slot.subType = c.subType;
     slot.blob = true;
     if (!slot.null) slot.bytes = BlobText(v);
-    if (slot.subType == 1) MarkCp1252Value(tx, index, slot.charSet, slot.bytes);
+    if (slot.subType == 1) MarkCp1252Value(tx, index, slot.charSet, slot.bytes, literal);
     return slot;
   }
   auto fixed = [&slot](unsigned type, std::string bytes) {
@@ -128,7 +132,7 @@ Slot SlotFor(const Column& c, const Value& v, unsigned index, const TransactionC
     slot.length = std::max<unsigned>(1, static_cast<unsigned>(t.size()));
     // Text bound to a non-text parameter carries no character set of its own.
     if (c.type != SqlType::Char && c.type != SqlType::VarChar) slot.charSet = 0;
-    MarkCp1252Value(tx, index, slot.charSet, t);
+    MarkCp1252Value(tx, index, slot.charSet, t, literal);
     slot.bytes = BytesOf(static_cast<uint16_t>(t.size())) + t;
   };
   std::visit(Overloaded{
@@ -153,19 +157,31 @@ Slot SlotFor(const Column& c, const Value& v, unsigned index, const TransactionC
   return slot;
 }
 
+// The values of every parameter of the text sent: the caller's, with the statement's literals
+// sent as parameters (`literals`, in order of place) in between.
 InputMessage BindInput(const Layout& declared, TransactionCore& tx,
-                       const std::vector<Value>& params) {
+                       const std::vector<Value>& params,
+                       const std::vector<LiteralParam>& literals) {
   const std::vector<Column>& cols = declared.columns;
-  if (params.size() != cols.size())
-    throw Error("The statement takes " + std::to_string(cols.size()) + " parameters, " +
-                std::to_string(params.size()) + " given");
+  if (params.size() + literals.size() != cols.size())
+    throw Error("The statement takes " + std::to_string(cols.size() - literals.size()) +
+                " parameters, " + std::to_string(params.size()) + " given");
   InputMessage msg;
   if (cols.empty()) return msg;
 
   // Every value is checked before anything is created on the server.
   std::vector<Slot> slots;
   slots.reserve(cols.size());
-  for (unsigned i = 0; i < cols.size(); ++i) slots.push_back(SlotFor(cols[i], params[i], i, tx));
+  auto literal = literals.begin();
+  for (unsigned i = 0, own = 0; i < cols.size(); ++i) {
+    if (literal != literals.end() && literal->index == i) {
+      slots.push_back(SlotFor(cols[i], Value(literal->value), i, tx, true));
+      ++literal;
+    } else {
+      slots.push_back(SlotFor(cols[i], params[own], own, tx, false));
+      ++own;
+    }
+  }
 
   api::Ref<api::IMetadataBuilder> builder;
   {
@@ -233,8 +249,9 @@ Statement::Kind KindOf(unsigned type) {
 
 }  // namespace
 
-std::string_view TextToSend(const AttachmentCore& attachment, std::string_view sql,
-                            std::string& marked) {
+std::string_view TextToSend(TransactionCore& tx, std::string_view sql, std::string& rewritten,
+                            std::vector<LiteralParam>* literals) {
+  const AttachmentCore& attachment = *tx.attachment;
   if (auto refusal = StatementTooLong(sql)) throw *refusal;
   if (sql.size() > 0xFFFFFFFFu) throw Error("The statement is too long");
   // The server reads a statement only up to a NUL byte, even when told its length: the rest
@@ -243,9 +260,15 @@ std::string_view TextToSend(const AttachmentCore& attachment, std::string_view s
     throw Error("The statement holds a NUL byte at position " + std::to_string(nul + 1) +
                 "; nothing was run");
   if (attachment.win1252) RefuseUndefinedCp1252(sql, "The statement");
-  if (!attachment.marksCp1252) return sql;
-  marked = MarkCp1252Literals(sql);
-  return marked;
+  // A connection of a set the caller named takes the text as it is; so does ASCII text.
+  if (!attachment.spellsText || (!attachment.readsCp1252 && !attachment.win1252) ||
+      std::none_of(sql.begin(), sql.end(),
+                   [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+    return sql;
+  rewritten = SpellText(
+      sql, attachment.readsCp1252, attachment.marksCp1252,
+      [&tx]() -> const DatabaseText& { return LearnDatabaseText(tx); }, literals);
+  return rewritten;
 }
 
 void RefuseUndefinedCp1252(std::string_view text, std::string_view what) {
@@ -374,6 +397,9 @@ struct Statement::Impl {
   unsigned flags = 0;
   std::unique_ptr<Layout> input;
   std::shared_ptr<Layout> output;
+  // String literals of the statement sent as parameters, and the parameters the caller binds.
+  std::vector<LiteralParam> literals;
+  std::vector<Column> callerInput;
 };
 
 Statement::Statement(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -414,16 +440,26 @@ Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::str
   auto impl = std::make_unique<Impl>();
   impl->transaction = std::move(transaction);
   TransactionCore& tx = *impl->transaction;
-  std::string marked;
-  sql = TextToSend(*tx.attachment, sql, marked);
+  std::string rewritten;
+  const std::string_view sent = TextToSend(tx, sql, rewritten, own ? nullptr : &impl->literals);
   Status status;
-  if (api::IStatement* kept = own ? FindOwn(tx.attachment->own, sql) : nullptr) {
+  if (api::IStatement* kept = own ? FindOwn(tx.attachment->own, sent) : nullptr) {
     impl->statement = api::Share(kept);
   } else {
-    impl->statement.reset(
-        tx.attachment->Get()->prepare(&status, tx.Get(), static_cast<unsigned>(sql.size()),
-                                      sql.data(), 3, api::IStatement::PREPARE_PREFETCH_METADATA));
-    if (own) KeepOwn(tx.attachment->own, sql, impl->statement.get());
+    try {
+      impl->statement.reset(tx.attachment->Get()->prepare(
+          &status, tx.Get(), static_cast<unsigned>(sent.size()), sent.data(), 3,
+          api::IStatement::PREPARE_PREFETCH_METADATA));
+    } catch (const Error& e) {
+      // A literal standing where the server cannot describe a parameter (the select list, a
+      // comparison of two literals) meets nothing whose set is known.
+      const auto& codes = e.codes();
+      if (impl->literals.empty() ||
+          std::find(codes.begin(), codes.end(), isc_dsql_datatype_err) == codes.end())
+        throw;
+      throw UnfaithfulLiteral(impl->literals.front().value);
+    }
+    if (own) KeepOwn(tx.attachment->own, sent, impl->statement.get());
   }
   api::IStatement* st = impl->statement.get();
   impl->kind = KindOf(st->getType(&status));
@@ -433,6 +469,12 @@ Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::str
   impl->output =
       std::make_shared<Layout>(api::Ref<api::IMessageMetadata>(st->getOutputMetadata(&status)));
   if (tx.attachment->readsCp1252) impl->output->ReadAsCp1252();
+  for (unsigned i = 0, literal = 0; i < impl->input->columns.size(); ++i) {
+    if (literal < impl->literals.size() && impl->literals[literal].index == i)
+      ++literal;
+    else
+      impl->callerInput.push_back(impl->input->columns[i]);
+  }
   return Statement(std::move(impl));
 }
 
@@ -451,7 +493,7 @@ bool Statement::HasCursor() const {
 }
 
 const std::vector<Column>& Statement::InputColumns() const {
-  return impl_->input->columns;
+  return impl_->callerInput;
 }
 const std::vector<Column>& Statement::OutputColumns() const {
   return impl_->output->columns;
@@ -499,7 +541,7 @@ ResultSet Statement::Open(const std::vector<Value>& params) {
   Impl& s = *impl_;
   if (!HasCursor()) throw Error("The statement does not open a cursor");
   TransactionCore& tx = *s.transaction;
-  InputMessage in = BindInput(*s.input, tx, params);
+  InputMessage in = BindInput(*s.input, tx, params, s.literals);
   auto impl = std::make_unique<ResultSet::Impl>(s.output, s.transaction);
   impl->statement = api::Share(s.statement.get());
   Status status;
@@ -524,7 +566,7 @@ std::vector<std::optional<std::string>> Statement::Execute(const std::vector<Val
   if (s.kind == Kind::StartTransaction)
     throw Error("SET TRANSACTION cannot run here: the statement already runs in a transaction");
   TransactionCore& tx = *s.transaction;
-  InputMessage in = BindInput(*s.input, tx, params);
+  InputMessage in = BindInput(*s.input, tx, params, s.literals);
   Row row(*s.output, s.transaction);
   bool hasOutput = !s.output->columns.empty();
   Status status;
