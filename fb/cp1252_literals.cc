@@ -71,7 +71,8 @@ bool NamesSystemTables(std::string_view sql, const std::vector<sqltext::Token>& 
 
 std::string SpellText(std::string_view sql, bool namesAsUtf8, bool marksCp1252,
                       const std::function<const DatabaseText&()>& learn,
-                      std::vector<LiteralParam>* literals) {
+                      std::vector<LiteralParam>* literals,
+                      const std::vector<unsigned>* literalSets) {
   const std::vector<sqltext::Token> tokens = sqltext::Scan(sql);
   std::string out;
   out.reserve(sql.size() + 16);
@@ -80,6 +81,7 @@ std::string SpellText(std::string_view sql, bool namesAsUtf8, bool marksCp1252,
   std::optional<bool> asParameters;
   bool utf8Database = false;
   unsigned parameters = 0;
+  size_t literalIndex = 0;
   for (size_t i = 0; i < tokens.size(); ++i) {
     const sqltext::Token& t = tokens[i];
     const std::string_view text = sqltext::TextOf(sql, t);
@@ -112,7 +114,16 @@ std::string SpellText(std::string_view sql, bool namesAsUtf8, bool marksCp1252,
       continue;
     }
     RefuseUndefinedCp1252(text, "The statement");
-    if (*asParameters && literals) {
+    if (*asParameters && literalSets) {
+      const unsigned set = literalIndex < literalSets->size() ? (*literalSets)[literalIndex] : 0;
+      ++literalIndex;
+      if (set == kCharSetNone || set == kCharSetOctets) {
+        out.append(text);
+      } else {
+        out += "_UTF8 ";
+        out += platform::Cp1252ToUtf8(text);
+      }
+    } else if (*asParameters && literals) {
       literals->push_back({parameters++, sqltext::LiteralValue(sql, t)});
       out += '?';
     } else if (*asParameters) {

@@ -40,8 +40,8 @@ struct DatabaseText {
   bool mixed = false;
 };
 
-// A string literal of the statement sent as a parameter: its place among the parameters of the
-// text sent, and its value (Windows-1252).
+// A string literal of the statement standing as a parameter while the server describes it: its
+// place among the parameters, and its value (Windows-1252).
 struct LiteralParam {
   unsigned index = 0;
   std::string value;
@@ -209,24 +209,28 @@ std::string ToCp1252(unsigned charSet, std::string_view bytes);
 
 // The statement text as it goes to the server: throws Error for text that cannot reach it
 // exactly as given, and rewrites what is beyond ASCII into `rewritten` (SpellText) on a
-// connection of the program's own (none, NONE or WIN1252). `literals` (nullptr where the
-// statement cannot take parameters) receives the literals sent as parameters.
+// connection of the program's own (none, NONE or WIN1252) that spells text.
 std::string_view TextToSend(TransactionCore& tx, std::string_view sql, std::string& rewritten,
-                            std::vector<LiteralParam>* literals);
+                            std::vector<LiteralParam>* literals,
+                            const std::vector<unsigned>* literalSets);
 // The database's text as the connection of `tx` sees it, asked once per connection.
 const DatabaseText& LearnDatabaseText(TransactionCore& tx);
 // The statement with its quoted names and string literals beyond ASCII spelt so that they mean
-// what the caller wrote (Windows-1252) whatever the sets of the columns they meet
+// what the caller wrote (Windows-1252) whatever the sets of what they meet
 // (fb/cp1252_literals.cc). On a connection without a set, quoted names go as UTF-8, as the
-// server keeps names. A literal that names no set of its own goes as `_UTF8 '...'` in a UTF8
-// database; in a NONE or WIN1252 one as written, or `_WIN1252 '...'` where `marksCp1252`. In a
-// mixed database (DatabaseText) a literal of a statement that can take parameters becomes one,
-// which the server describes by what it meets; elsewhere one is refused. `learn` gives the
-// database's text and is called only when a literal needs it. Throws Error for a literal or name
-// holding a byte Windows-1252 leaves undefined.
+// server keeps names. A literal that names no set of its own goes as _UTF8 '...' in a UTF8
+// database; in a NONE or WIN1252 one as written, or _WIN1252 '...' where `marksCp1252`. In a
+// mixed database (DatabaseText) such a literal of a statement that can take parameters first
+// goes as a parameter, its place in `literals`, for the server to describe (`literals` nullptr:
+// refused); given `literalSets`, the sets described in that order, it goes as written where it
+// meets NONE or OCTETS text and as _UTF8 '...' elsewhere. A definition keeps the spelling of
+// the database's set, an EXECUTE BLOCK is refused. `learn` gives the database's text and is
+// called only when a literal needs it. Throws Error for a literal or name holding a byte
+// Windows-1252 leaves undefined.
 std::string SpellText(std::string_view sql, bool namesAsUtf8, bool marksCp1252,
                       const std::function<const DatabaseText&()>& learn,
-                      std::vector<LiteralParam>* literals);
+                      std::vector<LiteralParam>* literals,
+                      const std::vector<unsigned>* literalSets);
 // The refusal of a string literal (its value) whose meaning the program cannot make sure of:
 // in a mixed database it stands where the server reports no set for it.
 Error UnfaithfulLiteral(std::string_view value);

@@ -72,12 +72,9 @@ std::string BlobText(const Value& v) {
 // On a connection without a character set that takes Windows-1252 text, text bound to a
 // parameter of a real character set travels as WIN1252, which the server converts to it; NONE
 // and OCTETS take the bytes as they are.
-// A literal sent as a parameter (`literal`) travels so on every connection of the program's.
 void MarkCp1252Value(const TransactionCore& tx, unsigned index, unsigned& charSet,
-                     std::string_view text, bool literal) {
-  if (!(tx.attachment->marksCp1252 || literal) || charSet == kCharSetNone ||
-      charSet == kCharSetOctets)
-    return;
+                     std::string_view text) {
+  if (!tx.attachment->marksCp1252 || charSet == kCharSetNone || charSet == kCharSetOctets) return;
   RefuseUndefinedCp1252(text, "Parameter " + std::to_string(index + 1));
   charSet = kCharSetWin1252;
 }
@@ -105,8 +102,7 @@ std::string BytesOf(const T& value) {
 
 // The slot of value `v` for the declared parameter `c` (the `index`th). Throws Error for a text
 // too long for a VARCHAR parameter and for text Windows-1252 cannot send (MarkCp1252Value).
-Slot SlotFor(const Column& c, const Value& v, unsigned index, const TransactionCore& tx,
-             bool literal) {
+Slot SlotFor(const Column& c, const Value& v, unsigned index, const TransactionCore& tx) {
   Slot slot;
   slot.charSet = c.charSet;
   slot.null = std::holds_alternative<std::monostate>(v);
@@ -116,7 +112,7 @@ Slot SlotFor(const Column& c, const Value& v, unsigned index, const TransactionC
     slot.subType = c.subType;
     slot.blob = true;
     if (!slot.null) slot.bytes = BlobText(v);
-    if (slot.subType == 1) MarkCp1252Value(tx, index, slot.charSet, slot.bytes, literal);
+    if (slot.subType == 1) MarkCp1252Value(tx, index, slot.charSet, slot.bytes);
     return slot;
   }
   auto fixed = [&slot](unsigned type, std::string bytes) {
@@ -132,7 +128,7 @@ Slot SlotFor(const Column& c, const Value& v, unsigned index, const TransactionC
     slot.length = std::max<unsigned>(1, static_cast<unsigned>(t.size()));
     // Text bound to a non-text parameter carries no character set of its own.
     if (c.type != SqlType::Char && c.type != SqlType::VarChar) slot.charSet = 0;
-    MarkCp1252Value(tx, index, slot.charSet, t, literal);
+    MarkCp1252Value(tx, index, slot.charSet, t);
     slot.bytes = BytesOf(static_cast<uint16_t>(t.size())) + t;
   };
   std::visit(Overloaded{
@@ -157,31 +153,19 @@ Slot SlotFor(const Column& c, const Value& v, unsigned index, const TransactionC
   return slot;
 }
 
-// The values of every parameter of the text sent: the caller's, with the statement's literals
-// sent as parameters (`literals`, in order of place) in between.
 InputMessage BindInput(const Layout& declared, TransactionCore& tx,
-                       const std::vector<Value>& params,
-                       const std::vector<LiteralParam>& literals) {
+                       const std::vector<Value>& params) {
   const std::vector<Column>& cols = declared.columns;
-  if (params.size() + literals.size() != cols.size())
-    throw Error("The statement takes " + std::to_string(cols.size() - literals.size()) +
-                " parameters, " + std::to_string(params.size()) + " given");
+  if (params.size() != cols.size())
+    throw Error("The statement takes " + std::to_string(cols.size()) + " parameters, " +
+                std::to_string(params.size()) + " given");
   InputMessage msg;
   if (cols.empty()) return msg;
 
   // Every value is checked before anything is created on the server.
   std::vector<Slot> slots;
   slots.reserve(cols.size());
-  auto literal = literals.begin();
-  for (unsigned i = 0, own = 0; i < cols.size(); ++i) {
-    if (literal != literals.end() && literal->index == i) {
-      slots.push_back(SlotFor(cols[i], Value(literal->value), i, tx, true));
-      ++literal;
-    } else {
-      slots.push_back(SlotFor(cols[i], params[own], own, tx, false));
-      ++own;
-    }
-  }
+  for (unsigned i = 0; i < cols.size(); ++i) slots.push_back(SlotFor(cols[i], params[i], i, tx));
 
   api::Ref<api::IMetadataBuilder> builder;
   {
@@ -250,7 +234,8 @@ Statement::Kind KindOf(unsigned type) {
 }  // namespace
 
 std::string_view TextToSend(TransactionCore& tx, std::string_view sql, std::string& rewritten,
-                            std::vector<LiteralParam>* literals) {
+                            std::vector<LiteralParam>* literals,
+                            const std::vector<unsigned>* literalSets) {
   const AttachmentCore& attachment = *tx.attachment;
   if (auto refusal = StatementTooLong(sql)) throw *refusal;
   if (sql.size() > 0xFFFFFFFFu) throw Error("The statement is too long");
@@ -267,7 +252,7 @@ std::string_view TextToSend(TransactionCore& tx, std::string_view sql, std::stri
     return sql;
   rewritten = SpellText(
       sql, attachment.readsCp1252, attachment.marksCp1252,
-      [&tx]() -> const DatabaseText& { return LearnDatabaseText(tx); }, literals);
+      [&tx]() -> const DatabaseText& { return LearnDatabaseText(tx); }, literals, literalSets);
   return rewritten;
 }
 
@@ -397,9 +382,6 @@ struct Statement::Impl {
   unsigned flags = 0;
   std::unique_ptr<Layout> input;
   std::shared_ptr<Layout> output;
-  // String literals of the statement sent as parameters, and the parameters the caller binds.
-  std::vector<LiteralParam> literals;
-  std::vector<Column> callerInput;
 };
 
 Statement::Statement(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -433,6 +415,31 @@ void KeepOwn(OwnStatements& own, std::string_view sql, api::IStatement* statemen
   own.prepared.emplace_back(std::string(sql), api::Share(statement));
 }
 
+// The character set the server describes each literal's parameter with, in the order of
+// `literals`. A literal standing where the server cannot describe a parameter (the select list,
+// a comparison of two literals) meets nothing whose set is known, and is refused.
+std::vector<unsigned> DescribeLiterals(TransactionCore& tx, std::string_view probe,
+                                       const std::vector<LiteralParam>& literals) {
+  api::Ref<api::IStatement> statement;
+  try {
+    Status status;
+    statement.reset(tx.attachment->Get()->prepare(
+        &status, tx.Get(), static_cast<unsigned>(probe.size()), probe.data(), 3, 0));
+  } catch (const Error& e) {
+    const auto& codes = e.codes();
+    if (std::find(codes.begin(), codes.end(), isc_dsql_datatype_err) == codes.end()) throw;
+    throw UnfaithfulLiteral(literals.front().value);
+  }
+  Status status;
+  api::Ref<api::IMessageMetadata> input(statement->getInputMetadata(&status));
+  std::vector<unsigned> sets;
+  for (const LiteralParam& literal : literals)
+    sets.push_back(input->getCharSet(&status, literal.index));
+  statement->free(&status);
+  (void)statement.release();
+  return sets;
+}
+
 }  // namespace
 
 Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::string_view sql,
@@ -441,24 +448,21 @@ Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::str
   impl->transaction = std::move(transaction);
   TransactionCore& tx = *impl->transaction;
   std::string rewritten;
-  const std::string_view sent = TextToSend(tx, sql, rewritten, own ? nullptr : &impl->literals);
+  std::vector<LiteralParam> literals;
+  std::string_view sent = TextToSend(tx, sql, rewritten, own ? nullptr : &literals, nullptr);
+  if (!literals.empty()) {
+    // The literals stand as parameters in `sent`: the server describes each by what it meets,
+    // and the text sent spells each for that.
+    const std::vector<unsigned> sets = DescribeLiterals(tx, sent, literals);
+    sent = TextToSend(tx, sql, rewritten, nullptr, &sets);
+  }
   Status status;
   if (api::IStatement* kept = own ? FindOwn(tx.attachment->own, sent) : nullptr) {
     impl->statement = api::Share(kept);
   } else {
-    try {
-      impl->statement.reset(tx.attachment->Get()->prepare(
-          &status, tx.Get(), static_cast<unsigned>(sent.size()), sent.data(), 3,
-          api::IStatement::PREPARE_PREFETCH_METADATA));
-    } catch (const Error& e) {
-      // A literal standing where the server cannot describe a parameter (the select list, a
-      // comparison of two literals) meets nothing whose set is known.
-      const auto& codes = e.codes();
-      if (impl->literals.empty() ||
-          std::find(codes.begin(), codes.end(), isc_dsql_datatype_err) == codes.end())
-        throw;
-      throw UnfaithfulLiteral(impl->literals.front().value);
-    }
+    impl->statement.reset(
+        tx.attachment->Get()->prepare(&status, tx.Get(), static_cast<unsigned>(sent.size()),
+                                      sent.data(), 3, api::IStatement::PREPARE_PREFETCH_METADATA));
     if (own) KeepOwn(tx.attachment->own, sent, impl->statement.get());
   }
   api::IStatement* st = impl->statement.get();
@@ -469,12 +473,6 @@ Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::str
   impl->output =
       std::make_shared<Layout>(api::Ref<api::IMessageMetadata>(st->getOutputMetadata(&status)));
   if (tx.attachment->readsCp1252) impl->output->ReadAsCp1252();
-  for (unsigned i = 0, literal = 0; i < impl->input->columns.size(); ++i) {
-    if (literal < impl->literals.size() && impl->literals[literal].index == i)
-      ++literal;
-    else
-      impl->callerInput.push_back(impl->input->columns[i]);
-  }
   return Statement(std::move(impl));
 }
 
@@ -493,7 +491,7 @@ bool Statement::HasCursor() const {
 }
 
 const std::vector<Column>& Statement::InputColumns() const {
-  return impl_->callerInput;
+  return impl_->input->columns;
 }
 const std::vector<Column>& Statement::OutputColumns() const {
   return impl_->output->columns;
@@ -541,7 +539,7 @@ ResultSet Statement::Open(const std::vector<Value>& params) {
   Impl& s = *impl_;
   if (!HasCursor()) throw Error("The statement does not open a cursor");
   TransactionCore& tx = *s.transaction;
-  InputMessage in = BindInput(*s.input, tx, params, s.literals);
+  InputMessage in = BindInput(*s.input, tx, params);
   auto impl = std::make_unique<ResultSet::Impl>(s.output, s.transaction);
   impl->statement = api::Share(s.statement.get());
   Status status;
@@ -566,7 +564,7 @@ std::vector<std::optional<std::string>> Statement::Execute(const std::vector<Val
   if (s.kind == Kind::StartTransaction)
     throw Error("SET TRANSACTION cannot run here: the statement already runs in a transaction");
   TransactionCore& tx = *s.transaction;
-  InputMessage in = BindInput(*s.input, tx, params, s.literals);
+  InputMessage in = BindInput(*s.input, tx, params);
   Row row(*s.output, s.transaction);
   bool hasOutput = !s.output->columns.empty();
   Status status;

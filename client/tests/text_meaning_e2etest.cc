@@ -46,7 +46,8 @@ struct Case {
   const char* what;
   const char* sql;
   std::string value;
-  std::vector<std::string> ids;  // a select's ids, in order
+  std::vector<std::string> ids;  // a select's ids, in order; a write's value read back when not
+                                 // `value`
   int readBack = 0;              // a write: the row whose value is read back
 };
 
@@ -61,6 +62,11 @@ const std::vector<Case>& Cases() {
       {"containing", "select id from ad_t where c containing :v order by id", "\xE9lia", {"2"}},
       {"set col =", "update ad_t set c = :v where id = 3", "Z\xE9 \x80", {}, 3},
       {"insert values", "insert into ad_t (id, c) values (4, :v)", "\xC7\xE3o", {}, 4},
+      {"a write finding its row by the text",
+       "update ad_t set c = 'x' || c where c = :v",
+       "Jos\xE9",
+       {"xJos\xE9"},
+       1},
   };
   return cases;
 }
@@ -68,7 +74,8 @@ const std::vector<Case>& Cases() {
 // The statement with the value written as a literal.
 std::string WithLiteral(const Case& c) {
   std::string sql = c.sql;
-  return sql.replace(sql.find(":v"), 2, "'" + c.value + "'");
+  const size_t marker = sql.find(":v");
+  return marker == std::string::npos ? sql : sql.replace(marker, 2, "'" + c.value + "'");
 }
 
 // The ids a select answers through isql-fb on a connection of `set`, the statement converted
@@ -179,7 +186,7 @@ TEST_F(TextMeaningTest, EveryRouteAndDatabaseMeansWhatTheCallerWrote) {
     for (const Case& c : Cases()) {
       SCOPED_TRACE(c.what);
       const std::vector<std::string> expected =
-          c.readBack ? std::vector<std::string>{c.value} : c.ids;
+          c.readBack && c.ids.empty() ? std::vector<std::string>{c.value} : c.ids;
       if (kind.isqlSet && !c.readBack) {
         EXPECT_EQ(expected, IsqlIds(*db_, kind.isqlSet, WithLiteral(c))) << "isql-fb";
       }
@@ -189,6 +196,39 @@ TEST_F(TextMeaningTest, EveryRouteAndDatabaseMeansWhatTheCallerWrote) {
                        std::to_string(route));
           EXPECT_EQ(expected, Run(c, parameter, route));
           if (c.readBack) Reset(kind);
+        }
+      }
+    }
+  }
+}
+
+// Where a literal meets no column (the select list, another literal), a database of one set
+// still answers it; a database of several sets refuses it on every route, never answering it
+// as no rows or as wrong bytes.
+TEST_F(TextMeaningTest, WhatCannotBeMadeSureOfIsRefused) {
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"a literal in the select list", "select 'Jos\xE9' from ad_t where id = 1"},
+      {"two literals compared", "select id from ad_t where 'Jos\xE9' = 'Jos\xE9'"},
+  };
+  for (const Kind& kind : {kKinds[1], kKinds[3]}) {
+    SCOPED_TRACE(kind.what);
+    const bool mixed = kind.isqlSet == nullptr;
+    Make(kind);
+    for (const auto& [what, sql] : cases) {
+      for (int route = 0; route < 3; ++route) {
+        SCOPED_TRACE(std::string(what) + ", route " + std::to_string(route));
+        std::vector<std::string> answer = Run({what, sql.c_str(), "", {}}, false, route);
+        ASSERT_FALSE(answer.empty());
+        if (mixed && route == 2) {
+          // The compressed route reports a failure without the server's text.
+          EXPECT_EQ(0u, answer[0].find("failed: ")) << answer[0];
+        } else if (mixed) {
+          EXPECT_NE(std::string::npos,
+                    answer[0].find("The text 'Jos\xE9' cannot be sent faithfully: the database "
+                                   "holds text of several character sets"))
+              << answer[0];
+        } else {
+          EXPECT_TRUE(answer[0] == "Jos\xE9" || answer[0] == "1") << answer[0];
         }
       }
     }
