@@ -59,6 +59,7 @@ const std::vector<Case>& Cases() {
        "select id from ad_t where c starting with :v order by id",
        "Jos\xE9",
        {"1", "2"}},
+      {"in", "select id from ad_t where c in (:v, 'Ana') order by id", "Jos\xE9", {"1", "3"}},
       {"containing", "select id from ad_t where c containing :v order by id", "\xE9lia", {"2"}},
       {"set col =", "update ad_t set c = :v where id = 3", "Z\xE9 \x80", {}, 3},
       {"insert values", "insert into ad_t (id, c) values (4, :v)", "\xC7\xE3o", {}, 4},
