@@ -213,7 +213,7 @@ Transaction Attachment::StartTransaction() {
 void Attachment::ExecuteImmediate(Transaction& transaction, std::string_view sql) {
   TransactionCore& tx = transaction.core();
   std::string rewritten;
-  sql = TextToSend(tx, sql, rewritten, nullptr, nullptr);
+  sql = TextToSend(tx, sql, rewritten);
   Status status;
   tx.Adopt(impl_->core->Get()->execute(&status, tx.Get(), static_cast<unsigned>(sql.size()),
                                        sql.data(), 3, nullptr, nullptr, nullptr, nullptr));

@@ -80,6 +80,7 @@ std::string SpellText(std::string_view sql, bool namesAsUtf8, bool marksCp1252,
   // others are spelt.
   std::optional<bool> asParameters;
   bool utf8Database = false;
+  bool definition = false;
   unsigned parameters = 0;
   size_t literalIndex = 0;
   for (size_t i = 0; i < tokens.size(); ++i) {
@@ -101,20 +102,26 @@ std::string SpellText(std::string_view sql, bool namesAsUtf8, bool marksCp1252,
       const DatabaseText& database = learn();
       utf8Database = IsUtf8Set(database.charSet);
       asParameters = database.mixed || (!utf8Database && NamesSystemTables(sql, tokens));
-      if (*asParameters && !TakesParameters(sql, tokens)) {
-        // Definitions keep the spelling of the database's own set, as their text is kept; a
-        // PSQL body that reads rows could compare wrongly, and is refused.
-        if (WordAt(sql, tokens, 0) == "execute")
-          throw UnfaithfulLiteral(sqltext::LiteralValue(sql, t));
-        asParameters = false;
-      }
+      // A definition keeps the spelling of the database's own set, as its text is kept.
+      definition =
+          *asParameters && !TakesParameters(sql, tokens) && WordAt(sql, tokens, 0) != "execute";
     }
-    if (!*asParameters && !utf8Database && !marksCp1252) {
+    const bool spelt = *asParameters ? !definition : utf8Database || marksCp1252;
+    if (!spelt) {
       out.append(text);
       continue;
     }
     RefuseUndefinedCp1252(text, "The statement");
-    if (*asParameters && literalSets) {
+    if (!*asParameters && utf8Database) {
+      out += "_UTF8 ";
+      out += platform::Cp1252ToUtf8(text);
+    } else if (!*asParameters) {
+      out += "_WIN1252 ";
+      out.append(text);
+    } else if (literals && TakesParameters(sql, tokens)) {
+      literals->push_back({parameters++, sqltext::LiteralValue(sql, t)});
+      out += '?';
+    } else if (literalSets && !literalSets->empty()) {
       const unsigned set = literalIndex < literalSets->size() ? (*literalSets)[literalIndex] : 0;
       ++literalIndex;
       if (set == kCharSetNone || set == kCharSetOctets) {
@@ -123,28 +130,15 @@ std::string SpellText(std::string_view sql, bool namesAsUtf8, bool marksCp1252,
         out += "_UTF8 ";
         out += platform::Cp1252ToUtf8(text);
       }
-    } else if (*asParameters && literals) {
-      literals->push_back({parameters++, sqltext::LiteralValue(sql, t)});
-      out += '?';
-    } else if (*asParameters) {
-      throw UnfaithfulLiteral(sqltext::LiteralValue(sql, t));
-    } else if (utf8Database) {
-      out += "_UTF8 ";
-      out += platform::Cp1252ToUtf8(text);
     } else {
+      // Where the server describes nothing (the select list, two literals compared, a PSQL
+      // body), Windows-1252 text is what the caller wrote: it is right against any column but
+      // a UTF8 one holding a character the code page lacks, and there it fails aloud.
       out += "_WIN1252 ";
       out.append(text);
     }
   }
   return out;
-}
-
-Error UnfaithfulLiteral(std::string_view value) {
-  return Error("The text '" + std::string(value) +
-               "' cannot be sent faithfully: the database holds text of several character sets "
-               "and the literal meets no column whose set the server reports; bind it as a "
-               "parameter or give it a character set (_WIN1252 '...', _UTF8 '...'). Nothing was "
-               "run");
 }
 
 const DatabaseText& LearnDatabaseText(TransactionCore& tx) {

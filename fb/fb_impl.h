@@ -209,10 +209,9 @@ std::string ToCp1252(unsigned charSet, std::string_view bytes);
 
 // The statement text as it goes to the server: throws Error for text that cannot reach it
 // exactly as given, and rewrites what is beyond ASCII into `rewritten` (SpellText) on a
-// connection of the program's own (none, NONE or WIN1252) that spells text.
-std::string_view TextToSend(TransactionCore& tx, std::string_view sql, std::string& rewritten,
-                            std::vector<LiteralParam>* literals,
-                            const std::vector<unsigned>* literalSets);
+// connection of the program's own (none, NONE or WIN1252) that spells text; in a mixed
+// database the literals are first described by the server (one more prepare).
+std::string_view TextToSend(TransactionCore& tx, std::string_view sql, std::string& rewritten);
 // The database's text as the connection of `tx` sees it, asked once per connection.
 const DatabaseText& LearnDatabaseText(TransactionCore& tx);
 // The statement with its quoted names and string literals beyond ASCII spelt so that they mean
@@ -221,19 +220,17 @@ const DatabaseText& LearnDatabaseText(TransactionCore& tx);
 // server keeps names. A literal that names no set of its own goes as _UTF8 '...' in a UTF8
 // database; in a NONE or WIN1252 one as written, or _WIN1252 '...' where `marksCp1252`. In a
 // mixed database (DatabaseText) such a literal of a statement that can take parameters first
-// goes as a parameter, its place in `literals`, for the server to describe (`literals` nullptr:
-// refused); given `literalSets`, the sets described in that order, it goes as written where it
-// meets NONE or OCTETS text and as _UTF8 '...' elsewhere. A definition keeps the spelling of
-// the database's set, an EXECUTE BLOCK is refused. `learn` gives the database's text and is
-// called only when a literal needs it. Throws Error for a literal or name holding a byte
+// goes as a parameter, its place in `literals`, for the server to describe; given
+// `literalSets`, the sets described in that order, it goes as written where it meets NONE or
+// OCTETS text and as _UTF8 '...' elsewhere. Where nothing was described (an empty list, a PSQL
+// body) it goes as _WIN1252 '...', which is right or fails aloud; a definition keeps the
+// spelling of the database's set. `learn` gives the database's text and is called only when a
+// literal needs it. Throws Error for a literal or name holding a byte
 // Windows-1252 leaves undefined.
 std::string SpellText(std::string_view sql, bool namesAsUtf8, bool marksCp1252,
                       const std::function<const DatabaseText&()>& learn,
                       std::vector<LiteralParam>* literals,
                       const std::vector<unsigned>* literalSets);
-// The refusal of a string literal (its value) whose meaning the program cannot make sure of:
-// in a mixed database it stands where the server reports no set for it.
-Error UnfaithfulLiteral(std::string_view value);
 // Throws Error "<what> holds the byte 0x81, which is no character of Windows-1252; nothing was
 // run" for text holding one of the five bytes the code page leaves undefined: the server takes
 // them for U+0000 when it converts Windows-1252 text.

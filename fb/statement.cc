@@ -231,11 +231,34 @@ Statement::Kind KindOf(unsigned type) {
   }
 }
 
+// The character set the server describes each literal's parameter with, in the order of
+// `literals`. A literal standing where the server cannot describe a parameter (the select list,
+// a comparison of two literals) meets nothing whose set is known: then the list is empty.
+std::vector<unsigned> DescribeLiterals(TransactionCore& tx, std::string_view probe,
+                                       const std::vector<LiteralParam>& literals) {
+  api::Ref<api::IStatement> statement;
+  try {
+    Status status;
+    statement.reset(tx.attachment->Get()->prepare(
+        &status, tx.Get(), static_cast<unsigned>(probe.size()), probe.data(), 3, 0));
+  } catch (const Error& e) {
+    const auto& codes = e.codes();
+    if (std::find(codes.begin(), codes.end(), isc_dsql_datatype_err) == codes.end()) throw;
+    return {};
+  }
+  Status status;
+  api::Ref<api::IMessageMetadata> input(statement->getInputMetadata(&status));
+  std::vector<unsigned> sets;
+  for (const LiteralParam& literal : literals)
+    sets.push_back(input->getCharSet(&status, literal.index));
+  statement->free(&status);
+  (void)statement.release();
+  return sets;
+}
+
 }  // namespace
 
-std::string_view TextToSend(TransactionCore& tx, std::string_view sql, std::string& rewritten,
-                            std::vector<LiteralParam>* literals,
-                            const std::vector<unsigned>* literalSets) {
+std::string_view TextToSend(TransactionCore& tx, std::string_view sql, std::string& rewritten) {
   const AttachmentCore& attachment = *tx.attachment;
   if (auto refusal = StatementTooLong(sql)) throw *refusal;
   if (sql.size() > 0xFFFFFFFFu) throw Error("The statement is too long");
@@ -250,9 +273,15 @@ std::string_view TextToSend(TransactionCore& tx, std::string_view sql, std::stri
       std::none_of(sql.begin(), sql.end(),
                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
     return sql;
-  rewritten = SpellText(
-      sql, attachment.readsCp1252, attachment.marksCp1252,
-      [&tx]() -> const DatabaseText& { return LearnDatabaseText(tx); }, literals, literalSets);
+  auto learn = [&tx]() -> const DatabaseText& { return LearnDatabaseText(tx); };
+  std::vector<LiteralParam> literals;
+  rewritten =
+      SpellText(sql, attachment.readsCp1252, attachment.marksCp1252, learn, &literals, nullptr);
+  if (literals.empty()) return rewritten;
+  // The literals stand as parameters: the server describes each by what it meets, and the text
+  // sent spells each for that.
+  const std::vector<unsigned> sets = DescribeLiterals(tx, rewritten, literals);
+  rewritten = SpellText(sql, attachment.readsCp1252, attachment.marksCp1252, learn, nullptr, &sets);
   return rewritten;
 }
 
@@ -415,31 +444,6 @@ void KeepOwn(OwnStatements& own, std::string_view sql, api::IStatement* statemen
   own.prepared.emplace_back(std::string(sql), api::Share(statement));
 }
 
-// The character set the server describes each literal's parameter with, in the order of
-// `literals`. A literal standing where the server cannot describe a parameter (the select list,
-// a comparison of two literals) meets nothing whose set is known, and is refused.
-std::vector<unsigned> DescribeLiterals(TransactionCore& tx, std::string_view probe,
-                                       const std::vector<LiteralParam>& literals) {
-  api::Ref<api::IStatement> statement;
-  try {
-    Status status;
-    statement.reset(tx.attachment->Get()->prepare(
-        &status, tx.Get(), static_cast<unsigned>(probe.size()), probe.data(), 3, 0));
-  } catch (const Error& e) {
-    const auto& codes = e.codes();
-    if (std::find(codes.begin(), codes.end(), isc_dsql_datatype_err) == codes.end()) throw;
-    throw UnfaithfulLiteral(literals.front().value);
-  }
-  Status status;
-  api::Ref<api::IMessageMetadata> input(statement->getInputMetadata(&status));
-  std::vector<unsigned> sets;
-  for (const LiteralParam& literal : literals)
-    sets.push_back(input->getCharSet(&status, literal.index));
-  statement->free(&status);
-  (void)statement.release();
-  return sets;
-}
-
 }  // namespace
 
 Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::string_view sql,
@@ -448,14 +452,7 @@ Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::str
   impl->transaction = std::move(transaction);
   TransactionCore& tx = *impl->transaction;
   std::string rewritten;
-  std::vector<LiteralParam> literals;
-  std::string_view sent = TextToSend(tx, sql, rewritten, own ? nullptr : &literals, nullptr);
-  if (!literals.empty()) {
-    // The literals stand as parameters in `sent`: the server describes each by what it meets,
-    // and the text sent spells each for that.
-    const std::vector<unsigned> sets = DescribeLiterals(tx, sent, literals);
-    sent = TextToSend(tx, sql, rewritten, nullptr, &sets);
-  }
+  const std::string_view sent = TextToSend(tx, sql, rewritten);
   Status status;
   if (api::IStatement* kept = own ? FindOwn(tx.attachment->own, sent) : nullptr) {
     impl->statement = api::Share(kept);
