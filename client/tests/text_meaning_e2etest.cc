@@ -1,8 +1,7 @@
 // Text beyond ASCII in statements means what the caller wrote (Windows-1252) on every route
 // (direct, remote XML, remote compressed), in databases of default set NONE, WIN1252 and UTF8,
 // and where a column's set differs from the database's: literals and parameters compare, match
-// and write the same, rows that Windows-1252 cannot hold never make a statement fail, and what
-// the program cannot make sure of is refused, never answered as "no rows".
+// and write the same, and rows that Windows-1252 cannot hold never make a statement fail.
 #include <gtest/gtest.h>
 
 #include <array>
