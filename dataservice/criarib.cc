@@ -46,7 +46,7 @@ void RunStatement(const cgi::TWebRequest& request, const std::string& database,
   if (write && fb::ConnectionCharSet(attachLines).empty())
     attachLines.push_back("lc_ctype=WIN1252");
   // A failure below rolls back what ran, as the work goes.
-  fb::Work work(database, attachLines);
+  fb::Work work(database, attachLines, false, fb::PlainText::Cp1252Statements);
   if (write) {
     helpers::WithinStatementLimit(work, [&] { work.Prepare(statement).Execute(); });
     helpers::CommitForCaller(work, request);

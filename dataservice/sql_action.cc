@@ -70,7 +70,8 @@ Answer RunStatement(cgi::TWebRequest& request, StatementLog& log) {
   // column's own character set; reads convert in the program instead (fb::ToCp1252) so that a
   // character outside the code page can never make a read fail.
   if (!select) params.push_back("lc_ctype=WIN1252");
-  fb::Work work(database, params);
+  // Names and literals beyond ASCII mean what the client wrote whatever the column they meet.
+  fb::Work work(database, params, false, fb::PlainText::Cp1252Statements);
   log.AddStatement(q);
   std::optional<packet::Packet> result;
   helpers::WithinStatementLimit(work, [&] {

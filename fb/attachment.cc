@@ -163,6 +163,7 @@ Attachment Attachment::Open(std::string_view database, const std::vector<std::st
   // The same parameter lines as the attach that made it: text is read and written alike.
   core.TakeCharSet(params);
   core.marksCp1252 = plainText == PlainText::Cp1252 && api::ConnectionCharSet(params).empty();
+  core.spellsText = plainText != PlainText::AsIs;
   core.dpb.assign(reinterpret_cast<const char*>(dpb.data()), dpb.length());
   if (api::IAttachment* kept = keeper::Take(core.keepKey, core.own, core.origin)) {
     core.handle.reset(kept);
@@ -221,8 +222,8 @@ Transaction Attachment::StartTransaction() {
 
 void Attachment::ExecuteImmediate(Transaction& transaction, std::string_view sql) {
   TransactionCore& tx = transaction.core();
-  std::string marked;
-  sql = TextToSend(*impl_->core, sql, marked);
+  std::string rewritten;
+  sql = TextToSend(tx, sql, rewritten);
   Status status;
   tx.Adopt(impl_->core->Get()->execute(&status, tx.Get(), static_cast<unsigned>(sql.size()),
                                        sql.data(), 3, nullptr, nullptr, nullptr, nullptr));

@@ -108,6 +108,7 @@ class Attachment;
 class Transaction;
 class Statement;
 struct TransactionCore;
+struct DatabaseText;
 
 // An open cursor. Values are read in place from the fetched row; text views stay valid until
 // the next Fetch().
@@ -190,6 +191,7 @@ class Statement {
 
  private:
   friend class Attachment;
+  friend const DatabaseText& LearnDatabaseText(TransactionCore& tx);
   struct Impl;
   explicit Statement(std::unique_ptr<Impl> impl);
   // `own`: a statement of the layer's own, prepared once per connection (OwnStatements).
@@ -267,8 +269,16 @@ std::vector<ConnectionParam> ParseConnectionParams(const std::vector<std::string
 enum class PlainText {
   // As they are, of set NONE: a UTF8 column refuses text beyond ASCII ("Malformed string").
   AsIs,
-  // Windows-1252: string literals beyond ASCII that name no set of their own go as
-  // _WIN1252 '...', text values of a parameter of a real set travel as WIN1252, and the
+  // Statement text is Windows-1252 and means what it says in every database (also on a WIN1252
+  // connection): quoted names go as UTF-8, as the server keeps them; a string literal beyond
+  // ASCII that names no set goes as _UTF8 '...' in a UTF8 database, as written in a NONE or
+  // WIN1252 one, and, where the database holds text of other sets too, as a parameter that the
+  // server describes by what it meets (refused where it meets nothing whose set is known).
+  // Text values of parameters go as they are.
+  Cp1252Statements,
+  // Windows-1252, as Cp1252Statements, and in a NONE or WIN1252 database string literals beyond
+  // ASCII that name no set of their own go as _WIN1252 '...', text values of a parameter of a real
+  // set travel as WIN1252, and the
   // server converts both to each column's own set, as on a WIN1252 connection; NONE and OCTETS
   // columns get the bytes as they are. Literals and values holding a byte the code page
   // leaves undefined are refused.

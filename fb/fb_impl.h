@@ -8,6 +8,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,12 +32,32 @@ struct Origin {
 };
 }  // namespace keeper
 
+// The character sets of a database's text: its default set, and whether it holds text
+// columns (or procedure parameters) of a set that a literal spelt for the default set does not
+// meet faithfully (a UTF8 column in a WIN1252 database, a NONE column in a UTF8 one).
+struct DatabaseText {
+  unsigned charSet = 0;
+  bool mixed = false;
+};
+
+// A string literal of the statement standing as a parameter while the server describes it: its
+// place among the parameters, and its value (Windows-1252).
+struct LiteralParam {
+  unsigned index = 0;
+  std::string value;
+};
+
 // Statements the layer prepares for its own use on a connection. They live as long as the
 // connection, kept attachments included (fb/keeper.cc), since preparing is most of their cost.
 struct OwnStatements {
   // By their text, the most recently prepared last; at most kMax of them.
   static constexpr size_t kMax = 8;
   std::vector<std::pair<std::string, api::Ref<api::IStatement>>> prepared;
+
+  // What the layer learned of the database's text on this connection, asked once the first
+  // statement needs it (fb/cp1252_literals.cc); it stays with the connection as the statements
+  // do, so a kept attachment does not ask again.
+  std::optional<DatabaseText> text;
 
   // Frees them; the connection must still be attached (or already broken).
   void Clear() noexcept { prepared.clear(); }
@@ -62,6 +83,8 @@ struct AttachmentCore {
   // No connection character set, yet statement text and text values are Windows-1252 and go
   // to the server marked as such (Attachment::Open with PlainText::Cp1252).
   bool marksCp1252 = false;
+  // Statement text is Windows-1252, spelt for the database (PlainText other than AsIs).
+  bool spellsText = false;
 
   ~AttachmentCore();
   void Attach();                  // attaches `name` with `dpb` as `handle`
@@ -185,18 +208,33 @@ unsigned CharSetMaxBytes(unsigned charSet);
 std::string ToCp1252(unsigned charSet, std::string_view bytes);
 
 // The statement text as it goes to the server: throws Error for text that cannot reach it
-// exactly as given, and marks the literals (MarkCp1252Literals, into `marked`) on a connection
-// that marks Windows-1252 text.
-std::string_view TextToSend(const AttachmentCore& attachment, std::string_view sql,
-                            std::string& marked);
+// exactly as given, and rewrites what is beyond ASCII into `rewritten` (SpellText) on a
+// connection of the program's own (none, NONE or WIN1252) that spells text; in a mixed
+// database the literals are first described by the server (one more prepare).
+std::string_view TextToSend(TransactionCore& tx, std::string_view sql, std::string& rewritten);
+// The database's text as the connection of `tx` sees it, asked once per connection.
+const DatabaseText& LearnDatabaseText(TransactionCore& tx);
+// The statement with its quoted names and string literals beyond ASCII spelt so that they mean
+// what the caller wrote (Windows-1252) whatever the sets of what they meet
+// (fb/cp1252_literals.cc). On a connection without a set, quoted names go as UTF-8, as the
+// server keeps names. A literal that names no set of its own goes as _UTF8 '...' in a UTF8
+// database; in a NONE or WIN1252 one as written, or _WIN1252 '...' where `marksCp1252`. In a
+// mixed database (DatabaseText) such a literal of a statement that can take parameters first
+// goes as a parameter, its place in `literals`, for the server to describe; given
+// `literalSets`, the sets described in that order, it goes as written where it meets NONE or
+// OCTETS text and as _UTF8 '...' elsewhere. Where nothing was described (an empty list, a PSQL
+// body) it goes as _WIN1252 '...', which is right or fails aloud; a definition keeps the
+// spelling of the database's set. `learn` gives the database's text and is called only when a
+// literal needs it. Throws Error for a literal or name holding a byte
+// Windows-1252 leaves undefined.
+std::string SpellText(std::string_view sql, bool namesAsUtf8, bool marksCp1252,
+                      const std::function<const DatabaseText&()>& learn,
+                      std::vector<LiteralParam>* literals,
+                      const std::vector<unsigned>* literalSets);
 // Throws Error "<what> holds the byte 0x81, which is no character of Windows-1252; nothing was
 // run" for text holding one of the five bytes the code page leaves undefined: the server takes
 // them for U+0000 when it converts Windows-1252 text.
 void RefuseUndefinedCp1252(std::string_view text, std::string_view what);
-// The statement with every string literal that holds other than ASCII and names no character
-// set of its own preceded by the introducer _WIN1252 (fb/cp1252_literals.cc); such a literal
-// holding an undefined byte is refused as RefuseUndefinedCp1252 does.
-std::string MarkCp1252Literals(std::string_view sql);
 
 // Text forms shared with the rest of the layer.
 std::string FormatScaled(int64_t value, int scale);

@@ -231,10 +231,35 @@ Statement::Kind KindOf(unsigned type) {
   }
 }
 
+// The character set the server describes each literal's parameter with, in the order of
+// `literals`. A literal standing where the server cannot describe a parameter (the select list,
+// a comparison of two literals) meets nothing whose set is known: then the list is empty.
+std::vector<unsigned> DescribeLiterals(TransactionCore& tx, std::string_view probe,
+                                       const std::vector<LiteralParam>& literals) {
+  api::Ref<api::IStatement> statement;
+  try {
+    Status status;
+    statement.reset(tx.attachment->Get()->prepare(
+        &status, tx.Get(), static_cast<unsigned>(probe.size()), probe.data(), 3, 0));
+  } catch (const Error& e) {
+    const auto& codes = e.codes();
+    if (std::find(codes.begin(), codes.end(), isc_dsql_datatype_err) == codes.end()) throw;
+    return {};
+  }
+  Status status;
+  api::Ref<api::IMessageMetadata> input(statement->getInputMetadata(&status));
+  std::vector<unsigned> sets;
+  for (const LiteralParam& literal : literals)
+    sets.push_back(input->getCharSet(&status, literal.index));
+  statement->free(&status);
+  (void)statement.release();
+  return sets;
+}
+
 }  // namespace
 
-std::string_view TextToSend(const AttachmentCore& attachment, std::string_view sql,
-                            std::string& marked) {
+std::string_view TextToSend(TransactionCore& tx, std::string_view sql, std::string& rewritten) {
+  const AttachmentCore& attachment = *tx.attachment;
   if (auto refusal = StatementTooLong(sql)) throw *refusal;
   if (sql.size() > 0xFFFFFFFFu) throw Error("The statement is too long");
   // The server reads a statement only up to a NUL byte, even when told its length: the rest
@@ -243,9 +268,21 @@ std::string_view TextToSend(const AttachmentCore& attachment, std::string_view s
     throw Error("The statement holds a NUL byte at position " + std::to_string(nul + 1) +
                 "; nothing was run");
   if (attachment.win1252) RefuseUndefinedCp1252(sql, "The statement");
-  if (!attachment.marksCp1252) return sql;
-  marked = MarkCp1252Literals(sql);
-  return marked;
+  // A connection of a set the caller named takes the text as it is; so does ASCII text.
+  if (!attachment.spellsText || (!attachment.readsCp1252 && !attachment.win1252) ||
+      std::none_of(sql.begin(), sql.end(),
+                   [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+    return sql;
+  auto learn = [&tx]() -> const DatabaseText& { return LearnDatabaseText(tx); };
+  std::vector<LiteralParam> literals;
+  rewritten =
+      SpellText(sql, attachment.readsCp1252, attachment.marksCp1252, learn, &literals, nullptr);
+  if (literals.empty()) return rewritten;
+  // The literals stand as parameters: the server describes each by what it meets, and the text
+  // sent spells each for that.
+  const std::vector<unsigned> sets = DescribeLiterals(tx, rewritten, literals);
+  rewritten = SpellText(sql, attachment.readsCp1252, attachment.marksCp1252, learn, nullptr, &sets);
+  return rewritten;
 }
 
 void RefuseUndefinedCp1252(std::string_view text, std::string_view what) {
@@ -414,16 +451,16 @@ Statement Statement::Make(std::shared_ptr<TransactionCore> transaction, std::str
   auto impl = std::make_unique<Impl>();
   impl->transaction = std::move(transaction);
   TransactionCore& tx = *impl->transaction;
-  std::string marked;
-  sql = TextToSend(*tx.attachment, sql, marked);
+  std::string rewritten;
+  const std::string_view sent = TextToSend(tx, sql, rewritten);
   Status status;
-  if (api::IStatement* kept = own ? FindOwn(tx.attachment->own, sql) : nullptr) {
+  if (api::IStatement* kept = own ? FindOwn(tx.attachment->own, sent) : nullptr) {
     impl->statement = api::Share(kept);
   } else {
     impl->statement.reset(
-        tx.attachment->Get()->prepare(&status, tx.Get(), static_cast<unsigned>(sql.size()),
-                                      sql.data(), 3, api::IStatement::PREPARE_PREFETCH_METADATA));
-    if (own) KeepOwn(tx.attachment->own, sql, impl->statement.get());
+        tx.attachment->Get()->prepare(&status, tx.Get(), static_cast<unsigned>(sent.size()),
+                                      sent.data(), 3, api::IStatement::PREPARE_PREFETCH_METADATA));
+    if (own) KeepOwn(tx.attachment->own, sent, impl->statement.get());
   }
   api::IStatement* st = impl->statement.get();
   impl->kind = KindOf(st->getType(&status));

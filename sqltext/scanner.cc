@@ -1,6 +1,8 @@
 // The Firebird 3 lexical rules that decide where literals, names, comments and markers are.
 #include "sqltext/scanner.h"
 
+#include <algorithm>
+
 namespace kvo::sqltext {
 
 namespace {
@@ -197,6 +199,24 @@ bool IsIntroduced(std::string_view sql, const std::vector<Token>& tokens, size_t
     return t.kind == TokenKind::Word && sql[t.start] == '_';
   }
   return false;
+}
+
+std::string LiteralValue(std::string_view sql, const Token& t) {
+  std::string_view text = TextOf(sql, t);
+  if (t.literal == LiteralForm::Alternative) {
+    text.remove_prefix(std::min<size_t>(3, text.size()));
+    if (!t.unterminated) text.remove_suffix(std::min<size_t>(2, text.size()));
+    return std::string(text);
+  }
+  if (t.literal != LiteralForm::Plain) return std::string(text);
+  text.remove_prefix(1);
+  if (!t.unterminated && !text.empty()) text.remove_suffix(1);
+  std::string value;
+  for (size_t i = 0; i < text.size(); ++i) {
+    value += text[i];
+    if (text[i] == '\'' && i + 1 < text.size() && text[i + 1] == '\'') ++i;
+  }
+  return value;
 }
 
 std::string FirstWord(std::string_view sql, const std::vector<Token>& tokens) {

@@ -64,6 +64,11 @@ std::vector<Marker> FindMarkers(std::string_view sql);
 // code before it, blanks and comments aside, ends in a word that begins with "_".
 bool IsIntroduced(std::string_view sql, const std::vector<Token>& tokens, size_t index);
 
+// The value of a Literal token of the Plain or Alternative form: without its quotes (and the
+// q'<d>...<d>' delimiters), a doubled quote of the plain form standing for one. Other forms give
+// the token's text.
+std::string LiteralValue(std::string_view sql, const Token& t);
+
 // The first word of the statement in ASCII lower case, blanks and comments aside; "" when none.
 std::string FirstWord(std::string_view sql, const std::vector<Token>& tokens);
 

@@ -5,6 +5,8 @@
 #include <zlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -173,6 +175,46 @@ TEST_F(CharSetTest, TableAndFieldNames) {
   CgiResult r = testing::PostCgi(
       "/tabelas", Form({{"db", db.connection()}, {"u", db.user()}, {"p", db.password()}}));
   EXPECT_EQ("A\xC7\xC3O\r\nT\r\n", r.Body());
+}
+
+// /criarib and /tabelas in databases of each kind: a quoted name and a literal beyond ASCII
+// reach what they name and meet, the export finds the UTF8 column's rows (it wrote an empty
+// file), a write through the statement changes the row it names, and /tabelas lists the table
+// as it was named.
+TEST_F(CharSetTest, CriaribAndTabelasWithNamesAndLiterals) {
+  std::filesystem::create_directories(drives_.path() + "/C");
+  for (const char* set : {"NONE", "WIN1252", "UTF8"}) {
+    SCOPED_TRACE(set);
+    TempDatabase db(set);
+    db.Execute(std::vector<std::string>{
+        "create table \"Pre\xC3\xA7o\" (id integer, \"N\xC3\xB3\" varchar(20) character set "
+        "utf8)",
+        "insert into \"Pre\xC3\xA7o\" values (1, _UTF8 'Jos\xC3\xA9')",
+        "insert into \"Pre\xC3\xA7o\" values (2, _UTF8 '\xCE\xA9mega')"});
+    auto criarib = [&](const std::string& q) {
+      return testing::PostCgi(
+          "/criarib",
+          Form({{"db", db.connection()},
+                {"p", "user_name=" + db.user() + "\r\npassword=" + db.password()},
+                {"q", q}}),
+          {{"KVO_DRIVES", drives_.path()}});
+    };
+    std::filesystem::remove(drives_.path() + "/C/tabela.txt");
+    CgiResult r = criarib("select \"N\xF3\" as nome from \"Pre\xE7o\" where \"N\xF3\" = 'Jos\xE9'");
+    EXPECT_EQ(0u, r.output.find("Status: 200 OK")) << r.output;
+    std::ifstream in(drives_.path() + "/C/tabela.txt", std::ios::binary);
+    EXPECT_EQ("Jos\xE9\r\n", std::string(std::istreambuf_iterator<char>(in), {}));
+    r = criarib("update \"Pre\xE7o\" set \"N\xF3\" = 'Z\xE9' where \"N\xF3\" = 'Jos\xE9'");
+    EXPECT_EQ(0u, r.output.find("Status: 200 OK")) << r.output;
+    packet::Packet p = Select(db, "select \"N\xF3\" from \"Pre\xE7o\" order by id", false);
+    ASSERT_EQ(2u, p.RowCount());
+    EXPECT_EQ("N\xF3", p.Fields()[0].name);
+    EXPECT_EQ("Z\xE9", p.GetBytes(0, 0));
+    EXPECT_EQ("?mega", p.GetBytes(1, 0));
+    r = testing::PostCgi("/tabelas",
+                         Form({{"db", db.connection()}, {"u", db.user()}, {"p", db.password()}}));
+    EXPECT_EQ("Pre\xE7o\r\n", r.Body());
+  }
 }
 
 // Every character of Windows-1252 in a column's name, and a column named xmlns, through both

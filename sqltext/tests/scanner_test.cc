@@ -74,6 +74,20 @@ TEST(Scan, LiteralsAndTheirForms) {
   EXPECT_EQ(FirstWord(" -- c\n /* x */ SeLeCt 1", Scan(" -- c\n /* x */ SeLeCt 1")), "select");
 }
 
+// The value of each form of literal: quotes and delimiters off, a doubled quote as one; an
+// unterminated literal keeps what it has.
+TEST(Scan, LiteralValues) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"'a''b'", "a'b"}, {"''", ""},      {"q'(x')'", "x'"},  {"Q'{}'", ""},
+      {"'open", "open"}, {"q'<ab", "ab"}, {"x'41'", "x'41'"},
+  };
+  for (const auto& [literal, value] : cases) {
+    const std::vector<Token> tokens = Scan(literal);
+    ASSERT_EQ(1u, tokens.size()) << literal;
+    EXPECT_EQ(value, LiteralValue(literal, tokens[0])) << literal;
+  }
+}
+
 // Statements built from fragments that open and close every kind of section, in random order:
 // the scanner's tokens give the text back and read every byte as the reference does.
 TEST(Scan, AgreesWithTheReferenceOnMixedFragments) {
