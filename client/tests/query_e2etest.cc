@@ -54,13 +54,11 @@ TEST_F(QueryRoutesTest, SameRowsOnBothRoutes) {
   std::vector<std::vector<std::string>> results;
   std::vector<std::string> packets;
   for (int route = 0; route < 3; ++route) {
-    TTarvoIBDatabase db;
-    Configure(db, route > 0, route == 2);
-    TTarvoIBTransaction tx;
-    tx.DefaultDatabase = &db;
-    TTarvoIBQuery q;
-    q.Database = &db;
-    q.Transaction = &tx;
+    RouteQuery r;
+    Wire(r, route);
+    TTarvoIBDatabase& db = r.db;
+    TTarvoIBTransaction& tx = r.tx;
+    TTarvoIBQuery& q = r.q;
     SetParams(q);
     q.OpenQuery();
     ASSERT_TRUE(q.Active()) << "route " << route;

@@ -275,13 +275,11 @@ class RouteComparisonTest : public testing::RoutesTest {
         std::vector<std::string>{"delete from ad_s", "insert into ad_s (id, t) values (1, 'one')"});
     testing::FormatGuard guard;
     if (c.regional) c.regional(FormatSettings());
-    TTarvoIBDatabase db;
-    Configure(db, route > 0, route == 2);
-    TTarvoIBTransaction tx;
-    tx.DefaultDatabase = &db;
-    TTarvoIBQuery q;
-    q.Database = &db;
-    q.Transaction = &tx;
+    RouteQuery r;
+    Wire(r, route);
+    TTarvoIBDatabase& db = r.db;
+    TTarvoIBTransaction& tx = r.tx;
+    TTarvoIBQuery& q = r.q;
     q.SQL().SetText(c.sql);
     Outcome o;
     try {

@@ -35,6 +35,21 @@ class RoutesTest : public ::testing::Test {
     db.Params.Add("password=" + db_->password());
   }
 
+  // A query with a database and a transaction of its own.
+  struct RouteQuery {
+    client::TTarvoIBDatabase db;
+    client::TTarvoIBTransaction tx;
+    client::TTarvoIBQuery q;
+  };
+
+  // Wires `r` on `route`: 0 direct, 1 remote with XML answers, 2 remote with compressed ones.
+  void Wire(RouteQuery& r, int route) {
+    Configure(r.db, route > 0, route == 2);
+    r.tx.DefaultDatabase = &r.db;
+    r.q.Database = &r.db;
+    r.q.Transaction = &r.tx;
+  }
+
   // The rows of an open data set, one text a row: NAME=value; for each column.
   static std::vector<std::string> Rows(client::TClientDataSet& q) {
     std::vector<std::string> rows;

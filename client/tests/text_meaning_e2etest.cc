@@ -146,13 +146,11 @@ class TextMeaningTest : public testing::RoutesTest {
   // What the case answers on `route` (0 direct, 1 remote XML, 2 remote compressed): the ids or
   // the value read back, or "failed: <message>".
   std::vector<std::string> Run(const Case& c, bool parameter, int route) {
-    TTarvoIBDatabase db;
-    Configure(db, route > 0, route == 2);
-    TTarvoIBTransaction tx;
-    tx.DefaultDatabase = &db;
-    TTarvoIBQuery q;
-    q.Database = &db;
-    q.Transaction = &tx;
+    RouteQuery r;
+    Wire(r, route);
+    TTarvoIBDatabase& db = r.db;
+    TTarvoIBTransaction& tx = r.tx;
+    TTarvoIBQuery& q = r.q;
     q.SQL().SetText(parameter ? c.sql : WithLiteral(c));
     std::vector<std::string> answer;
     try {
@@ -268,13 +266,11 @@ TEST_F(TextMeaningTest, QuotedNamesOnEveryRoute) {
     for (const NameCase& c : cases) {
       for (int route = 0; route < 3; ++route) {
         SCOPED_TRACE(std::string(c.what) + ", route " + std::to_string(route));
-        TTarvoIBDatabase db;
-        Configure(db, route > 0, route == 2);
-        TTarvoIBTransaction tx;
-        tx.DefaultDatabase = &db;
-        TTarvoIBQuery q;
-        q.Database = &db;
-        q.Transaction = &tx;
+        RouteQuery r;
+        Wire(r, route);
+        TTarvoIBDatabase& db = r.db;
+        TTarvoIBTransaction& tx = r.tx;
+        TTarvoIBQuery& q = r.q;
         q.SQL().SetText(c.sql);
         std::string answer;
         try {
