@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "fb/fb_impl.h"
+#include "platform/ascii.h"
 #include "platform/codepage.h"
 #include "sqltext/scanner.h"
 
@@ -18,11 +19,6 @@ namespace kvo::fb {
 namespace {
 
 constexpr unsigned kCharSetUnicodeFss = 3, kCharSetUtf8 = 4;
-
-bool BeyondAscii(std::string_view text) {
-  return std::any_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-}
 
 bool IsUtf8Set(unsigned charSet) {
   return charSet == kCharSetUtf8 || charSet == kCharSetUnicodeFss;
@@ -87,13 +83,13 @@ std::string SpellText(std::string_view sql, bool namesAsUtf8, bool marksCp1252,
     const sqltext::Token& t = tokens[i];
     const std::string_view text = sqltext::TextOf(sql, t);
     if (t.kind == sqltext::TokenKind::Other && text == "?") ++parameters;
-    if (t.kind == sqltext::TokenKind::QuotedName && namesAsUtf8 && BeyondAscii(text)) {
+    if (t.kind == sqltext::TokenKind::QuotedName && namesAsUtf8 && platform::BeyondAscii(text)) {
       RefuseUndefinedCp1252(text, "The statement");
       out += platform::Cp1252ToUtf8(text);
       continue;
     }
     // A binary literal (x'41') is ASCII; one with an introducer names its set.
-    if (t.kind != sqltext::TokenKind::Literal || !BeyondAscii(text) ||
+    if (t.kind != sqltext::TokenKind::Literal || !platform::BeyondAscii(text) ||
         sqltext::IsIntroduced(sql, tokens, i)) {
       out.append(text);
       continue;

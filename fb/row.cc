@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "fb/fb_impl.h"
+#include "platform/ascii.h"
 #include "platform/codepage.h"
 
 namespace kvo::fb {
@@ -138,9 +139,8 @@ void Layout::ReadAsCp1252() {
     }
     // Names of fields come from the system tables as UTF-8; an alias comes back as the
     // statement's own bytes, which are Windows-1252 and seldom well-formed UTF-8 beyond ASCII.
-    bool ascii = true;
-    for (char ch : c.name) ascii = ascii && static_cast<unsigned char>(ch) < 0x80;
-    if (!ascii && platform::IsValidUtf8(c.name)) c.name = platform::Utf8ToCp1252(c.name);
+    if (platform::BeyondAscii(c.name) && platform::IsValidUtf8(c.name))
+      c.name = platform::Utf8ToCp1252(c.name);
   }
 }
 

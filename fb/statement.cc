@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "fb/fb_impl.h"
+#include "platform/ascii.h"
 
 namespace kvo::fb {
 
@@ -270,8 +271,7 @@ std::string_view TextToSend(TransactionCore& tx, std::string_view sql, std::stri
   if (attachment.win1252) RefuseUndefinedCp1252(sql, "The statement");
   // A connection of a set the caller named takes the text as it is; so does ASCII text.
   if (!attachment.spellsText || (!attachment.readsCp1252 && !attachment.win1252) ||
-      std::none_of(sql.begin(), sql.end(),
-                   [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+      !platform::BeyondAscii(sql))
     return sql;
   auto learn = [&tx]() -> const DatabaseText& { return LearnDatabaseText(tx); };
   std::vector<LiteralParam> literals;

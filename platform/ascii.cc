@@ -42,4 +42,9 @@ std::string_view TrimControls(std::string_view text) {
   return text.substr(b, e - b);
 }
 
+bool BeyondAscii(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
 }  // namespace kvo::platform

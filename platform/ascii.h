@@ -25,6 +25,9 @@ bool StartsWithAscii(std::string_view text, std::string_view prefix);
 // `needle` occurs in `haystack`, but for the case of ASCII letters (an empty needle always does).
 bool ContainsAscii(std::string_view haystack, std::string_view needle);
 
+// Holds a byte above 0x7F.
+bool BeyondAscii(std::string_view text);
+
 // Without blanks and control characters (bytes up to 0x20) at either end.
 std::string_view TrimControls(std::string_view text);
 
