@@ -22,26 +22,26 @@ constexpr unsigned char kLastType = 11;
 // a look at this much finds any abort the web server sent.
 constexpr size_t kLook = 16 * 1024;
 
-}  // namespace
-
-bool AnswerPipeConnected(int fd) noexcept {
-  pollfd p{fd, POLLOUT, 0};
+// Polls `p` without waiting; false when the poll itself fails.
+bool PollNow(pollfd& p) noexcept {
   int n;
   do {
     n = ::poll(&p, 1, 0);
   } while (n < 0 && errno == EINTR);
-  if (n < 0) return false;
-  return (p.revents & kGone) == 0;
+  return n >= 0;
+}
+
+}  // namespace
+
+bool AnswerPipeConnected(int fd) noexcept {
+  pollfd p{fd, POLLOUT, 0};
+  return PollNow(p) && (p.revents & kGone) == 0;
 }
 
 bool FastCgiRequestWanted(int fd, int requestId) noexcept {
   if (fd < 0) return false;
   pollfd p{fd, static_cast<short>(POLLIN | POLLRDHUP), 0};
-  int n;
-  do {
-    n = ::poll(&p, 1, 0);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return false;
+  if (!PollNow(p)) return false;
   // The web server closed its end: nobody reads the answer.
   if (p.revents & (kGone | POLLRDHUP)) return false;
   if ((p.revents & POLLIN) == 0) return true;
